@@ -1,0 +1,107 @@
+/*
+ * taskclient: the Google Tasks REST API over HTTPS for a host application
+ * that neither speaks TLS nor writes HTTP itself.
+ *
+ * Every function performs one whole exchange on the caller's thread: it opens
+ * its own TLS connection to the service's API host, sends one HTTP/1.1
+ * request, copies the raw reply (status line, headers and body, byte for
+ * byte, chunked framing included) into the file named by `responsePath`, and
+ * returns one of the result codes below. The library parses nothing and
+ * keeps nothing between calls; tokens and ids reach the caller only through
+ * the response file. It shares no state, so any function may run on any
+ * number of threads at once.
+ *
+ * Server certificates are never checked: every certificate is accepted. This
+ * is a property of the design (the device has no certificate store to check
+ * against), not an oversight; the channel is encrypted, not authenticated.
+ *
+ * Text arguments are NUL-terminated 16-bit strings. None may be null.
+ */
+#ifndef TASKCLIENT_H
+#define TASKCLIENT_H
+
+#if defined(_WIN32)
+#include <wchar.h>
+typedef wchar_t tc_text16;
+#elif defined(__cplusplus)
+typedef char16_t tc_text16;
+#else
+#include <uchar.h>
+typedef char16_t tc_text16;
+#endif
+
+#include <stdint.h>
+
+#if defined(_WIN32) && !defined(_WIN64)
+#define TASKCLIENT_CALL __stdcall
+#else
+#define TASKCLIENT_CALL
+#endif
+
+#if defined(TASKCLIENT_BUILDING) && !defined(_WIN32)
+#define TASKCLIENT_EXPORT __attribute__((visibility("default")))
+#else
+#define TASKCLIENT_EXPORT
+#endif
+
+/* Result codes. Only 999 means the exchange ran to its end; it says nothing
+ * of the HTTP status, which is the first line of the response file. */
+#define TC_NETWORKING_FAILED 0    /* networking could not be started */
+#define TC_BAD_ARGUMENT 10        /* a null pointer, or a control byte the request cannot carry; nothing sent, file untouched */
+#define TC_TOO_LONG 11            /* an argument does not fit its buffer; nothing sent, file untouched */
+#define TC_TLS_MODE_FAILED 21     /* the connection could not be put into TLS mode */
+#define TC_CERT_HOOK_FAILED 22    /* certificate checking could not be replaced by the accept-all rule */
+#define TC_RESOLVE_FAILED 23      /* the host could not be resolved */
+#define TC_CONNECT_FAILED 24      /* the TCP connection or the TLS handshake failed or timed out */
+#define TC_SEND_FAILED 25         /* sending the request failed */
+#define TC_REPLY_CUT_SHORT 26     /* the reply ended early (closed, failed, timed out or broken framing); the file holds what arrived */
+#define TC_FILE_OPEN_FAILED 27    /* the response file could not be opened; nothing sent */
+#define TC_FILE_WRITE_FAILED 28   /* writing to the response file failed */
+#define TC_EXCHANGE_COMPLETE 999  /* request sent, whole reply in the response file */
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+/* Exchanges an authorization code (out-of-band redirect) for tokens:
+ * POST /oauth2/v3/token. The reply carries access_token and refresh_token. */
+TASKCLIENT_EXPORT int32_t TASKCLIENT_CALL GoogleTasksGetTokenSSL(const tc_text16* authorizationCode,
+                                                                 const tc_text16* clientSecret,
+                                                                 const tc_text16* clientId,
+                                                                 const tc_text16* responsePath);
+
+/* Obtains a fresh access token with a refresh token: POST /oauth2/v3/token. */
+TASKCLIENT_EXPORT int32_t TASKCLIENT_CALL GoogleTasksTokenRefreshSSL(const tc_text16* refreshToken,
+                                                                     const tc_text16* clientSecret,
+                                                                     const tc_text16* clientId,
+                                                                     const tc_text16* responsePath);
+
+/* Lists the user's task lists: GET /tasks/v1/users/@me/lists. */
+TASKCLIENT_EXPORT int32_t TASKCLIENT_CALL GTaskListTasksSSL(const tc_text16* accessToken,
+                                                            const tc_text16* responsePath);
+
+/* Lists the tasks of one task list: GET /tasks/v1/lists/{taskListId}/tasks. */
+TASKCLIENT_EXPORT int32_t TASKCLIENT_CALL GTaskListTasksListSSL(const tc_text16* accessToken,
+                                                                const tc_text16* taskListId,
+                                                                const tc_text16* responsePath);
+
+/* Adds a task with a title to a task list: POST /tasks/v1/lists/{taskListId}/tasks.
+ * `reserved` is never read; pass null. The reply is the created task. */
+TASKCLIENT_EXPORT int32_t TASKCLIENT_CALL GTaskTaskAddSSL(const tc_text16* accessToken,
+                                                          const tc_text16* taskListId,
+                                                          const tc_text16* title,
+                                                          const void* reserved,
+                                                          const tc_text16* responsePath);
+
+/* Deletes a task: DELETE /tasks/v1/lists/{taskListId}/tasks/{taskId}. On success
+ * the file holds "HTTP/1.1 204 No Content" and its headers. */
+TASKCLIENT_EXPORT int32_t TASKCLIENT_CALL GTaskTaskDeleteSSL(const tc_text16* accessToken,
+                                                             const tc_text16* taskListId,
+                                                             const tc_text16* taskId,
+                                                             const tc_text16* responsePath);
+
+#ifdef __cplusplus
+}
+#endif
+
+#endif /* TASKCLIENT_H */

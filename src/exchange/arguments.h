@@ -1,0 +1,35 @@
+// Turning the caller's 16-bit arguments into the pieces of a request.
+#ifndef TASKCLIENT_EXCHANGE_ARGUMENTS_H
+#define TASKCLIENT_EXCHANGE_ARGUMENTS_H
+
+#include <stddef.h>
+#include <stdint.h>
+
+#include "exchange/text.h"
+#include "platform/platform.h"
+
+namespace taskclient {
+
+// Converts `text` into `out`. Returns 0, TC_BAD_ARGUMENT for a null pointer,
+// or TC_TOO_LONG when the narrow text does not fit.
+int32_t NarrowArgument(Platform& platform, const tc_text16* text, NarrowEncoding encoding, Text* out);
+
+// Converts an access token for the "Authorization" line. A control byte would
+// end the header line early or inject another one: TC_BAD_ARGUMENT.
+int32_t NarrowToken(Platform& platform, const tc_text16* token, Text* out);
+
+// Appends "%XX" (upper-case hex) for `byte`.
+bool AppendPercentEscape(unsigned char byte, Text* out);
+
+// Appends an id as it may stand in a request target: control bytes, space,
+// " # < > \ ^ ` { | } and bytes from 0x80 are written as %XX; every other
+// byte, / ? % & = included, goes in as given.
+bool AppendPathSegment(const Text& id, Text* out);
+
+// Appends text as the inside of a JSON string: " and \ escaped with a
+// backslash, control bytes as \n \r \t \b \f or \u00XX.
+bool AppendJsonString(const Text& text, Text* out);
+
+}  // namespace taskclient
+
+#endif

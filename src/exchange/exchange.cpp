@@ -1,0 +1,63 @@
+#include "exchange/exchange.h"
+
+#include "exchange/reply_scanner.h"
+
+namespace taskclient {
+
+namespace {
+
+// Receives until the reply ends, writing every received byte to the file.
+int32_t CaptureReply(Platform& platform, Connection* connection, ResponseFile* file, int timeoutMs) {
+  char chunk[kChunkCapacity];
+  ReplyScanner scanner;
+  for (;;) {
+    long received = platform.Receive(connection, chunk, sizeof chunk, timeoutMs);
+    if (received == kReceiveClosed) return scanner.CloseEndsReply() ? TC_EXCHANGE_COMPLETE : TC_REPLY_CUT_SHORT;
+    if (received < 0) return TC_REPLY_CUT_SHORT;
+    size_t length = static_cast<size_t>(received);
+    if (!platform.WriteResponseFile(file, chunk, length)) return TC_FILE_WRITE_FAILED;
+    size_t scanned = 0;
+    ReplyScanner::Verdict verdict = scanner.Feed(chunk, length, &scanned);
+    if (verdict == ReplyScanner::kComplete) return TC_EXCHANGE_COMPLETE;
+    if (verdict == ReplyScanner::kMalformed) return TC_REPLY_CUT_SHORT;
+  }
+}
+
+// Everything between starting and stopping networking. `socketHeld` and
+// `fileHeld` tell the caller what to release.
+int32_t Exchange(Platform& platform, const Service& service, const Text& request, const tc_text16* responsePath,
+                 Connection* connection, bool* socketHeld, ResponseFile* file, bool* fileHeld) {
+  uint32_t address = 0;
+  if (!platform.Resolve(service.host, &address)) return TC_RESOLVE_FAILED;
+  *socketHeld = true;
+  if (!platform.OpenSocket(connection) || !platform.SetTlsMode(connection, service.host)) return TC_TLS_MODE_FAILED;
+  if (!platform.InstallAcceptAllHook(connection)) return TC_CERT_HOOK_FAILED;
+  if (!platform.Connect(connection, address, service.port, service.connectTimeoutMs)) return TC_CONNECT_FAILED;
+  if (!platform.OpenResponseFile(responsePath, file)) return TC_FILE_OPEN_FAILED;
+  *fileHeld = true;
+  if (!platform.Send(connection, request.data(), request.size(), service.receiveTimeoutMs)) return TC_SEND_FAILED;
+  return CaptureReply(platform, connection, file, service.receiveTimeoutMs);
+}
+
+}  // namespace
+
+int32_t RunExchange(Platform& platform, const Service& service, const Text& request,
+                    const tc_text16* responsePath) {
+  if (!platform.StartNetworking()) return TC_NETWORKING_FAILED;
+
+  Connection connection = {-1, 0, 0};
+  ResponseFile file = {-1};
+  bool socketHeld = false;
+  bool fileHeld = false;
+  int32_t result =
+      Exchange(platform, service, request, responsePath, &connection, &socketHeld, &file, &fileHeld);
+
+  if (socketHeld) platform.CloseSocket(&connection);
+  if (fileHeld && !platform.CloseResponseFile(&file) && result == TC_EXCHANGE_COMPLETE) {
+    result = TC_FILE_WRITE_FAILED;
+  }
+  platform.StopNetworking();
+  return result;
+}
+
+}  // namespace taskclient

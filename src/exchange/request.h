@@ -1,0 +1,62 @@
+// The HTTP/1.1 request text every operation sends in one piece, and the
+// capacities of the texts it is built from.
+#ifndef TASKCLIENT_EXCHANGE_REQUEST_H
+#define TASKCLIENT_EXCHANGE_REQUEST_H
+
+#include <stddef.h>
+#include <stdint.h>
+
+#include "exchange/text.h"
+
+namespace taskclient {
+
+// The service's API host: resolved, announced in the TLS handshake and sent in
+// the "Host" header. It serves the token path and the task paths alike.
+extern const char kApiHost[];
+const uint16_t kApiPort = 443;
+
+// How long a connect (TLS handshake included), a send or a receive may go
+// without progress before the call gives up.
+const int kDefaultTimeoutMs = 30000;
+
+// Where the exchange goes. The exported functions use ApiService(); tests and
+// tools point the same code at a local server.
+struct Service {
+  const char* host;
+  uint16_t port;
+  int connectTimeoutMs;
+  int receiveTimeoutMs;
+};
+
+Service ApiService();
+
+// Capacities in bytes, NUL included.
+const size_t kHostCapacity = 200;
+const size_t kPathCapacity = 200;
+const size_t kAddPathCapacity = 1000;  // adding a task allows long list ids
+const size_t kBodyCapacity = 1000;
+const size_t kTokenCapacity = 2049;    // the service's access tokens run to 2048 bytes
+const size_t kRequestCapacity = 4608;
+
+// Header lines naming the body's type, as each request variant writes them.
+extern const char kFormContentType[];
+extern const char kJsonContentType[];
+
+struct RequestParts {
+  const char* method;       // "GET ", "POST ", "DELETE ": the name and one space
+  const Text* path;
+  const char* host;
+  const Text* accessToken;  // null: no "Authorization" line (token requests)
+  const char* contentType;  // null together with body: a bodiless request
+  const Text* body;
+};
+
+// Composes the request into `request`, every line ended by CRLF and nothing
+// after the body. False when it does not fit; `request` is then unusable.
+bool ComposeRequest(const RequestParts& parts, Text* request);
+
+typedef FixedText<kRequestCapacity> RequestText;
+
+}  // namespace taskclient
+
+#endif

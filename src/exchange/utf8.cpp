@@ -1,0 +1,57 @@
+#include "exchange/utf8.h"
+
+#include <stdint.h>
+
+namespace taskclient {
+
+bool Utf16ToUtf8(const tc_text16* text, char* output, size_t capacity, size_t* length) {
+  if (capacity == 0) return false;
+  size_t used = 0;
+  for (size_t i = 0; text[i] != 0; ++i) {
+    uint32_t unit = static_cast<uint16_t>(text[i]);
+    uint32_t code = unit;
+    if (unit >= 0xD800 && unit <= 0xDBFF) {
+      uint32_t next = static_cast<uint16_t>(text[i + 1]);
+      if (next >= 0xDC00 && next <= 0xDFFF) {
+        code = 0x10000 + ((unit - 0xD800) << 10) + (next - 0xDC00);
+        ++i;
+      } else {
+        code = 0xFFFD;
+      }
+    } else if (unit >= 0xDC00 && unit <= 0xDFFF) {
+      code = 0xFFFD;
+    }
+
+    unsigned char bytes[4];
+    size_t count;
+    if (code < 0x80) {
+      bytes[0] = static_cast<unsigned char>(code);
+      count = 1;
+    } else if (code < 0x800) {
+      bytes[0] = static_cast<unsigned char>(0xC0 | (code >> 6));
+      bytes[1] = static_cast<unsigned char>(0x80 | (code & 0x3F));
+      count = 2;
+    } else if (code < 0x10000) {
+      bytes[0] = static_cast<unsigned char>(0xE0 | (code >> 12));
+      bytes[1] = static_cast<unsigned char>(0x80 | ((code >> 6) & 0x3F));
+      bytes[2] = static_cast<unsigned char>(0x80 | (code & 0x3F));
+      count = 3;
+    } else {
+      bytes[0] = static_cast<unsigned char>(0xF0 | (code >> 18));
+      bytes[1] = static_cast<unsigned char>(0x80 | ((code >> 12) & 0x3F));
+      bytes[2] = static_cast<unsigned char>(0x80 | ((code >> 6) & 0x3F));
+      bytes[3] = static_cast<unsigned char>(0x80 | (code & 0x3F));
+      count = 4;
+    }
+    if (count >= capacity - used) {
+      output[0] = '\0';
+      return false;
+    }
+    for (size_t k = 0; k < count; ++k) output[used++] = static_cast<char>(bytes[k]);
+  }
+  output[used] = '\0';
+  *length = used;
+  return true;
+}
+
+}  // namespace taskclient

@@ -1,0 +1,58 @@
+// The exported functions: each hands its arguments to the operation, with this
+// platform and the service's API host on port 443.
+#include "taskclient.h"
+
+#include "exchange/request.h"
+#include "platform/platform.h"
+#include "tasks/tasks.h"
+#include "tokens/tokens.h"
+
+using taskclient::ApiService;
+using taskclient::SystemPlatform;
+
+extern "C" {
+
+TASKCLIENT_EXPORT int32_t TASKCLIENT_CALL GoogleTasksGetTokenSSL(const tc_text16* authorizationCode,
+                                                                 const tc_text16* clientSecret,
+                                                                 const tc_text16* clientId,
+                                                                 const tc_text16* responsePath) {
+  return taskclient::GetToken(SystemPlatform(), ApiService(), authorizationCode, clientSecret, clientId,
+                              responsePath);
+}
+
+TASKCLIENT_EXPORT int32_t TASKCLIENT_CALL GoogleTasksTokenRefreshSSL(const tc_text16* refreshToken,
+                                                                     const tc_text16* clientSecret,
+                                                                     const tc_text16* clientId,
+                                                                     const tc_text16* responsePath) {
+  return taskclient::RefreshToken(SystemPlatform(), ApiService(), refreshToken, clientSecret, clientId,
+                                  responsePath);
+}
+
+TASKCLIENT_EXPORT int32_t TASKCLIENT_CALL GTaskListTasksSSL(const tc_text16* accessToken,
+                                                            const tc_text16* responsePath) {
+  return taskclient::ListTaskLists(SystemPlatform(), ApiService(), accessToken, responsePath);
+}
+
+TASKCLIENT_EXPORT int32_t TASKCLIENT_CALL GTaskListTasksListSSL(const tc_text16* accessToken,
+                                                                const tc_text16* taskListId,
+                                                                const tc_text16* responsePath) {
+  return taskclient::ListTasks(SystemPlatform(), ApiService(), accessToken, taskListId, responsePath);
+}
+
+TASKCLIENT_EXPORT int32_t TASKCLIENT_CALL GTaskTaskAddSSL(const tc_text16* accessToken,
+                                                          const tc_text16* taskListId,
+                                                          const tc_text16* title, const void* reserved,
+                                                          const tc_text16* responsePath) {
+  return taskclient::AddTask(SystemPlatform(), ApiService(), accessToken, taskListId, title, reserved,
+                             responsePath);
+}
+
+TASKCLIENT_EXPORT int32_t TASKCLIENT_CALL GTaskTaskDeleteSSL(const tc_text16* accessToken,
+                                                             const tc_text16* taskListId,
+                                                             const tc_text16* taskId,
+                                                             const tc_text16* responsePath) {
+  return taskclient::DeleteTask(SystemPlatform(), ApiService(), accessToken, taskListId, taskId,
+                                responsePath);
+}
+
+}  // extern "C"

@@ -1,0 +1,85 @@
+// The operations the exchange needs from the platform it runs on. The core
+// calls nothing else: sockets, TLS, files and text conversion all come through
+// here. One implementation per platform lives in its own folder; tests plug in
+// a scripted one.
+#ifndef TASKCLIENT_PLATFORM_PLATFORM_H
+#define TASKCLIENT_PLATFORM_PLATFORM_H
+
+#include <stddef.h>
+#include <stdint.h>
+
+#include "taskclient.h"
+
+namespace taskclient {
+
+// A connection as the platform keeps it. The core only passes it around.
+struct Connection {
+  intptr_t socket;
+  void* session;  // the platform's TLS session, where the platform supplies TLS itself
+  void* context;  // the platform's TLS configuration for that session
+};
+
+struct ResponseFile {
+  intptr_t handle;
+};
+
+// Outcome of a receive that did not deliver bytes.
+enum {
+  kReceiveClosed = 0,     // the peer ended the connection
+  kReceiveFailed = -1,    // the connection broke
+  kReceiveTimedOut = -2,  // nothing arrived within the time allowed
+};
+
+enum NarrowEncoding {
+  kSystemText,  // the platform's default narrow encoding (its code page)
+  kUtf8,        // UTF-8 whatever the platform's default
+};
+
+class Platform {
+ public:
+  // Networking for the duration of one call. Stop is called exactly once for
+  // every successful Start.
+  virtual bool StartNetworking() = 0;
+  virtual void StopNetworking() = 0;
+
+  // Resolves `host` to its first IPv4 address (network byte order).
+  virtual bool Resolve(const char* host, uint32_t* address) = 0;
+
+  // Creates a stream socket.
+  virtual bool OpenSocket(Connection* connection) = 0;
+  // Puts the socket in TLS mode; `serverName` is the name the handshake
+  // announces.
+  virtual bool SetTlsMode(Connection* connection, const char* serverName) = 0;
+  // Replaces certificate checking by a rule that accepts every certificate.
+  virtual bool InstallAcceptAllHook(Connection* connection) = 0;
+  // TCP connect and TLS handshake; gives up after `timeoutMs` without progress.
+  virtual bool Connect(Connection* connection, uint32_t address, uint16_t port, int timeoutMs) = 0;
+  // Sends all `length` bytes, or fails.
+  virtual bool Send(Connection* connection, const char* bytes, size_t length, int timeoutMs) = 0;
+  // Receives up to `capacity` bytes: the count (> 0) or one of kReceive*.
+  virtual long Receive(Connection* connection, char* buffer, size_t capacity, int timeoutMs) = 0;
+  // Releases the socket and its TLS session. Safe after any failed step.
+  virtual void CloseSocket(Connection* connection) = 0;
+
+  // Creates or empties the file at the 16-bit `path`, for binary writing.
+  virtual bool OpenResponseFile(const tc_text16* path, ResponseFile* file) = 0;
+  virtual bool WriteResponseFile(ResponseFile* file, const char* bytes, size_t length) = 0;
+  // False when data could not be brought to the file.
+  virtual bool CloseResponseFile(ResponseFile* file) = 0;
+
+  // Converts NUL-terminated 16-bit text to narrow text with a terminating NUL.
+  // Returns false, leaving `output` empty, when the result does not fit
+  // `capacity` bytes (NUL included). `*length` excludes the NUL.
+  virtual bool Narrow(const tc_text16* text, NarrowEncoding encoding, char* output, size_t capacity,
+                      size_t* length) = 0;
+
+ protected:
+  ~Platform() {}
+};
+
+// The platform this build runs on.
+Platform& SystemPlatform();
+
+}  // namespace taskclient
+
+#endif

@@ -1,0 +1,320 @@
+#include "platform/posix/posix_platform.h"
+
+#include <arpa/inet.h>
+#include <errno.h>
+#include <fcntl.h>
+#include <netdb.h>
+#include <netinet/in.h>
+#include <openssl/bio.h>
+#include <openssl/err.h>
+#include <openssl/ssl.h>
+#include <poll.h>
+#include <string.h>
+#include <sys/socket.h>
+#include <time.h>
+#include <unistd.h>
+
+#include "exchange/utf8.h"
+
+namespace taskclient {
+
+namespace {
+
+// Room for a response path converted to UTF-8.
+const size_t kPathBytes = 4096;
+
+// The certificate rule: every certificate the server presents is accepted.
+int AcceptAnyCertificate(int /*preverified*/, X509_STORE_CTX* /*store*/) { return 1; }
+
+// Socket I/O under OpenSSL. It sends with MSG_NOSIGNAL, so a peer that has
+// gone away gives an error rather than a SIGPIPE that would end the host
+// process, and it retries interrupted calls.
+int SocketOf(BIO* bio) { return static_cast<int>(reinterpret_cast<intptr_t>(BIO_get_data(bio))); }
+
+int SocketWrite(BIO* bio, const char* bytes, int length) {
+  BIO_clear_retry_flags(bio);
+  for (;;) {
+    ssize_t sent = send(SocketOf(bio), bytes, static_cast<size_t>(length), MSG_NOSIGNAL);
+    if (sent >= 0) return static_cast<int>(sent);
+    if (errno == EINTR) continue;
+    if (errno == EAGAIN || errno == EWOULDBLOCK) BIO_set_retry_write(bio);
+    return -1;
+  }
+}
+
+int SocketRead(BIO* bio, char* buffer, int capacity) {
+  BIO_clear_retry_flags(bio);
+  for (;;) {
+    ssize_t received = recv(SocketOf(bio), buffer, static_cast<size_t>(capacity), 0);
+    if (received >= 0) return static_cast<int>(received);
+    if (errno == EINTR) continue;
+    if (errno == EAGAIN || errno == EWOULDBLOCK) BIO_set_retry_read(bio);
+    return -1;
+  }
+}
+
+long SocketControl(BIO* /*bio*/, int command, long /*number*/, void* /*pointer*/) {
+  return command == BIO_CTRL_FLUSH ? 1 : 0;
+}
+
+int SocketCreate(BIO* bio) {
+  BIO_set_init(bio, 1);
+  return 1;
+}
+
+BIO_METHOD* MakeSocketMethod() {
+  BIO_METHOD* method = BIO_meth_new(BIO_TYPE_SOURCE_SINK | BIO_TYPE_DESCRIPTOR, "taskclient socket");
+  if (!method) return 0;
+  BIO_meth_set_write(method, SocketWrite);
+  BIO_meth_set_read(method, SocketRead);
+  BIO_meth_set_ctrl(method, SocketControl);
+  BIO_meth_set_create(method, SocketCreate);
+  return method;
+}
+
+// The method table is made once per process and never changes; it carries no
+// state of any call.
+BIO_METHOD* SocketMethod() {
+  static BIO_METHOD* const method = MakeSocketMethod();
+  return method;
+}
+
+long long NowMs() {
+  struct timespec now;
+  clock_gettime(CLOCK_MONOTONIC, &now);
+  return static_cast<long long>(now.tv_sec) * 1000 + now.tv_nsec / 1000000;
+}
+
+enum Wait { kReady, kTimedOut, kWaitFailed };
+
+// Waits until the socket is ready for `events`, at most `timeoutMs` in all,
+// however often a signal interrupts the wait.
+Wait WaitFor(int socket, short events, int timeoutMs) {
+  const long long deadline = NowMs() + timeoutMs;
+  for (;;) {
+    long long left = deadline - NowMs();
+    if (left < 0) left = 0;
+    struct pollfd entry;
+    entry.fd = socket;
+    entry.events = events;
+    entry.revents = 0;
+    int ready = poll(&entry, 1, static_cast<int>(left));
+    if (ready > 0) return kReady;  // errors and hang-ups show in the next I/O call
+    if (ready == 0) return kTimedOut;
+    if (errno != EINTR) return kWaitFailed;
+  }
+}
+
+enum Step { kRetry, kEnded, kFailed, kStalled };
+
+// After a TLS call that did not complete: waits for what OpenSSL asks for, or
+// says why the connection cannot go on.
+Step AfterTlsCall(SSL* session, int socket, int returned, int timeoutMs) {
+  int error = SSL_get_error(session, returned);
+  Wait wait;
+  switch (error) {
+    case SSL_ERROR_WANT_READ:
+      wait = WaitFor(socket, POLLIN, timeoutMs);
+      break;
+    case SSL_ERROR_WANT_WRITE:
+      wait = WaitFor(socket, POLLOUT, timeoutMs);
+      break;
+    case SSL_ERROR_ZERO_RETURN:
+      return kEnded;
+    case SSL_ERROR_SYSCALL:
+      // With no error recorded, the peer closed the connection.
+      return (ERR_peek_error() == 0 && errno == 0) ? kEnded : kFailed;
+    default:
+      return kFailed;
+  }
+  if (wait == kReady) return kRetry;
+  return wait == kTimedOut ? kStalled : kFailed;
+}
+
+SSL* SessionOf(Connection* connection) { return static_cast<SSL*>(connection->session); }
+
+int SocketOf(Connection* connection) { return static_cast<int>(connection->socket); }
+
+}  // namespace
+
+bool PosixPlatform::StartNetworking() { return true; }
+
+void PosixPlatform::StopNetworking() {
+  // Leave no error of ours in the calling thread's OpenSSL error queue.
+  ERR_clear_error();
+}
+
+bool PosixPlatform::Resolve(const char* host, uint32_t* address) {
+  struct addrinfo hints;
+  memset(&hints, 0, sizeof hints);
+  hints.ai_family = AF_INET;
+  hints.ai_socktype = SOCK_STREAM;
+  struct addrinfo* found = 0;
+  if (getaddrinfo(host, 0, &hints, &found) != 0 || !found) return false;
+  bool resolved = false;
+  if (found->ai_addr && found->ai_addrlen >= sizeof(struct sockaddr_in)) {
+    *address = reinterpret_cast<const struct sockaddr_in*>(found->ai_addr)->sin_addr.s_addr;
+    resolved = true;
+  }
+  freeaddrinfo(found);
+  return resolved;
+}
+
+bool PosixPlatform::OpenSocket(Connection* connection) {
+  int socket = ::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+  connection->socket = socket;
+  return socket >= 0;
+}
+
+bool PosixPlatform::SetTlsMode(Connection* connection, const char* serverName) {
+  BIO_METHOD* method = SocketMethod();
+  if (!method) return false;
+  SSL_CTX* context = SSL_CTX_new(TLS_client_method());
+  if (!context) return false;
+  connection->context = context;
+  SSL_CTX_set_options(context, SSL_OP_IGNORE_UNEXPECTED_EOF);
+  SSL* session = SSL_new(context);
+  if (!session) return false;
+  connection->session = session;
+  BIO* bio = BIO_new(method);
+  if (!bio) return false;
+  BIO_set_data(bio, reinterpret_cast<void*>(connection->socket));
+  SSL_set_bio(session, bio, bio);
+  SSL_set_connect_state(session);
+  // The server name goes in the handshake unless it is an address.
+  struct in_addr literal;
+  if (inet_pton(AF_INET, serverName, &literal) != 1 &&
+      !SSL_set_tlsext_host_name(session, const_cast<char*>(serverName))) {
+    return false;
+  }
+  return true;
+}
+
+bool PosixPlatform::InstallAcceptAllHook(Connection* connection) {
+  SSL* session = SessionOf(connection);
+  if (!session) return false;
+  SSL_set_verify(session, SSL_VERIFY_PEER, AcceptAnyCertificate);
+  return true;
+}
+
+bool PosixPlatform::Connect(Connection* connection, uint32_t address, uint16_t port, int timeoutMs) {
+  struct sockaddr_in peer;
+  memset(&peer, 0, sizeof peer);
+  peer.sin_family = AF_INET;
+  peer.sin_port = htons(port);
+  peer.sin_addr.s_addr = address;
+  int socket = SocketOf(connection);
+  if (connect(socket, reinterpret_cast<const struct sockaddr*>(&peer), sizeof peer) != 0) {
+    // A non-blocking connect, or one a signal interrupted, goes on by itself.
+    if (errno != EINPROGRESS && errno != EINTR) return false;
+    if (WaitFor(socket, POLLOUT, timeoutMs) != kReady) return false;
+    int error = 0;
+    socklen_t size = sizeof error;
+    if (getsockopt(socket, SOL_SOCKET, SO_ERROR, &error, &size) != 0 || error != 0) return false;
+  }
+  SSL* session = SessionOf(connection);
+  for (;;) {
+    ERR_clear_error();
+    errno = 0;
+    int returned = SSL_connect(session);
+    if (returned == 1) return true;
+    if (AfterTlsCall(session, socket, returned, timeoutMs) != kRetry) return false;
+  }
+}
+
+bool PosixPlatform::Send(Connection* connection, const char* bytes, size_t length, int timeoutMs) {
+  SSL* session = SessionOf(connection);
+  for (;;) {
+    ERR_clear_error();
+    errno = 0;
+    size_t written = 0;
+    int returned = SSL_write_ex(session, bytes, length, &written);
+    if (returned == 1) return written == length;
+    if (AfterTlsCall(session, SocketOf(connection), returned, timeoutMs) != kRetry) return false;
+  }
+}
+
+long PosixPlatform::Receive(Connection* connection, char* buffer, size_t capacity, int timeoutMs) {
+  SSL* session = SessionOf(connection);
+  for (;;) {
+    ERR_clear_error();
+    errno = 0;
+    size_t received = 0;
+    int returned = SSL_read_ex(session, buffer, capacity, &received);
+    if (returned == 1) return static_cast<long>(received);
+    switch (AfterTlsCall(session, SocketOf(connection), returned, timeoutMs)) {
+      case kRetry:
+        continue;
+      case kEnded:
+        return kReceiveClosed;
+      case kStalled:
+        return kReceiveTimedOut;
+      case kFailed:
+        return kReceiveFailed;
+    }
+  }
+}
+
+void PosixPlatform::CloseSocket(Connection* connection) {
+  SSL* session = SessionOf(connection);
+  if (session) {
+    // One attempt at a polite close_notify; the socket is non-blocking, so
+    // this never waits for the peer.
+    if (SSL_is_init_finished(session)) SSL_shutdown(session);
+    SSL_free(session);  // frees the socket BIO with it
+  }
+  if (connection->context) SSL_CTX_free(static_cast<SSL_CTX*>(connection->context));
+  if (connection->socket >= 0) close(SocketOf(connection));
+  connection->session = 0;
+  connection->context = 0;
+  connection->socket = -1;
+  ERR_clear_error();
+}
+
+bool PosixPlatform::OpenResponseFile(const tc_text16* path, ResponseFile* file) {
+  char narrowPath[kPathBytes];
+  size_t length = 0;
+  if (!Utf16ToUtf8(path, narrowPath, sizeof narrowPath, &length) || length == 0) return false;
+  int handle;
+  do {
+    handle = open(narrowPath, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOCTTY, 0666);
+  } while (handle < 0 && errno == EINTR);
+  file->handle = handle;
+  return handle >= 0;
+}
+
+bool PosixPlatform::WriteResponseFile(ResponseFile* file, const char* bytes, size_t length) {
+  while (length > 0) {
+    ssize_t written = write(static_cast<int>(file->handle), bytes, length);
+    if (written < 0 && errno == EINTR) continue;
+    if (written <= 0) return false;
+    bytes += written;
+    length -= static_cast<size_t>(written);
+  }
+  return true;
+}
+
+bool PosixPlatform::CloseResponseFile(ResponseFile* file) {
+  int handle = static_cast<int>(file->handle);
+  file->handle = -1;
+  // After close() fails with EINTR the descriptor is gone on Linux: no retry.
+  return close(handle) == 0;
+}
+
+bool PosixPlatform::Narrow(const tc_text16* text, NarrowEncoding /*encoding*/, char* output, size_t capacity,
+                           size_t* length) {
+  // UTF-8 is the narrow encoding here, for system text as for JSON.
+  return Utf16ToUtf8(text, output, capacity, length);
+}
+
+namespace {
+
+class SystemPosixPlatform : public PosixPlatform {};
+
+SystemPosixPlatform gSystemPlatform;
+
+}  // namespace
+
+Platform& SystemPlatform() { return gSystemPlatform; }
+
+}  // namespace taskclient

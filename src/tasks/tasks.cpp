@@ -1,0 +1,98 @@
+#include "tasks/tasks.h"
+
+#include "exchange/arguments.h"
+#include "exchange/exchange.h"
+
+namespace taskclient {
+
+namespace {
+
+const char kTaskListsPath[] = "/tasks/v1/users/@me/lists";
+const char kListsPrefix[] = "/tasks/v1/lists/";
+const char kTasksSegment[] = "/tasks";
+const char kTitleHead[] = "{ \"title\": \"";
+const char kTitleTail[] = "\" }";
+
+// Converts an id and appends it to the path as a request-target segment.
+int32_t AppendId(Platform& platform, const tc_text16* id, Text* path) {
+  FixedText<kAddPathCapacity> narrow;
+  int32_t result = NarrowArgument(platform, id, kSystemText, &narrow);
+  if (result != 0) return result;
+  return AppendPathSegment(narrow, path) ? 0 : TC_TOO_LONG;
+}
+
+// Sends a request with the caller's bearer token and captures the reply.
+// `body` (with its content type) is null for a bodiless request.
+int32_t SendWithToken(Platform& platform, const Service& service, const char* method, const Text& path,
+                      const tc_text16* accessToken, const Text* body, const tc_text16* responsePath) {
+  FixedText<kTokenCapacity> token;
+  int32_t result = NarrowToken(platform, accessToken, &token);
+  if (result != 0) return result;
+  if (path.overflowed()) return TC_TOO_LONG;
+
+  RequestText request;
+  RequestParts parts = {method, &path, service.host, &token, body ? kJsonContentType : 0, body};
+  if (!ComposeRequest(parts, &request)) return TC_TOO_LONG;
+  return RunExchange(platform, service, request, responsePath);
+}
+
+}  // namespace
+
+int32_t ListTaskLists(Platform& platform, const Service& service, const tc_text16* accessToken,
+                      const tc_text16* responsePath) {
+  if (!accessToken || !responsePath) return TC_BAD_ARGUMENT;
+  FixedText<kPathCapacity> path;
+  path.Append(kTaskListsPath);
+  return SendWithToken(platform, service, "GET ", path, accessToken, 0, responsePath);
+}
+
+int32_t ListTasks(Platform& platform, const Service& service, const tc_text16* accessToken,
+                  const tc_text16* taskListId, const tc_text16* responsePath) {
+  if (!accessToken || !taskListId || !responsePath) return TC_BAD_ARGUMENT;
+  FixedText<kPathCapacity> path;
+  path.Append(kListsPrefix);
+  int32_t result = AppendId(platform, taskListId, &path);
+  if (result != 0) return result;
+  path.Append(kTasksSegment);
+  return SendWithToken(platform, service, "GET ", path, accessToken, 0, responsePath);
+}
+
+int32_t AddTask(Platform& platform, const Service& service, const tc_text16* accessToken,
+                const tc_text16* taskListId, const tc_text16* title, const void* /*reserved*/,
+                const tc_text16* responsePath) {
+  if (!accessToken || !taskListId || !title || !responsePath) return TC_BAD_ARGUMENT;
+  FixedText<kAddPathCapacity> path;
+  path.Append(kListsPrefix);
+  int32_t result = AppendId(platform, taskListId, &path);
+  if (result != 0) return result;
+  path.Append(kTasksSegment);
+
+  // JSON text is UTF-8, whatever the platform's own narrow encoding.
+  FixedText<kBodyCapacity> body;
+  {
+    FixedText<kBodyCapacity> narrowTitle;
+    result = NarrowArgument(platform, title, kUtf8, &narrowTitle);
+    if (result != 0) return result;
+    body.Append(kTitleHead);
+    AppendJsonString(narrowTitle, &body);
+    body.Append(kTitleTail);
+  }
+  if (body.overflowed()) return TC_TOO_LONG;
+  return SendWithToken(platform, service, "POST ", path, accessToken, &body, responsePath);
+}
+
+int32_t DeleteTask(Platform& platform, const Service& service, const tc_text16* accessToken,
+                   const tc_text16* taskListId, const tc_text16* taskId, const tc_text16* responsePath) {
+  if (!accessToken || !taskListId || !taskId || !responsePath) return TC_BAD_ARGUMENT;
+  FixedText<kPathCapacity> path;
+  path.Append(kListsPrefix);
+  int32_t result = AppendId(platform, taskListId, &path);
+  if (result != 0) return result;
+  path.Append(kTasksSegment);
+  path.AppendByte('/');
+  result = AppendId(platform, taskId, &path);
+  if (result != 0) return result;
+  return SendWithToken(platform, service, "DELETE ", path, accessToken, 0, responsePath);
+}
+
+}  // namespace taskclient

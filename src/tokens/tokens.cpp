@@ -1,0 +1,82 @@
+#include "tokens/tokens.h"
+
+#include <string.h>
+
+#include "exchange/arguments.h"
+#include "exchange/exchange.h"
+#include "exchange/form_encode.h"
+
+namespace taskclient {
+
+namespace {
+
+const char kTokenPath[] = "/oauth2/v3/token";
+const char kOutOfBandRedirect[] = "urn:ietf:wg:oauth:2.0:oob";
+
+// One field of a form body: its name with the separator before it, and either
+// the caller's value or a fixed one.
+struct FormField {
+  const char* name;
+  const tc_text16* value;
+  const char* fixedValue;
+};
+
+// Builds the form body field by field, each value encoded straight into the
+// body, and posts it to the token path. Nothing is sent unless every value is
+// present and the whole body fits.
+int32_t PostForm(Platform& platform, const Service& service, const FormField* fields, size_t count,
+                 const tc_text16* responsePath) {
+  if (!responsePath) return TC_BAD_ARGUMENT;
+  for (size_t i = 0; i < count; ++i) {
+    if (!fields[i].fixedValue && !fields[i].value) return TC_BAD_ARGUMENT;
+  }
+
+  FixedText<kBodyCapacity> body;
+  for (size_t i = 0; i < count; ++i) {
+    body.Append(fields[i].name);
+    if (fields[i].fixedValue) {
+      FormEncode(fields[i].fixedValue, strlen(fields[i].fixedValue), &body);
+    } else {
+      FixedText<kBodyCapacity> value;
+      int32_t result = NarrowArgument(platform, fields[i].value, kSystemText, &value);
+      if (result != 0) return result;
+      FormEncode(value.data(), value.size(), &body);
+    }
+    if (body.overflowed()) return TC_TOO_LONG;
+  }
+
+  FixedText<kPathCapacity> path;
+  path.Append(kTokenPath);
+  RequestText request;
+  RequestParts parts = {"POST ", &path, service.host, 0, kFormContentType, &body};
+  if (!ComposeRequest(parts, &request)) return TC_TOO_LONG;
+  return RunExchange(platform, service, request, responsePath);
+}
+
+}  // namespace
+
+int32_t GetToken(Platform& platform, const Service& service, const tc_text16* authorizationCode,
+                 const tc_text16* clientSecret, const tc_text16* clientId, const tc_text16* responsePath) {
+  const FormField fields[] = {
+      {"code=", authorizationCode, 0},
+      {"&client_secret=", clientSecret, 0},
+      {"&client_id=", clientId, 0},
+      {"&redirect_uri=", 0, kOutOfBandRedirect},
+      {"&grant_type=", 0, "authorization_code"},
+  };
+  return PostForm(platform, service, fields, sizeof fields / sizeof fields[0], responsePath);
+}
+
+int32_t RefreshToken(Platform& platform, const Service& service, const tc_text16* refreshToken,
+                     const tc_text16* clientSecret, const tc_text16* clientId, const tc_text16* responsePath) {
+  // The service expects the client id first, although it is the third argument.
+  const FormField fields[] = {
+      {"client_id=", clientId, 0},
+      {"&client_secret=", clientSecret, 0},
+      {"&refresh_token=", refreshToken, 0},
+      {"&grant_type=", 0, "refresh_token"},
+  };
+  return PostForm(platform, service, fields, sizeof fields / sizeof fields[0], responsePath);
+}
+
+}  // namespace taskclient

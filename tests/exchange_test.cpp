@@ -1,0 +1,214 @@
+// The exchange against a real TLS server on 127.0.0.1: how the reply's end is
+// found, what the response file holds, and which result each failure gives.
+#include <dirent.h>
+#include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <thread>
+
+#include "exchange/exchange.h"
+#include "support/scripted_server.h"
+#include "support/text16.h"
+#include "tasks/tasks.h"
+
+using namespace taskclient;
+using testsupport::PathText;
+using testsupport::ReadFile;
+using testsupport::Reply;
+using testsupport::Respond;
+using testsupport::T;
+using testsupport::U;
+
+namespace {
+
+std::string Joined(const Reply& reply) {
+  std::string all;
+  for (const auto& piece : reply.pieces) all += piece;
+  return all;
+}
+
+Reply Pieces(std::vector<std::string> pieces, Reply::End end = Reply::End::kClose, int pauseMs = 20) {
+  Reply reply;
+  reply.pieces = std::move(pieces);
+  reply.end = end;
+  reply.pauseMs = pauseMs;
+  return reply;
+}
+
+// Splits `bytes` into pieces of `size` bytes.
+std::vector<std::string> Split(const std::string& bytes, size_t size) {
+  std::vector<std::string> pieces;
+  for (size_t i = 0; i < bytes.size(); i += size) pieces.push_back(bytes.substr(i, size));
+  return pieces;
+}
+
+int OpenDescriptors() {
+  int count = 0;
+  if (DIR* dir = opendir("/proc/self/fd")) {
+    while (readdir(dir)) ++count;
+    closedir(dir);
+  }
+  return count;
+}
+
+class ExchangeTest : public ::testing::Test {
+ protected:
+  int32_t List(int timeoutMs = 5000) {
+    return ListTaskLists(SystemPlatform(), server.service(timeoutMs), T(token), T(path));
+  }
+
+  testsupport::ScriptedServer server;
+  testsupport::TempDir dir;
+  std::filesystem::path file = dir / "reply.bin";
+  std::u16string path = PathText(file);
+  std::u16string token = u"ya29.token";
+};
+
+struct ReplyCase {
+  const char* name;
+  Reply reply;
+  int32_t result;
+  std::string file;  // empty: every byte the server sent
+};
+
+TEST_F(ExchangeTest, FindsTheEndOfEveryKindOfReply) {
+  const std::string json = "{\n \"kind\": \"tasks#taskLists\",\n \"items\": [{\"id\": \"a\"}]\n}\n";
+  const std::string withLength = "HTTP/1.1 200 OK\r\nContent-Type: application/json\r\nContent-Length: " +
+                                 std::to_string(json.size()) + "\r\n\r\n" + json;
+  const std::string chunked = "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n10\r\n{\"items\": [{\"a\":\r\n" +
+                              std::string("5\r\n 1}]}\r\n0\r\n\r\n");
+  // An inner brace ends the first piece: only the framing may end the reply.
+  const std::string inner = "{\"a\": {\"b\": 1}";
+  const std::string innerRest = ", \"c\": {\"d\": 2}, \"e\": \"long tail of the reply\"}";
+  const std::string innerHead =
+      "HTTP/1.1 200 OK\r\nContent-Length: " + std::to_string(inner.size() + innerRest.size()) + "\r\n\r\n";
+
+  const ReplyCase cases[] = {
+      {"content length, one piece", Respond(withLength), TC_EXCHANGE_COMPLETE, ""},
+      {"content length, many pieces", Pieces(Split(withLength, 7), Reply::End::kHold, 2), TC_EXCHANGE_COMPLETE, ""},
+      {"chunked, many pieces", Pieces(Split(chunked, 5), Reply::End::kHold, 2), TC_EXCHANGE_COMPLETE, ""},
+      {"inner brace before a split", Pieces({innerHead + inner, innerRest}, Reply::End::kHold), TC_EXCHANGE_COMPLETE,
+       ""},
+      {"204 without body, connection kept", Pieces({"HTTP/1.1 204 No Content\r\nServer: x\r\n\r\n"}, Reply::End::kHold),
+       TC_EXCHANGE_COMPLETE, ""},
+      {"interim 100 first", Pieces({"HTTP/1.1 100 Continue\r\n\r\n", withLength}, Reply::End::kHold),
+       TC_EXCHANGE_COMPLETE, ""},
+      {"error reply", Respond("HTTP/1.1 401 Unauthorized\r\nContent-Length: 13\r\n\r\n{\"error\": 1}\n"),
+       TC_EXCHANGE_COMPLETE, ""},
+      {"HTML until close", Pieces({"HTTP/1.1 502 Bad Gateway\r\n\r\n<html>", "<p>no brace</p></html>"}),
+       TC_EXCHANGE_COMPLETE, ""},
+      {"until an abrupt close", Pieces({"HTTP/1.0 200 OK\r\n\r\n{}"}, Reply::End::kAbruptClose),
+       TC_EXCHANGE_COMPLETE, ""},
+      {"closed before any byte", Pieces({}), TC_REPLY_CUT_SHORT, ""},
+      {"closed mid-headers", Pieces({"HTTP/1.1 200 OK\r\nContent-Len"}), TC_REPLY_CUT_SHORT, ""},
+      {"closed mid-body", Pieces({"HTTP/1.1 200 OK\r\nContent-Length: 100\r\n\r\n{\"a\": 1}"}), TC_REPLY_CUT_SHORT,
+       ""},
+      {"closed mid-chunk", Pieces({"HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n20\r\n{\"a\"}"}),
+       TC_REPLY_CUT_SHORT, ""},
+      {"closed mid-trailer", Pieces({"HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n0\r\nX-T: 1\r\n"}),
+       TC_REPLY_CUT_SHORT, ""},
+      {"silent until the time limit", Pieces({}, Reply::End::kHold), TC_REPLY_CUT_SHORT, ""},
+      {"stalls mid-body", Pieces({"HTTP/1.1 200 OK\r\nContent-Length: 9\r\n\r\n{}"}, Reply::End::kHold),
+       TC_REPLY_CUT_SHORT, ""},
+      {"chunk size not hex", Pieces({"HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\nxyz\r\n"}, Reply::End::kHold),
+       TC_REPLY_CUT_SHORT, ""},
+  };
+  for (const ReplyCase& c : cases) {
+    SCOPED_TRACE(c.name);
+    server.SetReply(c.reply);
+    testsupport::WriteFile(file, "stale content that must go");
+    auto started = std::chrono::steady_clock::now();
+    EXPECT_EQ(List(1000), c.result);
+    auto took = std::chrono::steady_clock::now() - started;
+    EXPECT_EQ(ReadFile(file), c.file.empty() ? Joined(c.reply) : c.file);
+    // Only a silent server may make the call wait for its time limit.
+    if (c.reply.end == Reply::End::kHold && c.result == TC_EXCHANGE_COMPLETE) {
+      EXPECT_LT(took, std::chrono::milliseconds(900));
+    }
+  }
+}
+
+TEST_F(ExchangeTest, FailuresBeforeTheRequestLeaveTheFileAlone) {
+  testsupport::WriteFile(file, "keep me");
+
+  // Garbage instead of a TLS handshake.
+  server.server().SetRawHandler([](int socket) {
+    const char garbage[] = "HTTP/1.1 400 Bad Request\r\n\r\nthis is no TLS";
+    (void)!write(socket, garbage, sizeof garbage - 1);
+    return false;
+  });
+  EXPECT_EQ(List(), TC_CONNECT_FAILED);
+  EXPECT_EQ(ReadFile(file), "keep me");
+
+  // A handshake that never gets an answer.
+  server.server().SetRawHandler([](int) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(800));
+    return false;
+  });
+  auto started = std::chrono::steady_clock::now();
+  EXPECT_EQ(List(200), TC_CONNECT_FAILED);
+  EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::milliseconds(750));
+  EXPECT_EQ(ReadFile(file), "keep me");
+
+  // Nothing listening on the port.
+  int probe = socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  ASSERT_EQ(bind(probe, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+  socklen_t size = sizeof address;
+  getsockname(probe, reinterpret_cast<sockaddr*>(&address), &size);
+  close(probe);
+  Service closed = {"127.0.0.1", ntohs(address.sin_port), 1000, 1000};
+  EXPECT_EQ(ListTaskLists(SystemPlatform(), closed, T(token), T(path)), TC_CONNECT_FAILED);
+  EXPECT_EQ(ReadFile(file), "keep me");
+}
+
+TEST_F(ExchangeTest, AFileThatCannotBeOpenedCostsNoRequest) {
+  testsupport::WriteFile(file, "x");
+  const std::filesystem::path unopenable[] = {dir / "missing" / "reply.bin", dir.path()};
+  for (const auto& target : unopenable) {
+    SCOPED_TRACE(target.string());
+    EXPECT_EQ(ListTaskLists(SystemPlatform(), server.service(), T(token), T(PathText(target))),
+              TC_FILE_OPEN_FAILED);
+  }
+  EXPECT_EQ(ListTaskLists(SystemPlatform(), server.service(), T(token), T(u"")), TC_FILE_OPEN_FAILED);
+  // The server saw connections but never a request.
+  for (const std::string& request : server.Requests()) EXPECT_EQ(request.substr(0, 1), "!");
+}
+
+TEST_F(ExchangeTest, AFileThatCannotBeWrittenIsReported) {
+  EXPECT_EQ(ListTaskLists(SystemPlatform(), server.service(), T(token), T(u"/dev/full")), TC_FILE_WRITE_FAILED);
+}
+
+TEST_F(ExchangeTest, APeerThatGoesAwayRaisesNoSignal) {
+  // The server closes at once without reading: the send or the receive
+  // fails, and the process lives on with SIGPIPE at its default.
+  Reply reply = Pieces({}, Reply::End::kAbruptClose, 0);
+  reply.readRequest = false;
+  server.SetReply(reply);
+  for (int i = 0; i < 20; ++i) {
+    int32_t result = List();
+    EXPECT_TRUE(result == TC_SEND_FAILED || result == TC_REPLY_CUT_SHORT) << result;
+  }
+}
+
+TEST_F(ExchangeTest, ReleasesEveryDescriptor) {
+  List();  // OpenSSL's one-time set-up happens here
+  while (server.server().finished() < server.server().accepted()) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  }
+  int before = OpenDescriptors();
+  server.SetReply(Pieces({"HTTP/1.1 200 OK\r\nContent-Length: 4\r\n\r\n", "{}{}"}));
+  for (int i = 0; i < 20; ++i) EXPECT_EQ(List(), TC_EXCHANGE_COMPLETE);
+  server.SetReply(Pieces({"HTTP/1.1 200 OK\r\nContent-Length: 4\r\n\r\n"}));
+  for (int i = 0; i < 5; ++i) EXPECT_EQ(List(), TC_REPLY_CUT_SHORT);
+  EXPECT_EQ(ListTaskLists(SystemPlatform(), server.service(), T(token), T(u"/dev/full")), TC_FILE_WRITE_FAILED);
+  server.server().Stop();  // the server's own sockets are closed too
+  EXPECT_EQ(OpenDescriptors(), before);
+}
+
+}  // namespace

@@ -1,0 +1,150 @@
+// The reply-end scanner must reach the same verdict, at the same byte,
+// however the reply is split into receives.
+#include "exchange/reply_scanner.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+using taskclient::ReplyScanner;
+
+namespace {
+
+struct Outcome {
+  ReplyScanner::Verdict verdict;
+  size_t end;          // offset just past the reply's last byte (complete), else bytes scanned
+  bool closeEnds;      // meaningful when the verdict is kNeedMore
+  bool operator==(const Outcome& o) const {
+    return verdict == o.verdict && end == o.end && closeEnds == o.closeEnds;
+  }
+};
+
+void PrintTo(const Outcome& o, std::ostream* out) {
+  *out << "{verdict " << o.verdict << ", end " << o.end << ", closeEnds " << o.closeEnds << "}";
+}
+
+// Feeds `bytes` in the given pieces; stops at the first verdict.
+Outcome Scan(const std::string& bytes, const std::vector<size_t>& cuts) {
+  ReplyScanner scanner;
+  size_t start = 0;
+  std::vector<size_t> bounds = cuts;
+  bounds.push_back(bytes.size());
+  for (size_t bound : bounds) {
+    // Each piece lives in its own allocation so a read past it is caught by
+    // the sanitizers.
+    std::vector<char> piece(bytes.begin() + static_cast<long>(start), bytes.begin() + static_cast<long>(bound));
+    size_t used = 0;
+    ReplyScanner::Verdict verdict = scanner.Feed(piece.data(), piece.size(), &used);
+    EXPECT_LE(used, piece.size());
+    if (verdict != ReplyScanner::kNeedMore) return Outcome{verdict, start + used, false};
+    start = bound;
+  }
+  return Outcome{ReplyScanner::kNeedMore, bytes.size(), scanner.CloseEndsReply()};
+}
+
+struct Case {
+  const char* name;
+  std::string bytes;
+  ReplyScanner::Verdict verdict;
+  size_t end;  // for kComplete: where the reply ends; npos = at the end of `bytes`
+  bool closeEnds = false;
+};
+
+const size_t kAll = std::string::npos;
+
+std::vector<Case> Cases() {
+  const std::string chunkedHead = "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n";
+  return {
+      {"content length", "HTTP/1.1 200 OK\r\nContent-Length: 5\r\n\r\nhello", ReplyScanner::kComplete, kAll},
+      {"content length, bytes after the end", "HTTP/1.1 200 OK\r\nContent-Length: 2\r\n\r\n{}EXTRA",
+       ReplyScanner::kComplete, 40},
+      {"bare LF line ends", "HTTP/1.1 200 OK\nContent-Length: 3\n\nabc", ReplyScanner::kComplete, kAll},
+      {"header names in any case", "HTTP/1.1 200 OK\r\ncOnTeNt-LeNgTh:   4  \r\n\r\n}}}}", ReplyScanner::kComplete,
+       kAll},
+      {"zero content length", "HTTP/1.1 200 OK\r\nContent-Length: 0\r\n\r\n", ReplyScanner::kComplete, kAll},
+      {"body not yet complete", "HTTP/1.1 200 OK\r\nContent-Length: 10\r\n\r\n{\"a\": 1}", ReplyScanner::kNeedMore,
+       kAll},
+      {"204 has no body", "HTTP/1.1 204 No Content\r\nContent-Length: 7\r\n\r\n", ReplyScanner::kComplete, kAll},
+      {"304 has no body", "HTTP/1.1 304 Not Modified\r\nTransfer-Encoding: chunked\r\n\r\n", ReplyScanner::kComplete,
+       kAll},
+      {"interim 100 then final", "HTTP/1.1 100 Continue\r\n\r\nHTTP/1.1 200 OK\r\nContent-Length: 1\r\n\r\n}",
+       ReplyScanner::kComplete, kAll},
+      {"interim alone", "HTTP/1.1 100 Continue\r\n\r\n", ReplyScanner::kNeedMore, kAll},
+      {"chunked", chunkedHead + "4\r\n{\"a\"\r\n3\r\n: 1\r\n1\r\n}\r\n0\r\n\r\n", ReplyScanner::kComplete, kAll},
+      {"chunked with extension and trailer",
+       chunkedHead + "A;name=value\r\n0123456789\r\n0\r\nX-Trailer: yes\r\n\r\n", ReplyScanner::kComplete, kAll},
+      {"chunked, upper-case hex, bare LF", "HTTP/1.1 200 OK\nTransfer-Encoding: chunked\n\nB\n0123456789A\n0\n\n",
+       ReplyScanner::kComplete, kAll},
+      {"chunked wins over length",
+       "HTTP/1.1 200 OK\r\nContent-Length: 3\r\nTransfer-Encoding: chunked\r\n\r\n3\r\nabc\r\n0\r\n\r\n",
+       ReplyScanner::kComplete, kAll},
+      {"chunked as the last of several codings",
+       "HTTP/1.1 200 OK\r\nTransfer-Encoding: gzip,  Chunked \r\n\r\n1\r\nx\r\n0\r\n\r\n", ReplyScanner::kComplete,
+       kAll},
+      {"chunked, stopped mid-trailer", chunkedHead + "1\r\nx\r\n0\r\nX-Trail", ReplyScanner::kNeedMore, kAll},
+      {"chunked, stopped mid-size line", chunkedHead + "1\r\nx\r\n1", ReplyScanner::kNeedMore, kAll},
+      {"other coding runs until close", "HTTP/1.1 200 OK\r\nTransfer-Encoding: gzip\r\n\r\nabc",
+       ReplyScanner::kNeedMore, kAll, true},
+      {"no length runs until close", "HTTP/1.1 200 OK\r\nContent-Type: text/html\r\n\r\n<html>}</html>",
+       ReplyScanner::kNeedMore, kAll, true},
+      {"HTTP/1.0 without length", "HTTP/1.0 200 OK\r\n\r\n{}", ReplyScanner::kNeedMore, kAll, true},
+      {"headers not yet complete", "HTTP/1.1 200 OK\r\nContent-Le", ReplyScanner::kNeedMore, kAll},
+      {"folded header line ignored", "HTTP/1.1 200 OK\r\nX-A: 1\r\n  more\r\nContent-Length: 1\r\n\r\n}",
+       ReplyScanner::kComplete, kAll},
+      {"very long header name and value",
+       "HTTP/1.1 200 OK\r\n" + std::string(300, 'N') + ": " + std::string(5000, 'v') + "\r\nContent-Length: 1\r\n\r\nz",
+       ReplyScanner::kComplete, kAll},
+      {"equal repeated lengths", "HTTP/1.1 200 OK\r\nContent-Length: 1\r\nContent-Length: 1\r\n\r\nz",
+       ReplyScanner::kComplete, kAll},
+      {"not HTTP", "SSH-2.0-OpenSSH\r\n", ReplyScanner::kMalformed, 0},
+      {"status code not digits", "HTTP/1.1 2x0 OK\r\n\r\n", ReplyScanner::kMalformed, 10},
+      {"chunk size not hex", chunkedHead + "zz\r\n", ReplyScanner::kMalformed, chunkedHead.size()},
+      {"chunk data without line end", chunkedHead + "1\r\nxy\r\n", ReplyScanner::kMalformed, chunkedHead.size() + 4},
+      {"chunk size overflow", chunkedHead + "FFFFFFFFFFFFFFFFFF\r\n", ReplyScanner::kMalformed,
+       chunkedHead.size() + 15},
+      {"length not a number", "HTTP/1.1 200 OK\r\nContent-Length: 1x\r\n\r\n", ReplyScanner::kMalformed, 34},
+      {"length empty", "HTTP/1.1 200 OK\r\nContent-Length: \r\n\r\n", ReplyScanner::kMalformed, 34},
+      {"differing repeated lengths", "HTTP/1.1 200 OK\r\nContent-Length: 1\r\nContent-Length: 2\r\n\r\n",
+       ReplyScanner::kMalformed, 54},
+      {"length overflow", "HTTP/1.1 200 OK\r\nContent-Length: 99999999999999999999999\r\n\r\n",
+       ReplyScanner::kMalformed, 51},
+  };
+}
+
+TEST(ReplyScanner, SameVerdictAtEverySplit) {
+  for (const Case& c : Cases()) {
+    SCOPED_TRACE(c.name);
+    Outcome expected{c.verdict, c.end == kAll ? c.bytes.size() : c.end, c.closeEnds};
+    EXPECT_EQ(Scan(c.bytes, {}), expected) << "whole";
+    std::vector<size_t> everyByte;
+    for (size_t i = 1; i < c.bytes.size(); ++i) everyByte.push_back(i);
+    EXPECT_EQ(Scan(c.bytes, everyByte), expected) << "byte by byte";
+    for (size_t cut = 0; cut <= c.bytes.size(); ++cut) {
+      EXPECT_EQ(Scan(c.bytes, {cut}), expected) << "split at " << cut;
+      for (size_t second = cut; c.bytes.size() < 200 && second <= c.bytes.size(); second += 3) {
+        ASSERT_EQ(Scan(c.bytes, {cut, second}), expected) << "split at " << cut << " and " << second;
+      }
+    }
+  }
+}
+
+TEST(ReplyScanner, VerdictSticksAfterTheEnd) {
+  ReplyScanner scanner;
+  std::string reply = "HTTP/1.1 204 No Content\r\n\r\n";
+  size_t used = 0;
+  ASSERT_EQ(scanner.Feed(reply.data(), reply.size(), &used), ReplyScanner::kComplete);
+  EXPECT_EQ(scanner.Feed("more", 4, &used), ReplyScanner::kComplete);
+  EXPECT_EQ(used, 0u);
+  EXPECT_EQ(scanner.status(), 204);
+}
+
+TEST(ReplyScanner, EmptyPiecesChangeNothing) {
+  ReplyScanner scanner;
+  size_t used = 1;
+  EXPECT_EQ(scanner.Feed("", 0, &used), ReplyScanner::kNeedMore);
+  EXPECT_EQ(used, 0u);
+  EXPECT_FALSE(scanner.CloseEndsReply());
+}
+
+}  // namespace

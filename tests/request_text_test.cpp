@@ -1,0 +1,209 @@
+// Request composition and the encodings of what goes into it, byte for byte.
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "exchange/arguments.h"
+#include "exchange/form_encode.h"
+#include "exchange/request.h"
+#include "exchange/utf8.h"
+#include "support/text16.h"
+
+using namespace taskclient;
+using testsupport::U;
+
+namespace {
+
+void Put(Text* text, const std::string& bytes) { ASSERT_TRUE(text->Append(bytes.data(), bytes.size())); }
+
+std::string Str(const Text& text) { return std::string(text.data(), text.size()); }
+
+TEST(RequestText, BodilessListingRequest) {
+  FixedText<kPathCapacity> path;
+  Put(&path, "/tasks/v1/users/@me/lists");
+  FixedText<kTokenCapacity> token;
+  Put(&token, "ya29.token");
+  RequestText request;
+  RequestParts parts = {"GET ", &path, kApiHost, &token, nullptr, nullptr};
+  ASSERT_TRUE(ComposeRequest(parts, &request));
+  EXPECT_EQ(Str(request),
+            "GET /tasks/v1/users/@me/lists HTTP/1.1\r\n"
+            "Host: www.googleapis.com\r\n"
+            "Authorization: Bearer ya29.token\r\n"
+            "Accept: */*\r\n"
+            "\r\n");
+}
+
+TEST(RequestText, EmptyTokenLeavesAnEmptyBearer) {
+  FixedText<kPathCapacity> path;
+  Put(&path, "/p");
+  FixedText<kTokenCapacity> token;
+  Put(&token, "");
+  RequestText request;
+  RequestParts parts = {"DELETE ", &path, "h", &token, nullptr, nullptr};
+  ASSERT_TRUE(ComposeRequest(parts, &request));
+  EXPECT_EQ(Str(request), "DELETE /p HTTP/1.1\r\nHost: h\r\nAuthorization: Bearer \r\nAccept: */*\r\n\r\n");
+}
+
+TEST(RequestText, FormAndJsonVariantsEndWithTheBody) {
+  FixedText<kPathCapacity> path;
+  Put(&path, "/oauth2/v3/token");
+  FixedText<kBodyCapacity> body;
+  Put(&body, std::string(57, 'b'));
+  RequestText form;
+  RequestParts formParts = {"POST ", &path, kApiHost, nullptr, kFormContentType, &body};
+  ASSERT_TRUE(ComposeRequest(formParts, &form));
+  EXPECT_EQ(Str(form),
+            "POST /oauth2/v3/token HTTP/1.1\r\n"
+            "Host: www.googleapis.com\r\n"
+            "Content-type: application/x-www-form-urlencoded\r\n"
+            "Accept: */*\r\n"
+            "Content-Length: 57\r\n"
+            "\r\n" + std::string(57, 'b'));
+
+  FixedText<kTokenCapacity> token;
+  Put(&token, "t");
+  FixedText<kBodyCapacity> json;
+  Put(&json, "{ \"title\": \"Buy milk\" }");
+  RequestText add;
+  RequestParts addParts = {"POST ", &path, kApiHost, &token, kJsonContentType, &json};
+  ASSERT_TRUE(ComposeRequest(addParts, &add));
+  EXPECT_EQ(Str(add),
+            "POST /oauth2/v3/token HTTP/1.1\r\n"
+            "Host: www.googleapis.com\r\n"
+            "Authorization: Bearer t\r\n"
+            "Content-Type: application/json\r\n"
+            "Accept: */*\r\n"
+            "Content-Length: 23\r\n"
+            "\r\n"
+            "{ \"title\": \"Buy milk\" }");
+}
+
+TEST(RequestText, LargestRequestFitsAndOverflowIsReported) {
+  FixedText<kAddPathCapacity> path;
+  path.Append(std::string(kAddPathCapacity - 1, 'p').c_str());
+  FixedText<kTokenCapacity> token;
+  Put(&token, std::string(kTokenCapacity - 1, 't'));
+  FixedText<kBodyCapacity> body;
+  Put(&body, std::string(kBodyCapacity - 1, 'b'));
+  std::string host(kHostCapacity - 1, 'h');
+  RequestText request;
+  RequestParts parts = {"DELETE ", &path, host.c_str(), &token, kFormContentType, &body};
+  EXPECT_TRUE(ComposeRequest(parts, &request));
+
+  FixedText<64> small;
+  EXPECT_FALSE(ComposeRequest(parts, &small));
+  EXPECT_TRUE(small.overflowed());
+  EXPECT_LT(small.size(), small.capacity());
+  EXPECT_EQ(small.data()[small.size()], '\0');
+}
+
+TEST(Text, AppendsWholePiecesOrNothing) {
+  FixedText<8> text;
+  EXPECT_TRUE(text.Append("abc"));
+  EXPECT_FALSE(text.Append("12345"));  // 3 + 5 bytes leave no room for the NUL
+  EXPECT_EQ(Str(text), "abc");
+  EXPECT_TRUE(text.overflowed());
+  EXPECT_FALSE(text.Append("x"));  // overflow sticks
+  text.Clear();
+  EXPECT_TRUE(text.AppendDecimal(4294967295u) == false);
+  text.Clear();
+  EXPECT_TRUE(text.AppendDecimal(0));
+  EXPECT_TRUE(text.AppendDecimal(123456));
+  EXPECT_EQ(Str(text), "0123456");
+}
+
+TEST(FormEncode, EscapesExactlyTheReservedSeventeen) {
+  struct Row {
+    std::string in, out;
+  } rows[] = {
+      {"urn:ietf:wg:oauth:2.0:oob", "urn%3Aietf%3Awg%3Aoauth%3A2.0%3Aoob"},
+      {"authorization_code", "authorization_code"},
+      {"refresh_token", "refresh_token"},
+      {"a b&c", "a%20b%26c"},
+      {"100%", "100%25"},
+      {"%41", "%2541"},
+      {" !$%&'()*+,/:;=?@", "%20%21%24%25%26%27%28%29%2A%2B%2C%2F%3A%3B%3D%3F%40"},
+      {"-._~\"#<>[]\\^`{|}", "-._~\"#<>[]\\^`{|}"},
+      {"\x01\x1f\x7f\x80\xc3\xa9\xff", "\x01\x1f\x7f\x80\xc3\xa9\xff"},
+      {"", ""},
+  };
+  for (const Row& row : rows) {
+    FixedText<kBodyCapacity> out;
+    ASSERT_TRUE(FormEncode(row.in.data(), row.in.size(), &out));
+    EXPECT_EQ(Str(out), row.out) << row.in;
+  }
+  // Every byte outside the table passes through unchanged.
+  const std::string reserved = " !$%&'()*+,/:;=?@";
+  for (int c = 1; c < 256; ++c) {
+    char byte = static_cast<char>(c);
+    FixedText<8> out;
+    ASSERT_TRUE(FormEncode(&byte, 1, &out));
+    if (reserved.find(byte) == std::string::npos) EXPECT_EQ(Str(out), std::string(1, byte)) << c;
+    else EXPECT_EQ(out.size(), 3u) << c;
+  }
+}
+
+TEST(FormEncode, NeverSplitsAnEscape) {
+  FixedText<6> out;  // room for 5 bytes
+  EXPECT_FALSE(FormEncode("ab//", 4, &out));
+  EXPECT_EQ(Str(out), "ab%2F");
+}
+
+TEST(PathSegment, EscapesWhatCannotStandInATarget) {
+  struct Row {
+    std::string in, out;
+  } rows[] = {
+      {"abc", "abc"},
+      {"a b", "a%20b"},
+      {"a/b?c=d&e%f", "a/b?c=d&e%f"},
+      {"\"#<>\\^`{|}", "%22%23%3C%3E%5C%5E%60%7B%7C%7D"},
+      {"\x01\x1f\x7f\x80\xff", "%01%1F%7F%80%FF"},
+      {"MTIzNDU2Nzg5MDEyMzQ1Njc4OTA:0:0", "MTIzNDU2Nzg5MDEyMzQ1Njc4OTA:0:0"},
+  };
+  for (const Row& row : rows) {
+    FixedText<kPathCapacity> id;
+  Put(&id, row.in);
+    FixedText<kPathCapacity> out;
+    ASSERT_TRUE(AppendPathSegment(id, &out));
+    EXPECT_EQ(Str(out), row.out) << row.in;
+  }
+}
+
+TEST(JsonString, EscapesQuotesBackslashesAndControls) {
+  FixedText<kBodyCapacity> title;
+  Put(&title, "a\"b\\c\nd\re\tf\bg\fh\x01i\x1fj\x7f\xc3\xa9");
+  FixedText<kBodyCapacity> out;
+  ASSERT_TRUE(AppendJsonString(title, &out));
+  EXPECT_EQ(Str(out), "a\\\"b\\\\c\\nd\\re\\tf\\bg\\fh\\u0001i\\u001Fj\x7f\xc3\xa9");
+}
+
+TEST(Utf8, ConvertsPairsAndReplacesLoneSurrogates) {
+  struct Row {
+    std::u16string in;
+    std::string out;
+  } rows[] = {
+      {u"", ""},
+      {u"abc", "abc"},
+      {u"Caf\u00e9 \u2615", "Caf\xc3\xa9 \xe2\x98\x95"},
+      {u"\U0001F600", "\xf0\x9f\x98\x80"},
+      {std::u16string(1, char16_t(0xD800)) + u"x", "\xef\xbf\xbdx"},
+      {u"x" + std::u16string(1, char16_t(0xDC00)), "x\xef\xbf\xbd"},
+      {std::u16string(1, char16_t(0xDBFF)), "\xef\xbf\xbd"},
+  };
+  for (const Row& row : rows) {
+    char out[32];
+    size_t length = 99;
+    ASSERT_TRUE(Utf16ToUtf8(testsupport::T(row.in), out, sizeof out, &length));
+    EXPECT_EQ(std::string(out, length), row.out);
+    EXPECT_EQ(out[length], '\0');
+  }
+  char small[4];
+  size_t length = 0;
+  EXPECT_TRUE(Utf16ToUtf8(testsupport::T(u"abc"), small, sizeof small, &length));
+  EXPECT_FALSE(Utf16ToUtf8(testsupport::T(u"abcd"), small, sizeof small, &length));
+  EXPECT_EQ(small[0], '\0');
+  EXPECT_FALSE(Utf16ToUtf8(testsupport::T(u"ab\u00e9"), small, sizeof small, &length));  // é needs 2 bytes
+}
+
+}  // namespace

@@ -1,0 +1,284 @@
+#include "support/tls_server.h"
+
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <netinet/in.h>
+#include <openssl/err.h>
+#include <openssl/evp.h>
+#include <openssl/x509.h>
+#include <poll.h>
+#include <pthread.h>
+#include <signal.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <chrono>
+#include <cstring>
+#include <stdexcept>
+
+namespace testsupport {
+
+namespace {
+
+[[noreturn]] void Fail(const char* what) {
+  ERR_print_errors_fp(stderr);
+  throw std::runtime_error(what);
+}
+
+// A P-256 key and a self-signed certificate for "localhost", valid one day.
+SSL_CTX* MakeServerContext() {
+  EVP_PKEY* key = EVP_EC_gen("P-256");
+  if (!key) Fail("key generation");
+  X509* cert = X509_new();
+  ASN1_INTEGER_set(X509_get_serialNumber(cert), static_cast<long>(time(nullptr)));
+  X509_gmtime_adj(X509_getm_notBefore(cert), -3600);
+  X509_gmtime_adj(X509_getm_notAfter(cert), 24 * 3600);
+  X509_set_pubkey(cert, key);
+  X509_NAME* name = X509_get_subject_name(cert);
+  X509_NAME_add_entry_by_txt(name, "CN", MBSTRING_ASC, reinterpret_cast<const unsigned char*>("localhost"), -1, -1,
+                             0);
+  X509_set_issuer_name(cert, name);
+  if (!X509_sign(cert, key, EVP_sha256())) Fail("certificate signing");
+
+  SSL_CTX* context = SSL_CTX_new(TLS_server_method());
+  if (!context || SSL_CTX_use_certificate(context, cert) != 1 || SSL_CTX_use_PrivateKey(context, key) != 1) {
+    Fail("server context");
+  }
+  X509_free(cert);
+  EVP_PKEY_free(key);
+  return context;
+}
+
+bool WaitReadable(int socket, int timeoutMs) {
+  pollfd entry{socket, POLLIN, 0};
+  for (;;) {
+    int ready = poll(&entry, 1, timeoutMs);
+    if (ready >= 0) return ready > 0;
+    if (errno != EINTR) return false;
+  }
+}
+
+std::string Lower(std::string text) {
+  std::transform(text.begin(), text.end(), text.begin(), [](unsigned char c) { return std::tolower(c); });
+  return text;
+}
+
+}  // namespace
+
+int TlsStream::ReadSome(char* buffer, int capacity, int timeoutMs) {
+  if (closed_) return -1;
+  for (;;) {
+    if (SSL_pending(session_) == 0 && !WaitReadable(socket_, timeoutMs)) return -2;
+    int got = SSL_read(session_, buffer, capacity);
+    if (got > 0) return got;
+    int error = SSL_get_error(session_, got);
+    if (error == SSL_ERROR_WANT_READ || error == SSL_ERROR_WANT_WRITE) continue;
+    ERR_clear_error();
+    return got == 0 ? 0 : -1;
+  }
+}
+
+std::optional<HttpRequest> TlsStream::ReadRequest(int timeoutMs, std::string* error) {
+  auto fail = [&](const char* why) -> std::optional<HttpRequest> {
+    if (error) *error = why;
+    return std::nullopt;
+  };
+  HttpRequest request;
+  std::string& raw = request.raw;
+  raw.swap(buffered_);
+  size_t headEnd;
+  char buffer[16384];
+  while ((headEnd = raw.find("\r\n\r\n")) == std::string::npos) {
+    if (raw.find("\n\n") != std::string::npos) return fail("bare LF line ends");
+    int got = ReadSome(buffer, sizeof buffer, timeoutMs);
+    if (got <= 0) return fail(raw.empty() ? "no request" : "request head incomplete");
+    raw.append(buffer, static_cast<size_t>(got));
+  }
+  std::string head = raw.substr(0, headEnd);
+  size_t lineEnd = head.find("\r\n");
+  std::string requestLine = head.substr(0, lineEnd);
+  size_t firstSpace = requestLine.find(' ');
+  size_t lastSpace = requestLine.rfind(' ');
+  if (firstSpace == std::string::npos || lastSpace == firstSpace || requestLine.substr(lastSpace + 1) != "HTTP/1.1") {
+    return fail("malformed request line");
+  }
+  request.method = requestLine.substr(0, firstSpace);
+  request.target = requestLine.substr(firstSpace + 1, lastSpace - firstSpace - 1);
+  size_t position = lineEnd == std::string::npos ? head.size() : lineEnd + 2;
+  while (position < head.size()) {
+    size_t end = head.find("\r\n", position);
+    if (end == std::string::npos) end = head.size();
+    std::string line = head.substr(position, end - position);
+    if (line.find('\n') != std::string::npos || line.find('\r') != std::string::npos) return fail("bare line end");
+    size_t colon = line.find(':');
+    if (colon == std::string::npos || colon == 0) return fail("malformed header line");
+    std::string value = line.substr(colon + 1);
+    value.erase(0, value.find_first_not_of(" \t"));
+    value.erase(value.find_last_not_of(" \t") + 1);
+    request.headers[Lower(line.substr(0, colon))] = value;
+    position = end + 2;
+  }
+  size_t bodyLength = 0;
+  auto length = request.headers.find("content-length");
+  if (length != request.headers.end()) {
+    if (length->second.empty() || length->second.find_first_not_of("0123456789") != std::string::npos) {
+      return fail("malformed Content-Length");
+    }
+    bodyLength = std::stoul(length->second);
+  }
+  size_t bodyStart = headEnd + 4;
+  while (raw.size() < bodyStart + bodyLength) {
+    int got = ReadSome(buffer, sizeof buffer, timeoutMs);
+    if (got <= 0) return fail("body shorter than Content-Length");
+    raw.append(buffer, static_cast<size_t>(got));
+  }
+  // Bytes past this request belong to whatever the client sends next.
+  buffered_ = raw.substr(bodyStart + bodyLength);
+  raw.resize(bodyStart + bodyLength);
+  request.body = raw.substr(bodyStart);
+  return request;
+}
+
+std::string TlsStream::ReadPending(int timeoutMs) {
+  std::string pending;
+  pending.swap(buffered_);
+  char buffer[4096];
+  int got;
+  while ((got = ReadSome(buffer, sizeof buffer, timeoutMs)) > 0) pending.append(buffer, static_cast<size_t>(got));
+  return pending;
+}
+
+bool TlsStream::Write(std::string_view bytes) {
+  if (closed_) return false;
+  size_t done = 0;
+  while (done < bytes.size()) {
+    int chunk = static_cast<int>(std::min<size_t>(bytes.size() - done, 1 << 20));
+    int wrote = SSL_write(session_, bytes.data() + done, chunk);
+    if (wrote <= 0) {
+      ERR_clear_error();
+      return false;
+    }
+    done += static_cast<size_t>(wrote);
+  }
+  return true;
+}
+
+void TlsStream::AwaitClose(int timeoutMs) {
+  char buffer[4096];
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+  while (!closed_) {
+    int left = static_cast<int>(
+        std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now()).count());
+    if (left <= 0) return;
+    int got = ReadSome(buffer, sizeof buffer, std::min(left, 100));
+    if (got == 0 || got == -1) return;
+  }
+}
+
+void TlsStream::Close(bool abrupt) {
+  if (closed_) return;
+  closed_ = true;
+  if (!abrupt) SSL_shutdown(session_);
+  shutdown(socket_, SHUT_RDWR);
+}
+
+TlsServer::TlsServer(Handler handler, uint16_t port) : handler_(std::move(handler)) {
+  context_ = MakeServerContext();
+  listener_ = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  int yes = 1;
+  setsockopt(listener_, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_port = htons(port);
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  if (bind(listener_, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 || listen(listener_, 128) != 0) {
+    throw std::runtime_error(std::string("cannot listen: ") + strerror(errno));
+  }
+  socklen_t size = sizeof address;
+  getsockname(listener_, reinterpret_cast<sockaddr*>(&address), &size);
+  port_ = ntohs(address.sin_port);
+  int wake[2];
+  if (pipe2(wake, O_CLOEXEC) != 0) throw std::runtime_error("pipe");
+  wakeRead_ = wake[0];
+  wakeWrite_ = wake[1];
+  acceptor_ = std::thread([this] { AcceptLoop(); });
+}
+
+TlsServer::~TlsServer() {
+  Stop();
+  close(listener_);
+  close(wakeRead_);
+  close(wakeWrite_);
+  SSL_CTX_free(context_);
+}
+
+void TlsServer::SetRawHandler(RawHandler raw) {
+  std::lock_guard<std::mutex> lock(rawMutex_);
+  raw_ = std::move(raw);
+}
+
+void TlsServer::Stop() {
+  if (stopping_.exchange(true)) return;
+  char wake = 1;
+  (void)!write(wakeWrite_, &wake, 1);
+  acceptor_.join();
+  std::lock_guard<std::mutex> lock(threadsMutex_);
+  for (auto& thread : threads_) thread.join();
+  threads_.clear();
+}
+
+void TlsServer::AcceptLoop() {
+  for (;;) {
+    pollfd entries[2] = {{listener_, POLLIN, 0}, {wakeRead_, POLLIN, 0}};
+    if (poll(entries, 2, -1) < 0) {
+      if (errno == EINTR) continue;
+      return;
+    }
+    if (entries[1].revents) return;
+    int socket = accept4(listener_, nullptr, nullptr, SOCK_CLOEXEC);
+    if (socket < 0) continue;
+    ++accepted_;
+    std::lock_guard<std::mutex> lock(threadsMutex_);
+    threads_.emplace_back([this, socket] { Serve(socket); });
+  }
+}
+
+void TlsServer::Serve(int socket) {
+  // A client that goes away must not end the test process through SIGPIPE;
+  // the signal is blocked in server threads only, so the code under test
+  // still runs with the default disposition.
+  sigset_t pipeSignal;
+  sigemptyset(&pipeSignal);
+  sigaddset(&pipeSignal, SIGPIPE);
+  pthread_sigmask(SIG_BLOCK, &pipeSignal, nullptr);
+
+  RawHandler raw;
+  {
+    std::lock_guard<std::mutex> lock(rawMutex_);
+    raw = raw_;
+  }
+  if (raw && !raw(socket)) {
+    close(socket);
+    ++finished_;
+    return;
+  }
+  // A client that never finishes its handshake must not hold the thread.
+  timeval limit{10, 0};
+  setsockopt(socket, SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof limit);
+  setsockopt(socket, SOL_SOCKET, SO_SNDTIMEO, &limit, sizeof limit);
+  SSL* session = SSL_new(context_);
+  SSL_set_fd(session, socket);
+  if (SSL_accept(session) == 1) {
+    TlsStream stream(socket, session);
+    handler_(stream);
+    stream.Close();
+  }
+  ERR_clear_error();
+  SSL_free(session);
+  close(socket);
+  ++finished_;
+}
+
+}  // namespace testsupport

@@ -1,0 +1,101 @@
+// An HTTPS server on 127.0.0.1 for tests and local tools: OpenSSL, a
+// throwaway self-signed certificate made when the server starts, one thread
+// per connection. What happens on a connection is up to the handler.
+#pragma once
+
+#include <openssl/ssl.h>
+
+#include <atomic>
+#include <cstdint>
+#include <functional>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <thread>
+#include <vector>
+
+namespace testsupport {
+
+// One HTTP request as it arrived.
+struct HttpRequest {
+  std::string raw;     // every byte read for it, head and body
+  std::string method;
+  std::string target;
+  std::map<std::string, std::string> headers;  // names in lower case
+  std::string body;
+};
+
+// The server's side of one accepted TLS connection.
+class TlsStream {
+ public:
+  TlsStream(int socket, SSL* session) : socket_(socket), session_(session) {}
+
+  // Reads one request strictly, as mainstream servers do: CRLF line ends, a
+  // body of exactly Content-Length bytes. Returns nothing if the client closed
+  // or stalled for `timeoutMs`; `*error` (if given) then says what was wrong.
+  std::optional<HttpRequest> ReadRequest(int timeoutMs, std::string* error = nullptr);
+  // Reads whatever arrives within `timeoutMs` (bytes a client sent beyond its
+  // request).
+  std::string ReadPending(int timeoutMs);
+  // Writes and flushes `bytes` as one TLS record sequence.
+  bool Write(std::string_view bytes);
+  // Waits until the client closes the connection or `timeoutMs` passes.
+  void AwaitClose(int timeoutMs);
+  // Shuts the connection down now (no close_notify when `abrupt`).
+  void Close(bool abrupt = false);
+
+  int socket() const { return socket_; }
+
+ private:
+  int ReadSome(char* buffer, int capacity, int timeoutMs);
+
+  int socket_;
+  SSL* session_;
+  std::string buffered_;
+  bool closed_ = false;
+};
+
+class TlsServer {
+ public:
+  using Handler = std::function<void(TlsStream&)>;
+  // Called with the raw socket before the handshake; returning false skips
+  // TLS (the handler is then not called) and closes the socket.
+  using RawHandler = std::function<bool(int socket)>;
+
+  explicit TlsServer(Handler handler, uint16_t port = 0);
+  ~TlsServer();
+  TlsServer(const TlsServer&) = delete;
+  TlsServer& operator=(const TlsServer&) = delete;
+
+  uint16_t port() const { return port_; }
+  void SetRawHandler(RawHandler raw);
+  // Connections accepted so far, and those whose handler has returned.
+  int accepted() const { return accepted_.load(); }
+  int finished() const { return finished_.load(); }
+  // Stops accepting and waits for every connection's handler to return.
+  void Stop();
+
+ private:
+  void AcceptLoop();
+  void Serve(int socket);
+
+  Handler handler_;
+  RawHandler raw_;
+  std::mutex rawMutex_;
+  SSL_CTX* context_ = nullptr;
+  int listener_ = -1;
+  int wakeRead_ = -1;
+  int wakeWrite_ = -1;
+  uint16_t port_ = 0;
+  std::thread acceptor_;
+  std::mutex threadsMutex_;
+  std::vector<std::thread> threads_;
+  std::atomic<int> accepted_{0};
+  std::atomic<int> finished_{0};
+  std::atomic<bool> stopping_{false};
+};
+
+}  // namespace testsupport
