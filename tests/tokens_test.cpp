@@ -1,0 +1,123 @@
+// Token requests: the form bodies byte for byte, their capacity, and many
+// requests at once on several threads.
+#include <gtest/gtest.h>
+
+#include <set>
+#include <thread>
+
+#include "support/scripted_server.h"
+#include "support/text16.h"
+#include "tokens/tokens.h"
+
+using namespace taskclient;
+using testsupport::PathText;
+using testsupport::ReadFile;
+using testsupport::T;
+using testsupport::U;
+
+namespace {
+
+const std::string kOob = "&redirect_uri=urn%3Aietf%3Awg%3Aoauth%3A2.0%3Aoob&grant_type=authorization_code";
+
+std::string FormRequest(const std::string& body) {
+  return "POST /oauth2/v3/token HTTP/1.1\r\nHost: 127.0.0.1\r\n"
+         "Content-type: application/x-www-form-urlencoded\r\nAccept: */*\r\n"
+         "Content-Length: " + std::to_string(body.size()) + "\r\n\r\n" + body;
+}
+
+class TokensTest : public ::testing::Test {
+ protected:
+  testsupport::ScriptedServer server;
+  testsupport::TempDir dir;
+  std::filesystem::path file = dir / "token.json";
+  std::u16string path = PathText(file);
+};
+
+TEST_F(TokensTest, BodiesAreEncodedFieldByField) {
+  struct Row {
+    bool refresh;
+    std::u16string first, secret, id;
+    std::string body;
+  } rows[] = {
+      {false, u"4/0AY0e-g7Xk", u"GOCSPX-s/e+c.r_e~t", u"123-abc.apps.googleusercontent.com",
+       "code=4%2F0AY0e-g7Xk&client_secret=GOCSPX-s%2Fe%2Bc.r_e~t&client_id=123-abc.apps.googleusercontent.com" +
+           kOob},
+      {false, u"", u"s", u"i", "code=&client_secret=s&client_id=i" + kOob},
+      {false, u"a b&c=100%", u"%41", u"caf\u00e9#", "code=a%20b%26c%3D100%25&client_secret=%2541&client_id=caf\xc3\xa9#" + kOob},
+      {true, u"1//0gLx-refresh", u"sec/ret+", u"123.apps",
+       "client_id=123.apps&client_secret=sec%2Fret%2B&refresh_token=1%2F%2F0gLx-refresh&grant_type=refresh_token"},
+      {true, u"", u"", u"", "client_id=&client_secret=&refresh_token=&grant_type=refresh_token"},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.body);
+    int32_t result = row.refresh
+                         ? RefreshToken(SystemPlatform(), server.service(), T(row.first), T(row.secret), T(row.id), T(path))
+                         : GetToken(SystemPlatform(), server.service(), T(row.first), T(row.secret), T(row.id), T(path));
+    EXPECT_EQ(result, TC_EXCHANGE_COMPLETE);
+    EXPECT_EQ(server.LastRequest(), FormRequest(row.body));
+  }
+}
+
+TEST_F(TokensTest, ErrorReplyIsCapturedAsAnyOther) {
+  const std::string body = "{\n  \"error\": \"invalid_grant\",\n  \"error_description\": \"Bad Request\"\n}";
+  const std::string reply = "HTTP/1.1 400 Bad Request\r\nContent-Type: application/json; charset=utf-8\r\n"
+                            "Content-Length: " + std::to_string(body.size()) + "\r\n\r\n" + body;
+  server.SetReply(testsupport::Respond(reply));
+  EXPECT_EQ(GetToken(SystemPlatform(), server.service(), T(u"used-code"), T(u"s"), T(u"i"), T(path)),
+            TC_EXCHANGE_COMPLETE);
+  EXPECT_EQ(ReadFile(file), reply);
+}
+
+TEST_F(TokensTest, BodyCapacityIsExactAndNeverCut) {
+  // The fixed part of the code exchange body: field names and fixed values.
+  const size_t fixed = std::string("code=&client_secret=&client_id=").size() + kOob.size();
+  const size_t room = 999 - fixed;  // body text holds 1000 bytes with its NUL
+  ASSERT_EQ(GetToken(SystemPlatform(), server.service(), T(std::u16string(room, u'c')), T(u""), T(u""), T(path)),
+            TC_EXCHANGE_COMPLETE);
+  EXPECT_EQ(server.LastRequest(), FormRequest("code=" + std::string(room, 'c') + "&client_secret=&client_id=" + kOob));
+
+  testsupport::WriteFile(file, "untouched");
+  const int before = server.server().accepted();
+  const std::u16string over(room + 1, u'c'), slashes(room / 3 + 1, u'/'), huge(5000, u'x');
+  EXPECT_EQ(GetToken(SystemPlatform(), server.service(), T(over), T(u""), T(u""), T(path)), TC_TOO_LONG);
+  EXPECT_EQ(GetToken(SystemPlatform(), server.service(), T(u""), T(slashes), T(u""), T(path)), TC_TOO_LONG);
+  EXPECT_EQ(GetToken(SystemPlatform(), server.service(), T(u""), T(u""), T(huge), T(path)), TC_TOO_LONG);
+  EXPECT_EQ(RefreshToken(SystemPlatform(), server.service(), T(huge), T(u""), T(u""), T(path)), TC_TOO_LONG);
+  EXPECT_EQ(RefreshToken(SystemPlatform(), server.service(), T(u"r"), T(over), T(over), T(path)), TC_TOO_LONG);
+  EXPECT_EQ(server.server().accepted(), before);
+  EXPECT_EQ(ReadFile(file), "untouched");
+}
+
+TEST_F(TokensTest, ManyThreadsKeepTheirBodiesApart) {
+  const int kThreads = 8, kCalls = 12;
+  std::vector<std::thread> threads;
+  std::vector<int> failures(kThreads, 0);
+  for (int t = 0; t < kThreads; ++t) {
+    threads.emplace_back([&, t] {
+      auto own = PathText(dir / ("token-" + std::to_string(t)));
+      for (int i = 0; i < kCalls; ++i) {
+        std::u16string value = U("t" + std::to_string(t) + "/" + std::to_string(i) + " " + std::string(20 + t * 5, '+'));
+        int32_t result = i % 2 ? RefreshToken(SystemPlatform(), server.service(), T(value), T(value), T(value), T(own))
+                               : GetToken(SystemPlatform(), server.service(), T(value), T(value), T(value), T(own));
+        if (result != TC_EXCHANGE_COMPLETE) ++failures[t];
+      }
+    });
+  }
+  for (auto& thread : threads) thread.join();
+  EXPECT_EQ(failures, std::vector<int>(kThreads, 0));
+
+  std::multiset<std::string> expected;
+  for (int t = 0; t < kThreads; ++t) {
+    for (int i = 0; i < kCalls; ++i) {
+      std::string v = "t" + std::to_string(t) + "%2F" + std::to_string(i) + "%20";
+      for (int k = 0; k < 20 + t * 5; ++k) v += "%2B";
+      expected.insert(FormRequest(i % 2 ? "client_id=" + v + "&client_secret=" + v + "&refresh_token=" + v +
+                                              "&grant_type=refresh_token"
+                                        : "code=" + v + "&client_secret=" + v + "&client_id=" + v + kOob));
+    }
+  }
+  auto requests = server.Requests();
+  EXPECT_EQ(std::multiset<std::string>(requests.begin(), requests.end()), expected);
+}
+
+}  // namespace
