@@ -100,6 +100,33 @@ TASKCLIENT_EXPORT int32_t TASKCLIENT_CALL GTaskTaskDeleteSSL(const tc_text16* ac
                                                              const tc_text16* taskId,
                                                              const tc_text16* responsePath);
 
+/* Beyond the six: additions for today's service. */
+
+/* Exchanges an authorization code obtained with a loopback redirect
+ * (http://127.0.0.1:PORT or http://localhost) and PKCE for tokens:
+ * POST /oauth2/v3/token. `redirectUri` is the one used to obtain the code;
+ * an empty `codeVerifier` leaves the code_verifier field out. */
+TASKCLIENT_EXPORT int32_t TASKCLIENT_CALL GoogleTasksGetTokenPkceSSL(const tc_text16* authorizationCode,
+                                                                     const tc_text16* clientSecret,
+                                                                     const tc_text16* clientId,
+                                                                     const tc_text16* redirectUri,
+                                                                     const tc_text16* codeVerifier,
+                                                                     const tc_text16* responsePath);
+
+/* Lists one page of up to 100 tasks of a task list, completed and hidden
+ * tasks included. Pass an empty `pageToken` for the first page, then the
+ * reply's nextPageToken until a reply has none. */
+TASKCLIENT_EXPORT int32_t TASKCLIENT_CALL GTaskListTasksListPageSSL(const tc_text16* accessToken,
+                                                                    const tc_text16* taskListId,
+                                                                    const tc_text16* pageToken,
+                                                                    const tc_text16* responsePath);
+
+/* Marks a task completed: PATCH /tasks/v1/lists/{taskListId}/tasks/{taskId}. */
+TASKCLIENT_EXPORT int32_t TASKCLIENT_CALL GTaskTaskCompleteSSL(const tc_text16* accessToken,
+                                                               const tc_text16* taskListId,
+                                                               const tc_text16* taskId,
+                                                               const tc_text16* responsePath);
+
 #ifdef __cplusplus
 }
 #endif

@@ -55,4 +55,30 @@ TASKCLIENT_EXPORT int32_t TASKCLIENT_CALL GTaskTaskDeleteSSL(const tc_text16* ac
                                 responsePath);
 }
 
+TASKCLIENT_EXPORT int32_t TASKCLIENT_CALL GoogleTasksGetTokenPkceSSL(const tc_text16* authorizationCode,
+                                                                     const tc_text16* clientSecret,
+                                                                     const tc_text16* clientId,
+                                                                     const tc_text16* redirectUri,
+                                                                     const tc_text16* codeVerifier,
+                                                                     const tc_text16* responsePath) {
+  return taskclient::GetTokenPkce(SystemPlatform(), ApiService(), authorizationCode, clientSecret, clientId,
+                                  redirectUri, codeVerifier, responsePath);
+}
+
+TASKCLIENT_EXPORT int32_t TASKCLIENT_CALL GTaskListTasksListPageSSL(const tc_text16* accessToken,
+                                                                    const tc_text16* taskListId,
+                                                                    const tc_text16* pageToken,
+                                                                    const tc_text16* responsePath) {
+  return taskclient::ListTasksPage(SystemPlatform(), ApiService(), accessToken, taskListId, pageToken,
+                                   responsePath);
+}
+
+TASKCLIENT_EXPORT int32_t TASKCLIENT_CALL GTaskTaskCompleteSSL(const tc_text16* accessToken,
+                                                               const tc_text16* taskListId,
+                                                               const tc_text16* taskId,
+                                                               const tc_text16* responsePath) {
+  return taskclient::CompleteTask(SystemPlatform(), ApiService(), accessToken, taskListId, taskId,
+                                  responsePath);
+}
+
 }  // extern "C"

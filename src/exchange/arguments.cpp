@@ -53,6 +53,16 @@ bool AppendPathSegment(const Text& id, Text* out) {
   return true;
 }
 
+bool AppendQueryValue(const Text& value, Text* out) {
+  for (size_t i = 0; i < value.size(); ++i) {
+    unsigned char c = static_cast<unsigned char>(value.data()[i]);
+    bool unreserved = (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '-' ||
+                      c == '.' || c == '_' || c == '~';
+    if (unreserved ? !out->AppendByte(static_cast<char>(c)) : !AppendPercentEscape(c, out)) return false;
+  }
+  return true;
+}
+
 bool AppendJsonString(const Text& text, Text* out) {
   for (size_t i = 0; i < text.size(); ++i) {
     unsigned char c = static_cast<unsigned char>(text.data()[i]);

@@ -26,6 +26,10 @@ bool AppendPercentEscape(unsigned char byte, Text* out);
 // byte, / ? % & = included, goes in as given.
 bool AppendPathSegment(const Text& id, Text* out);
 
+// Appends a query parameter value: letters, digits, - . _ ~ as they are,
+// every other byte as %XX.
+bool AppendQueryValue(const Text& value, Text* out);
+
 // Appends text as the inside of a JSON string: " and \ escaped with a
 // backslash, control bytes as \n \r \t \b \f or \u00XX.
 bool AppendJsonString(const Text& text, Text* out);

@@ -12,6 +12,9 @@ const char kListsPrefix[] = "/tasks/v1/lists/";
 const char kTasksSegment[] = "/tasks";
 const char kTitleHead[] = "{ \"title\": \"";
 const char kTitleTail[] = "\" }";
+const char kPageQuery[] = "?maxResults=100&showCompleted=true&showHidden=true";
+const char kPageTokenField[] = "&pageToken=";
+const char kCompletedBody[] = "{ \"status\": \"completed\" }";
 
 // Converts an id and appends it to the path as a request-target segment.
 int32_t AppendId(Platform& platform, const tc_text16* id, Text* path) {
@@ -19,6 +22,16 @@ int32_t AppendId(Platform& platform, const tc_text16* id, Text* path) {
   int32_t result = NarrowArgument(platform, id, kSystemText, &narrow);
   if (result != 0) return result;
   return AppendPathSegment(narrow, path) ? 0 : TC_TOO_LONG;
+}
+
+// The path of one task: /tasks/v1/lists/{list}/tasks/{task}.
+int32_t BuildTaskPath(Platform& platform, const tc_text16* taskListId, const tc_text16* taskId, Text* path) {
+  path->Append(kListsPrefix);
+  int32_t result = AppendId(platform, taskListId, path);
+  if (result != 0) return result;
+  path->Append(kTasksSegment);
+  path->AppendByte('/');
+  return AppendId(platform, taskId, path);
 }
 
 // Sends a request with the caller's bearer token and captures the reply.
@@ -81,16 +94,41 @@ int32_t AddTask(Platform& platform, const Service& service, const tc_text16* acc
   return SendWithToken(platform, service, "POST ", path, accessToken, &body, responsePath);
 }
 
-int32_t DeleteTask(Platform& platform, const Service& service, const tc_text16* accessToken,
-                   const tc_text16* taskListId, const tc_text16* taskId, const tc_text16* responsePath) {
-  if (!accessToken || !taskListId || !taskId || !responsePath) return TC_BAD_ARGUMENT;
-  FixedText<kPathCapacity> path;
+int32_t ListTasksPage(Platform& platform, const Service& service, const tc_text16* accessToken,
+                      const tc_text16* taskListId, const tc_text16* pageToken, const tc_text16* responsePath) {
+  if (!accessToken || !taskListId || !pageToken || !responsePath) return TC_BAD_ARGUMENT;
+  FixedText<kAddPathCapacity> path;
   path.Append(kListsPrefix);
   int32_t result = AppendId(platform, taskListId, &path);
   if (result != 0) return result;
   path.Append(kTasksSegment);
-  path.AppendByte('/');
-  result = AppendId(platform, taskId, &path);
+  path.Append(kPageQuery);
+  FixedText<kAddPathCapacity> token;
+  result = NarrowArgument(platform, pageToken, kUtf8, &token);
+  if (result != 0) return result;
+  if (token.size() > 0) {
+    path.Append(kPageTokenField);
+    AppendQueryValue(token, &path);
+  }
+  return SendWithToken(platform, service, "GET ", path, accessToken, 0, responsePath);
+}
+
+int32_t CompleteTask(Platform& platform, const Service& service, const tc_text16* accessToken,
+                     const tc_text16* taskListId, const tc_text16* taskId, const tc_text16* responsePath) {
+  if (!accessToken || !taskListId || !taskId || !responsePath) return TC_BAD_ARGUMENT;
+  FixedText<kPathCapacity> path;
+  int32_t result = BuildTaskPath(platform, taskListId, taskId, &path);
+  if (result != 0) return result;
+  FixedText<kBodyCapacity> body;
+  body.Append(kCompletedBody);
+  return SendWithToken(platform, service, "PATCH ", path, accessToken, &body, responsePath);
+}
+
+int32_t DeleteTask(Platform& platform, const Service& service, const tc_text16* accessToken,
+                   const tc_text16* taskListId, const tc_text16* taskId, const tc_text16* responsePath) {
+  if (!accessToken || !taskListId || !taskId || !responsePath) return TC_BAD_ARGUMENT;
+  FixedText<kPathCapacity> path;
+  int32_t result = BuildTaskPath(platform, taskListId, taskId, &path);
   if (result != 0) return result;
   return SendWithToken(platform, service, "DELETE ", path, accessToken, 0, responsePath);
 }

@@ -26,6 +26,15 @@ int32_t AddTask(Platform& platform, const Service& service, const tc_text16* acc
 int32_t DeleteTask(Platform& platform, const Service& service, const tc_text16* accessToken,
                    const tc_text16* taskListId, const tc_text16* taskId, const tc_text16* responsePath);
 
+// One page of up to 100 tasks of a list, completed and hidden ones included;
+// an empty page token asks for the first page.
+int32_t ListTasksPage(Platform& platform, const Service& service, const tc_text16* accessToken,
+                      const tc_text16* taskListId, const tc_text16* pageToken, const tc_text16* responsePath);
+
+// Marks a task completed.
+int32_t CompleteTask(Platform& platform, const Service& service, const tc_text16* accessToken,
+                     const tc_text16* taskListId, const tc_text16* taskId, const tc_text16* responsePath);
+
 }  // namespace taskclient
 
 #endif

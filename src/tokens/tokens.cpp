@@ -19,6 +19,7 @@ struct FormField {
   const char* name;
   const tc_text16* value;
   const char* fixedValue;
+  bool omitWhenEmpty;  // an empty value leaves out the whole field
 };
 
 // Builds the form body field by field, each value encoded straight into the
@@ -33,13 +34,15 @@ int32_t PostForm(Platform& platform, const Service& service, const FormField* fi
 
   FixedText<kBodyCapacity> body;
   for (size_t i = 0; i < count; ++i) {
-    body.Append(fields[i].name);
     if (fields[i].fixedValue) {
+      body.Append(fields[i].name);
       FormEncode(fields[i].fixedValue, strlen(fields[i].fixedValue), &body);
     } else {
       FixedText<kBodyCapacity> value;
       int32_t result = NarrowArgument(platform, fields[i].value, kSystemText, &value);
       if (result != 0) return result;
+      if (value.size() == 0 && fields[i].omitWhenEmpty) continue;
+      body.Append(fields[i].name);
       FormEncode(value.data(), value.size(), &body);
     }
     if (body.overflowed()) return TC_TOO_LONG;
@@ -58,11 +61,11 @@ int32_t PostForm(Platform& platform, const Service& service, const FormField* fi
 int32_t GetToken(Platform& platform, const Service& service, const tc_text16* authorizationCode,
                  const tc_text16* clientSecret, const tc_text16* clientId, const tc_text16* responsePath) {
   const FormField fields[] = {
-      {"code=", authorizationCode, 0},
-      {"&client_secret=", clientSecret, 0},
-      {"&client_id=", clientId, 0},
-      {"&redirect_uri=", 0, kOutOfBandRedirect},
-      {"&grant_type=", 0, "authorization_code"},
+      {"code=", authorizationCode, 0, false},
+      {"&client_secret=", clientSecret, 0, false},
+      {"&client_id=", clientId, 0, false},
+      {"&redirect_uri=", 0, kOutOfBandRedirect, false},
+      {"&grant_type=", 0, "authorization_code", false},
   };
   return PostForm(platform, service, fields, sizeof fields / sizeof fields[0], responsePath);
 }
@@ -71,10 +74,24 @@ int32_t RefreshToken(Platform& platform, const Service& service, const tc_text16
                      const tc_text16* clientSecret, const tc_text16* clientId, const tc_text16* responsePath) {
   // The service expects the client id first, although it is the third argument.
   const FormField fields[] = {
-      {"client_id=", clientId, 0},
-      {"&client_secret=", clientSecret, 0},
-      {"&refresh_token=", refreshToken, 0},
-      {"&grant_type=", 0, "refresh_token"},
+      {"client_id=", clientId, 0, false},
+      {"&client_secret=", clientSecret, 0, false},
+      {"&refresh_token=", refreshToken, 0, false},
+      {"&grant_type=", 0, "refresh_token", false},
+  };
+  return PostForm(platform, service, fields, sizeof fields / sizeof fields[0], responsePath);
+}
+
+int32_t GetTokenPkce(Platform& platform, const Service& service, const tc_text16* authorizationCode,
+                     const tc_text16* clientSecret, const tc_text16* clientId, const tc_text16* redirectUri,
+                     const tc_text16* codeVerifier, const tc_text16* responsePath) {
+  const FormField fields[] = {
+      {"code=", authorizationCode, 0, false},
+      {"&client_secret=", clientSecret, 0, false},
+      {"&client_id=", clientId, 0, false},
+      {"&redirect_uri=", redirectUri, 0, false},
+      {"&grant_type=", 0, "authorization_code", false},
+      {"&code_verifier=", codeVerifier, 0, true},
   };
   return PostForm(platform, service, fields, sizeof fields / sizeof fields[0], responsePath);
 }

@@ -17,6 +17,12 @@ int32_t GetToken(Platform& platform, const Service& service, const tc_text16* au
 int32_t RefreshToken(Platform& platform, const Service& service, const tc_text16* refreshToken,
                      const tc_text16* clientSecret, const tc_text16* clientId, const tc_text16* responsePath);
 
+// Exchanges an authorization code obtained with a loopback redirect and PKCE.
+// An empty code verifier leaves the field out.
+int32_t GetTokenPkce(Platform& platform, const Service& service, const tc_text16* authorizationCode,
+                     const tc_text16* clientSecret, const tc_text16* clientId, const tc_text16* redirectUri,
+                     const tc_text16* codeVerifier, const tc_text16* responsePath);
+
 }  // namespace taskclient
 
 #endif
