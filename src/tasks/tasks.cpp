@@ -24,12 +24,18 @@ int32_t AppendId(Platform& platform, const tc_text16* id, Text* path) {
   return AppendPathSegment(narrow, path) ? 0 : TC_TOO_LONG;
 }
 
-// The path of one task: /tasks/v1/lists/{list}/tasks/{task}.
-int32_t BuildTaskPath(Platform& platform, const tc_text16* taskListId, const tc_text16* taskId, Text* path) {
+// The path of a list's tasks: /tasks/v1/lists/{list}/tasks.
+int32_t BuildTasksPath(Platform& platform, const tc_text16* taskListId, Text* path) {
   path->Append(kListsPrefix);
   int32_t result = AppendId(platform, taskListId, path);
-  if (result != 0) return result;
   path->Append(kTasksSegment);
+  return result;
+}
+
+// The path of one task: /tasks/v1/lists/{list}/tasks/{task}.
+int32_t BuildTaskPath(Platform& platform, const tc_text16* taskListId, const tc_text16* taskId, Text* path) {
+  int32_t result = BuildTasksPath(platform, taskListId, path);
+  if (result != 0) return result;
   path->AppendByte('/');
   return AppendId(platform, taskId, path);
 }
@@ -63,10 +69,8 @@ int32_t ListTasks(Platform& platform, const Service& service, const tc_text16* a
                   const tc_text16* taskListId, const tc_text16* responsePath) {
   if (!accessToken || !taskListId || !responsePath) return TC_BAD_ARGUMENT;
   FixedText<kPathCapacity> path;
-  path.Append(kListsPrefix);
-  int32_t result = AppendId(platform, taskListId, &path);
+  int32_t result = BuildTasksPath(platform, taskListId, &path);
   if (result != 0) return result;
-  path.Append(kTasksSegment);
   return SendWithToken(platform, service, "GET ", path, accessToken, 0, responsePath);
 }
 
@@ -75,10 +79,8 @@ int32_t AddTask(Platform& platform, const Service& service, const tc_text16* acc
                 const tc_text16* responsePath) {
   if (!accessToken || !taskListId || !title || !responsePath) return TC_BAD_ARGUMENT;
   FixedText<kAddPathCapacity> path;
-  path.Append(kListsPrefix);
-  int32_t result = AppendId(platform, taskListId, &path);
+  int32_t result = BuildTasksPath(platform, taskListId, &path);
   if (result != 0) return result;
-  path.Append(kTasksSegment);
 
   // JSON text is UTF-8, whatever the platform's own narrow encoding.
   FixedText<kBodyCapacity> body;
@@ -98,10 +100,8 @@ int32_t ListTasksPage(Platform& platform, const Service& service, const tc_text1
                       const tc_text16* taskListId, const tc_text16* pageToken, const tc_text16* responsePath) {
   if (!accessToken || !taskListId || !pageToken || !responsePath) return TC_BAD_ARGUMENT;
   FixedText<kAddPathCapacity> path;
-  path.Append(kListsPrefix);
-  int32_t result = AppendId(platform, taskListId, &path);
+  int32_t result = BuildTasksPath(platform, taskListId, &path);
   if (result != 0) return result;
-  path.Append(kTasksSegment);
   path.Append(kPageQuery);
   FixedText<kAddPathCapacity> token;
   result = NarrowArgument(platform, pageToken, kUtf8, &token);
