@@ -1,0 +1,112 @@
+/* What a device application does with taskclient: refresh the access token,
+ * read it out of the response file, list the task lists, take the first
+ * list's id, add a task to it. Plain C; every reply comes back in a file.
+ *
+ * usage: host_example REFRESH_TOKEN CLIENT_SECRET CLIENT_ID [TITLE] */
+#include <locale.h>
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+#include <uchar.h>
+
+#include "taskclient.h"
+
+#define REPLY_FILE "host_example_reply.txt"
+
+/* Command-line text (the locale's encoding) as the library's 16-bit text. */
+static int widen(const char *text, char16_t *out, size_t capacity) {
+  mbstate_t state;
+  size_t used = 0, n = 1;
+  memset(&state, 0, sizeof state);
+  while (used + 1 < capacity && (n = mbrtoc16(&out[used], text, strlen(text) + 1, &state)) != 0) {
+    if (n == (size_t)-1 || n == (size_t)-2) return 0;
+    if (n != (size_t)-3) text += n; /* -3: the second half of a surrogate pair, nothing consumed */
+    ++used;
+  }
+  out[used] = 0;
+  return n == 0;
+}
+
+/* Reads the response file: the first line is the HTTP status line; after the
+ * empty line comes the body, which may be sent in chunks ("size in hex CRLF,
+ * data CRLF", ending with size 0). Header names are matched as the service
+ * writes them. Leaves the body, unchunked, in `body`.
+ * Returns the HTTP status, or 0 when the file is not a reply. */
+static int read_reply(char *body, size_t capacity) {
+  static char raw[65536];
+  FILE *file = fopen(REPLY_FILE, "rb");
+  size_t size = file ? fread(raw, 1, sizeof raw - 1, file) : 0;
+  char *head_end, *p;
+  int status = 0;
+  if (file) fclose(file);
+  raw[size] = 0;
+  head_end = strstr(raw, "\r\n\r\n");
+  if (!head_end || sscanf(raw, "HTTP/1.%*d %d", &status) != 1) return 0;
+  *head_end = 0;
+  p = head_end + 4;
+  if (!strstr(raw, "Transfer-Encoding: chunked")) {
+    snprintf(body, capacity, "%s", p);
+    return status;
+  }
+  body[0] = 0;
+  for (;;) { /* one chunk per pass */
+    unsigned long length = strtoul(p, &p, 16);
+    size_t have = strlen(body);
+    p = strstr(p, "\r\n");
+    if (length == 0 || !p || have + length >= capacity) break;
+    memcpy(body + have, p + 2, length);
+    body[have + length] = 0;
+    p += 2 + length + 2;
+  }
+  return status;
+}
+
+/* Copies the string value of the first "name": "..." in `json` (the values
+ * this program wants carry no escapes). */
+static int json_string(const char *json, const char *name, char *out, size_t capacity) {
+  char key[64];
+  const char *p, *end;
+  snprintf(key, sizeof key, "\"%s\"", name);
+  if (!(p = strstr(json, key)) || !(p = strchr(p + strlen(key), '"')) || !(end = strchr(p + 1, '"'))) return 0;
+  if ((size_t)(end - p - 1) >= capacity) return 0;
+  memcpy(out, p + 1, (size_t)(end - p - 1));
+  out[end - p - 1] = 0;
+  return 1;
+}
+
+/* The result code must be 999 and the status 2xx; otherwise say which. */
+static int check(const char *step, int32_t result, char *body, size_t capacity) {
+  int status = result == TC_EXCHANGE_COMPLETE ? read_reply(body, capacity) : 0;
+  printf("%-8s result %d, HTTP status %d\n", step, (int)result, status);
+  return result == TC_EXCHANGE_COMPLETE && status >= 200 && status < 300;
+}
+
+int main(int argc, char **argv) {
+  static char body[65536];
+  char16_t refresh[1024], secret[256], client[256], title[512], token16[2100], list16[256];
+  char token[2100], list[256], task[256];
+  const char16_t *reply = u"" REPLY_FILE;
+  setlocale(LC_ALL, "");
+  if (argc < 4 || !widen(argv[1], refresh, 1024) || !widen(argv[2], secret, 256) || !widen(argv[3], client, 256) ||
+      !widen(argc > 4 ? argv[4] : "Buy milk", title, 512)) {
+    fprintf(stderr, "usage: %s REFRESH_TOKEN CLIENT_SECRET CLIENT_ID [TITLE]\n", argv[0]);
+    return 2;
+  }
+
+  if (!check("refresh", GoogleTasksTokenRefreshSSL(refresh, secret, client, reply), body, sizeof body) ||
+      !json_string(body, "access_token", token, sizeof token) || !widen(token, token16, 2100))
+    return 1;
+  printf("         access token: %.12s...\n", token);
+
+  if (!check("lists", GTaskListTasksSSL(token16, reply), body, sizeof body) ||
+      !json_string(body, "id", list, sizeof list) || !widen(list, list16, 256))
+    return 1;
+  printf("         first list: %s\n", list);
+
+  if (!check("add", GTaskTaskAddSSL(token16, list16, title, NULL, reply), body, sizeof body) ||
+      !json_string(body, "id", task, sizeof task))
+    return 1;
+  printf("         added task %s\n", task);
+  remove(REPLY_FILE);
+  return 0;
+}

@@ -1,0 +1,78 @@
+// taskclient-local-service: runs the local stand-in for the task service on
+// 127.0.0.1 until interrupted. It prints where it listens and the
+// authorization code it issued, one per line, then one line per request on
+// stderr.
+#include <signal.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <exception>
+#include <string>
+
+#include "local_service.h"
+
+namespace {
+
+const char kUsage[] =
+    "usage: taskclient-local-service [--port N] [--code CODE] [--quiet]\n"
+    "\n"
+    "A local stand-in for the task service: HTTPS on 127.0.0.1 with a throwaway\n"
+    "self-signed certificate, two task lists and a few tasks kept in memory.\n"
+    "Prints \"listening on 127.0.0.1:PORT\" and \"authorization code: CODE\", then\n"
+    "serves until SIGINT or SIGTERM.\n"
+    "\n"
+    "  --port N     listen on port N (default: a free port the system picks)\n"
+    "  --code CODE  the authorization code to issue (default: a made-up one);\n"
+    "               a code is good for one token request\n"
+    "  --quiet      no line per request on stderr\n";
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  tools::LocalServiceOptions options;
+  for (int i = 1; i < argc; ++i) {
+    std::string arg = argv[i];
+    if (arg == "--help" || arg == "-h") {
+      std::fputs(kUsage, stdout);
+      return 0;
+    } else if (arg == "--port" && i + 1 < argc) {
+      char* end;
+      long port = std::strtol(argv[++i], &end, 10);
+      if (*end || port < 0 || port > 65535) {
+        std::fprintf(stderr, "taskclient-local-service: bad port: %s\n", argv[i]);
+        return 2;
+      }
+      options.port = static_cast<uint16_t>(port);
+    } else if (arg == "--code" && i + 1 < argc) {
+      options.authorizationCode = argv[++i];
+    } else if (arg == "--quiet") {
+      options.log = false;
+    } else {
+      std::fprintf(stderr, "taskclient-local-service: unknown argument: %s\n%s", arg.c_str(), kUsage);
+      return 2;
+    }
+  }
+
+  // Every thread the server starts inherits this mask; the main thread waits
+  // for the signals itself and then stops the server in order.
+  sigset_t stopSignals;
+  sigemptyset(&stopSignals);
+  sigaddset(&stopSignals, SIGINT);
+  sigaddset(&stopSignals, SIGTERM);
+  pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
+
+  try {
+    tools::LocalService service(options);
+    std::printf("listening on 127.0.0.1:%u\nauthorization code: %s\n", static_cast<unsigned>(service.port()),
+                service.authorizationCode().c_str());
+    std::fflush(stdout);
+    int received = 0;
+    sigwait(&stopSignals, &received);
+    service.Stop();
+  } catch (const std::exception& failure) {
+    std::fprintf(stderr, "taskclient-local-service: %s\n", failure.what());
+    return 1;
+  }
+  return 0;
+}

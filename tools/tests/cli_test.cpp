@@ -1,0 +1,147 @@
+// The command-line tool as a developer runs it: its exit status follows the
+// result code and the reply's status, failures say why on one line of
+// stderr, and --field reads values out of a chunked reply.
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+#include "local_service.h"
+#include "support/text16.h"
+
+using testsupport::ReadFile;
+
+namespace {
+
+struct Outcome {
+  int status;
+  std::string out;
+  std::string err;
+};
+
+std::string Quote(const std::string& word) {
+  std::string quoted = "'";
+  for (char c : word) quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
+  return quoted + "'";
+}
+
+class CliTest : public ::testing::Test {
+ protected:
+  CliTest() {
+    tools::LocalServiceOptions options;
+    options.log = false;
+    local_.reset(new tools::LocalService(options));
+    service_ = "127.0.0.1:" + std::to_string(local_->port());
+  }
+
+  Outcome Cli(const std::vector<std::string>& args) {
+    std::string command = Quote(TASKCLIENT_CLI);
+    for (const std::string& arg : args) command += " " + Quote(arg);
+    command += " >" + Quote((dir_ / "out").string()) + " 2>" + Quote((dir_ / "err").string());
+    int status = std::system(command.c_str());
+    return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, ReadFile(dir_ / "out"), ReadFile(dir_ / "err")};
+  }
+
+  std::string Line(const Outcome& run) { return run.out.substr(0, run.out.find('\n')); }
+
+  std::unique_ptr<tools::LocalService> local_;
+  std::string service_;
+  testsupport::TempDir dir_;
+};
+
+TEST_F(CliTest, StoryWithFieldsAndExitStatuses) {
+  Outcome token = Cli({"--service", service_, "--field", "access_token", "--field", "refresh_token", "token",
+                   local_->authorizationCode(), "secret", "client"});
+  ASSERT_EQ(token.status, 0) << token.err;
+  const std::string access = Line(token);
+  EXPECT_EQ(access.rfind("ya29.", 0), 0u);
+  EXPECT_NE(token.out.find("\n1//"), std::string::npos) << "the refresh token on the second line";
+
+  Outcome lists = Cli({"lists", access, "--field", "items.0.id", "--service", service_});  // options after the command
+  ASSERT_EQ(lists.status, 0) << lists.err;
+  const std::string list = Line(lists);
+
+  Outcome added = Cli({"--service", service_, "-v", "--field", "id", "add", access, list, "-- a title with a dash"});
+  EXPECT_EQ(added.status, 2) << "an argument that looks like an option needs --";
+  added = Cli({"--service", service_, "-v", "--field", "id", "add", "--", access, list, "-- a dash"});
+  ASSERT_EQ(added.status, 0) << added.err;
+  EXPECT_NE(added.err.find("result 999 TC_EXCHANGE_COMPLETE"), std::string::npos) << added.err;
+  EXPECT_NE(added.err.find("HTTP/1.1 200 OK"), std::string::npos) << added.err;
+
+  // -o writes the reply byte for byte and prints nothing.
+  const std::string file = (dir_ / "reply.http").string();
+  Outcome deleted = Cli({"--service", service_, "-o", file, "delete", access, list, Line(added)});
+  EXPECT_EQ(deleted.status, 0) << deleted.err;
+  EXPECT_EQ(deleted.out, "");
+  EXPECT_EQ(ReadFile(file).rfind("HTTP/1.1 204 No Content\r\n", 0), 0u);
+
+  // Without -o the reply is printed; a non-2xx status still prints it and exits 1.
+  Outcome again = Cli({"--service", service_, "delete", access, list, Line(added)});
+  EXPECT_EQ(again.status, 1);
+  EXPECT_EQ(again.out.rfind("HTTP/1.1 404 Not Found\r\n", 0), 0u);
+  EXPECT_EQ(again.err, "taskclient: delete: HTTP/1.1 404 Not Found\n");
+
+  Outcome missing = Cli({"--service", service_, "--field", "nothing.here", "lists", access});
+  EXPECT_EQ(missing.status, 1);
+  EXPECT_NE(missing.err.find("no \"nothing.here\""), std::string::npos);
+}
+
+TEST_F(CliTest, ExitStatusFollowsTheResultCode) {
+  const std::string longToken(3000, 'a');
+  struct Case {
+    std::vector<std::string> args;
+    int status;
+    std::string err;  // the one line on stderr starts with this (empty: no stderr)
+  } cases[] = {
+      {{"--service", service_, "lists", "ya29.wrong"}, 1, "taskclient: lists: HTTP/1.1 401 Unauthorized"},
+      {{"--service", service_, "token", "4/0Awrong", "s", "c"}, 1, "taskclient: token: HTTP/1.1 400 Bad Request"},
+      {{"--service", service_, "lists", "tab\there"}, TC_BAD_ARGUMENT, "taskclient: lists: result 10 TC_BAD_ARGUMENT"},
+      {{"--service", service_, "lists", longToken}, TC_TOO_LONG, "taskclient: lists: result 11 TC_TOO_LONG"},
+      {{"--service", "127.0.0.1:1", "lists", "t"}, TC_CONNECT_FAILED, "taskclient: lists: result 24 TC_CONNECT_FAILED"},
+      {{"--service", service_, "-o", "/nonexistent-folder/reply", "lists", "t"}, TC_FILE_OPEN_FAILED,
+       "taskclient: lists: result 27 TC_FILE_OPEN_FAILED"},
+      {{"lists"}, 2, "taskclient: lists takes accessToken"},
+      {{"add", "t", "l"}, 2, "taskclient: add takes accessToken taskListId title"},
+      {{"frobnicate"}, 2, "taskclient: unknown command \"frobnicate\""},
+      {{"--service", "nohost", "lists", "t"}, 2, "taskclient: --service takes HOST:PORT"},
+      {{"--service", "h:70000", "lists", "t"}, 2, "taskclient: --service takes HOST:PORT"},
+      {{"--bogus", "lists", "t"}, 2, "taskclient: unknown option --bogus"},
+      {{"lists", "\xC3("}, 2, "taskclient: accessToken is not valid UTF-8"},
+      {{}, 2, "usage: taskclient"},
+      {{"--help"}, 0, ""},
+      {{"help", "token"}, 0, ""},
+  };
+  for (const Case& c : cases) {
+    std::string shown;
+    for (const std::string& arg : c.args) shown += " " + arg.substr(0, 40);
+    SCOPED_TRACE(shown);
+    Outcome run = Cli(c.args);
+    EXPECT_EQ(run.status, c.status) << run.err;
+    if (c.err.empty()) {
+      EXPECT_EQ(run.err, "");
+    } else {
+      EXPECT_EQ(run.err.rfind(c.err, 0), 0u) << run.err;
+      if (c.status != 2) {
+        EXPECT_EQ(run.err.find('\n'), run.err.size() - 1) << "one line";
+      }
+    }
+  }
+}
+
+TEST_F(CliTest, HelpNamesEveryCommandAndItsArguments) {
+  Outcome help = Cli({"--help"});
+  for (const char* line : {"token authorizationCode clientSecret clientId", "refresh refreshToken clientSecret clientId",
+                           "lists accessToken", "tasks accessToken taskListId", "add accessToken taskListId title",
+                           "delete accessToken taskListId taskId", "--service HOST:PORT", "Exit status"}) {
+    EXPECT_NE(help.out.find(line), std::string::npos) << line;
+  }
+  for (const char* command : {"token", "refresh", "lists", "tasks", "add", "delete"}) {
+    Outcome one = Cli({command, "--help"});
+    EXPECT_EQ(one.status, 0);
+    EXPECT_EQ(one.out.rfind(std::string("usage: taskclient [OPTIONS] ") + command, 0), 0u) << one.out;
+  }
+}
+
+}  // namespace
