@@ -229,6 +229,24 @@ const JsonValue* JsonValue::At(std::string_view path) const {
   return value;
 }
 
+std::vector<const JsonValue*> JsonValue::All(std::string_view path) const {
+  if (path.empty()) return {this};
+  size_t dot = path.find('.');
+  std::string_view step = path.substr(0, dot);
+  std::string_view rest = dot == std::string_view::npos ? std::string_view() : path.substr(dot + 1);
+  std::vector<const JsonValue*> found;
+  if (step != "*") {
+    const JsonValue* next = At(step);
+    return next ? next->All(rest) : found;
+  }
+  if (type != Type::kArray) return found;
+  for (const JsonValue& element : elements) {
+    std::vector<const JsonValue*> more = element.All(rest);
+    found.insert(found.end(), more.begin(), more.end());
+  }
+  return found;
+}
+
 std::string JsonValue::ToString() const {
   switch (type) {
     case Type::kNull: return "null";

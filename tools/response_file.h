@@ -26,6 +26,9 @@ struct JsonValue {
   // Follows a dotted path: member names, and numbers for array elements
   // ("items.0.id"). Null where the path leads nowhere.
   const JsonValue* At(std::string_view path) const;
+  // Like At, where a "*" step stands for every element of an array
+  // ("items.*.title"): every value the path leads to, in order.
+  std::vector<const JsonValue*> All(std::string_view path) const;
   // A string's or number's text, or the value written back as compact JSON.
   std::string ToString() const;
 };

@@ -73,6 +73,11 @@ const Command kCommands[] = {
      [](const Service& s, const Arguments& a, const tc_text16* path) {
        return taskclient::DeleteTask(SystemPlatform(), s, T(a[0]), T(a[1]), T(a[2]), path);
      }},
+    {"read", {"responseFile"}, "print a response file with its chunked framing removed (no exchange)",
+     "Reads a reply that an earlier call left in a file: prints its status line\n"
+     "and its body without the chunk sizes, or with --field the values asked for.\n"
+     "The exit status follows the reply's status as for the other commands.\n",
+     nullptr},
 };
 
 const char kOptions[] =
@@ -82,7 +87,8 @@ const char kOptions[] =
     "  --service HOST:PORT  talk to HOST:PORT, e.g. the local stand-in, instead of\n"
     "                       the service's API host on port 443\n"
     "  --field PATH         print the value at PATH in the reply's JSON body instead\n"
-    "                       of the reply (\"access_token\", \"items.0.id\"); repeatable\n"
+    "                       of the reply: \"access_token\", \"items.0.id\", or with\n"
+    "                       \"*\" for every element, \"items.*.title\"; repeatable\n"
     "  --verbose            report the result code and the status line on stderr\n"
     "  -h, --help           help; \"taskclient COMMAND --help\" for one command\n";
 
@@ -257,7 +263,7 @@ int main(int argc, char** argv) {
     service.port = static_cast<uint16_t>(servicePort);
   }
 
-  bool temporary = output.empty();
+  bool temporary = output.empty() && command->run;
   if (temporary) {
     const char* folder = std::getenv("TMPDIR");
     std::string pattern = std::string(folder && *folder ? folder : "/tmp") + "/taskclient-reply-XXXXXX";
@@ -272,8 +278,20 @@ int main(int argc, char** argv) {
   std::u16string path;
   if (!Widen(output, &path)) return UsageError("the response path is not valid UTF-8");
 
-  int32_t result = command->run(service, arguments, T(path));
-  std::string raw = ReadWholeFile(output);
+  int32_t result = TC_EXCHANGE_COMPLETE;
+  std::string raw;
+  if (command->run) {
+    result = command->run(service, arguments, T(path));
+    raw = ReadWholeFile(output);
+  } else {
+    std::ifstream in(words[1], std::ios::binary);
+    if (!in) {
+      std::fprintf(stderr, "taskclient: read: cannot open %s\n", words[1].c_str());
+      if (temporary) unlink(output.c_str());
+      return 1;
+    }
+    raw.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+  }
   if (temporary) unlink(output.c_str());
 
   std::optional<tools::Reply> reply;
@@ -283,7 +301,11 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "result %s\n", DescribeResult(result).c_str());
     if (reply) std::fprintf(stderr, "%s\n", reply->statusLine.c_str());
   }
-  if (temporary && fields.empty()) std::fwrite(raw.data(), 1, raw.size(), stdout);
+  if (!command->run && reply && fields.empty()) {
+    std::printf("%s\n%s", reply->statusLine.c_str(), reply->body.c_str());
+  } else if (temporary && fields.empty()) {
+    std::fwrite(raw.data(), 1, raw.size(), stdout);
+  }
 
   if (result != TC_EXCHANGE_COMPLETE) {
     std::fprintf(stderr, "taskclient: %s: result %s\n", command->name, DescribeResult(result).c_str());
@@ -305,12 +327,12 @@ int main(int argc, char** argv) {
     return 1;
   }
   for (const std::string& field : fields) {
-    const tools::JsonValue* value = json->At(field);
-    if (!value) {
+    std::vector<const tools::JsonValue*> values = json->All(field);
+    if (values.empty() && field.find('*') == std::string::npos) {
       std::fprintf(stderr, "taskclient: %s: no \"%s\" in the reply\n", command->name, field.c_str());
       return 1;
     }
-    std::printf("%s\n", value->ToString().c_str());
+    for (const tools::JsonValue* value : values) std::printf("%s\n", value->ToString().c_str());
   }
   return 0;
 }

@@ -77,6 +77,16 @@ TEST_F(CliTest, StoryWithFieldsAndExitStatuses) {
   EXPECT_EQ(deleted.out, "");
   EXPECT_EQ(ReadFile(file).rfind("HTTP/1.1 204 No Content\r\n", 0), 0u);
 
+  // "read" takes a response file apart without an exchange.
+  Outcome written = Cli({"--service", service_, "-o", file, "tasks", access, list});
+  ASSERT_EQ(written.status, 0) << written.err;
+  Outcome titles = Cli({"read", file, "--field", "items.*.title", "--field", "kind"});
+  EXPECT_EQ(titles.status, 0) << titles.err;
+  EXPECT_EQ(titles.out, "Water the plants\nCall the bank\ntasks#tasks\n");
+  Outcome body = Cli({"read", file});
+  EXPECT_EQ(body.out.rfind("HTTP/1.1 200 OK\n{\n  \"kind\": \"tasks#tasks\"", 0), 0u) << body.out;
+  EXPECT_EQ(Cli({"read", (dir_ / "none").string()}).status, 1);
+
   // Without -o the reply is printed; a non-2xx status still prints it and exits 1.
   Outcome again = Cli({"--service", service_, "delete", access, list, Line(added)});
   EXPECT_EQ(again.status, 1);

@@ -37,6 +37,13 @@ TEST(JsonReader, DecodesStringsAndFollowsPaths) {
     ASSERT_TRUE(found);
     EXPECT_EQ(found->ToString(), c.expected);
   }
+  std::optional<JsonValue> items = ParseJson(R"({"items": [{"t": "x"}, {"u": 1}, {"t": "y"}], "n": 2})");
+  std::vector<std::string> found;
+  for (const JsonValue* value : items->All("items.*.t")) found.push_back(value->text);
+  EXPECT_EQ(found, (std::vector<std::string>{"x", "y"}));
+  EXPECT_EQ(items->All("items.*").size(), 3u);
+  EXPECT_EQ(items->All("n").size(), 1u);
+  EXPECT_TRUE(items->All("n.*").empty());
   EXPECT_EQ(ParseJson(R"({"a": [1]})")->At("a.1"), nullptr);
   EXPECT_EQ(ParseJson(R"({"a": [1]})")->At("b"), nullptr);
 }
