@@ -224,9 +224,15 @@ void TlsServer::Stop() {
   char wake = 1;
   (void)!write(wakeWrite_, &wake, 1);
   acceptor_.join();
+  // Joined without the lock: each connection thread takes it as it ends.
+  std::vector<std::thread> threads;
+  {
+    std::lock_guard<std::mutex> lock(threadsMutex_);
+    threads.swap(threads_);
+  }
+  for (auto& thread : threads) thread.join();
   std::lock_guard<std::mutex> lock(threadsMutex_);
-  for (auto& thread : threads_) thread.join();
-  threads_.clear();
+  done_.clear();
 }
 
 void TlsServer::AcceptLoop() {
@@ -241,11 +247,28 @@ void TlsServer::AcceptLoop() {
     if (socket < 0) continue;
     ++accepted_;
     std::lock_guard<std::mutex> lock(threadsMutex_);
+    JoinFinished();  // a long run of connections must not pile up ended threads
     threads_.emplace_back([this, socket] { Serve(socket); });
   }
 }
 
+void TlsServer::JoinFinished() {
+  for (std::thread::id id : done_) {
+    auto ended = std::find_if(threads_.begin(), threads_.end(), [id](const std::thread& t) { return t.get_id() == id; });
+    if (ended == threads_.end()) continue;
+    ended->join();
+    threads_.erase(ended);
+  }
+  done_.clear();
+}
+
 void TlsServer::Serve(int socket) {
+  ServeConnection(socket);
+  std::lock_guard<std::mutex> lock(threadsMutex_);
+  done_.push_back(std::this_thread::get_id());
+}
+
+void TlsServer::ServeConnection(int socket) {
   // A client that goes away must not end the test process through SIGPIPE;
   // the signal is blocked in server threads only, so the code under test
   // still runs with the default disposition.

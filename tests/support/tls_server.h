@@ -48,6 +48,7 @@ class TlsStream {
   void Close(bool abrupt = false);
 
   int socket() const { return socket_; }
+  SSL* session() const { return session_; }
 
  private:
   int ReadSome(char* buffer, int capacity, int timeoutMs);
@@ -81,6 +82,8 @@ class TlsServer {
  private:
   void AcceptLoop();
   void Serve(int socket);
+  void ServeConnection(int socket);
+  void JoinFinished();  // with threadsMutex_ held
 
   Handler handler_;
   RawHandler raw_;
@@ -93,6 +96,7 @@ class TlsServer {
   std::thread acceptor_;
   std::mutex threadsMutex_;
   std::vector<std::thread> threads_;
+  std::vector<std::thread::id> done_;  // connection threads that have returned, not yet joined
   std::atomic<int> accepted_{0};
   std::atomic<int> finished_{0};
   std::atomic<bool> stopping_{false};
