@@ -87,7 +87,10 @@ step() {
   local status=0
   "$cli" --service "$service" -o "$reply" --verbose "$@" >/dev/null 2>"$work/err" || status=$?
   sed -e 's/^result /   result: /' -e 's/^HTTP/   status: HTTP/' -e 's/^taskclient: /   error:  /' "$work/err"
-  [ "$status" -eq 0 ] || fail "$title (exit status $status)"
+  if [ "$status" -ne 0 ]; then
+    [ -s "$reply" ] && "$cli" read "$reply" 2>/dev/null | head -n 12 | sed 's/^/   | /'
+    fail "$title (exit status $status)"
+  fi
 }
 # field PATH: a value from the last reply, read back out of the response file.
 field() {
