@@ -1,0 +1,64 @@
+// FormEncode on arbitrary bytes, appended after a prefix to a text of a
+// chosen capacity (and to one of the body's real capacity). Decoding the
+// output must give back the input; no reserved byte may stand raw; the value
+// fits exactly when its encoding fits, and a value that does not fit leaves
+// whole escapes only, never a byte past the capacity.
+#include <cstddef>
+#include <cstdint>
+#include <cstring>
+#include <string>
+
+#include "exchange/form_encode.h"
+#include "exchange/request.h"
+#include "fuzz_support.h"
+
+namespace {
+
+const char kReserved[] = " !$%&'()*+,/:;=?@";
+
+bool IsReserved(unsigned char c) { return c != 0 && std::strchr(kReserved, c) != nullptr; }
+
+size_t EncodedLength(const std::string& value) {
+  size_t length = 0;
+  for (unsigned char c : value) length += IsReserved(c) ? 3 : 1;
+  return length;
+}
+
+void Check(const std::string& input, size_t capacity, size_t prefixLength) {
+  auto text = fuzzsupport::HeapText::Make(capacity);
+  const std::string prefix(prefixLength < capacity ? prefixLength : capacity - 1, 'p');
+  FUZZ_CHECK(text->Append(prefix.data(), prefix.size()), prefix);
+
+  const bool ok = taskclient::FormEncode(input.data(), input.size(), text.get());
+  text->CheckInvariants();
+  const bool fits = prefix.size() + EncodedLength(input) <= capacity - 1;
+  FUZZ_CHECK(ok == fits, input);
+  FUZZ_CHECK(text->overflowed() == !ok, input);
+
+  const std::string all = text->str();
+  FUZZ_CHECK(all.compare(0, prefix.size(), prefix) == 0, all);
+  const std::string encoded = all.substr(prefix.size());
+  for (size_t i = 0; i < encoded.size(); ++i) {
+    unsigned char c = static_cast<unsigned char>(encoded[i]);
+    FUZZ_CHECK(c == '%' || !IsReserved(c), encoded);
+  }
+  std::string decoded;
+  FUZZ_CHECK(fuzzsupport::PercentDecode(encoded, &decoded), encoded);  // never a split escape
+  if (ok) {
+    FUZZ_CHECK(decoded == input, encoded);
+  } else {
+    FUZZ_CHECK(input.compare(0, decoded.size(), decoded) == 0, encoded);  // what went in is the input's start
+  }
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  if (size < 2) return 0;
+  const size_t capacity = 1 + data[0];    // 1 to 256 bytes, NUL included
+  const size_t prefixLength = data[1] % 64;
+  const std::string input(reinterpret_cast<const char*>(data + 2), size - 2);
+  Check(input, capacity, prefixLength);
+  Check(input, taskclient::kBodyCapacity, prefixLength);
+  return 0;
+}
