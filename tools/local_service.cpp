@@ -8,7 +8,9 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cctype>
 #include <cstdio>
+#include <cstring>
 #include <ctime>
 #include <map>
 #include <mutex>
@@ -16,6 +18,7 @@
 #include <set>
 #include <vector>
 
+#include "signin.h"
 #include "response_file.h"
 #include "support/tls_server.h"
 
@@ -26,15 +29,30 @@ namespace {
 using testsupport::HttpRequest;
 using testsupport::TlsStream;
 
-const char kTokenScope[] = "https://www.googleapis.com/auth/tasks";
 const char kOutOfBandRedirect[] = "urn:ietf:wg:oauth:2.0:oob";
+const size_t kDefaultPage = 20;  // tasks per page when maxResults is not given
+const size_t kLargestPage = 100;
 
 struct Task {
   std::string id;
   std::string title;
-  std::string status;
+  std::string status;  // "needsAction" or "completed"
   std::string updated;
   std::string position;
+  std::string completed;  // when it was completed; empty while it needs action
+  bool hidden = false;    // completed and cleared away, as the service's own apps do
+};
+
+// An authorization code the service issued, and what its exchange must show.
+struct IssuedCode {
+  std::string redirectUri;    // the token request must name the same one
+  std::string codeChallenge;  // S256; empty: the code was issued without PKCE
+};
+
+// Where a page token leads: a list, and how many of its listed tasks came before.
+struct PageStart {
+  std::string listId;
+  size_t offset;
 };
 
 struct TaskList {
@@ -63,6 +81,10 @@ struct Response {
 std::string Lower(std::string text) {
   std::transform(text.begin(), text.end(), text.begin(), [](unsigned char c) { return std::tolower(c); });
   return text;
+}
+
+bool IsDigits(const std::string& text) {
+  return std::all_of(text.begin(), text.end(), [](unsigned char c) { return std::isdigit(c) != 0; });
 }
 
 // Decodes %XX escapes (and '+' as a space where `plusIsSpace`). Returns false
@@ -107,6 +129,7 @@ const char* Reason(int status) {
   switch (status) {
     case 200: return "OK";
     case 204: return "No Content";
+    case 302: return "Found";
     case 400: return "Bad Request";
     case 401: return "Unauthorized";
     case 404: return "Not Found";
@@ -114,6 +137,28 @@ const char* Reason(int status) {
     case 411: return "Length Required";
     default: return "Error";
   }
+}
+
+// A loopback redirect as installed applications use them: "http://", then
+// 127.0.0.1, [::1] or localhost, an optional port, an optional path; no
+// query, no fragment.
+bool IsLoopbackRedirect(const std::string& uri) {
+  const std::string scheme = "http://";
+  if (uri.compare(0, scheme.size(), scheme) != 0) return false;
+  const std::string rest = uri.substr(scheme.size());
+  if (rest.find_first_of("?#") != std::string::npos) return false;
+  const std::string authority = rest.substr(0, rest.find('/'));
+  std::string host = authority;
+  const size_t bracket = authority.find(']');
+  const size_t colon = authority.rfind(':');
+  if (colon != std::string::npos && (bracket == std::string::npos || colon > bracket)) {  // a port follows
+    const std::string port = authority.substr(colon + 1);
+    if (port.empty() || port.size() > 5 || !IsDigits(port)) return false;
+    const long number = std::stol(port);
+    if (number < 1 || number > 65535) return false;
+    host = authority.substr(0, colon);
+  }
+  return host == "127.0.0.1" || host == "localhost" || host == "[::1]";
 }
 
 std::string HttpDate() {
@@ -183,7 +228,8 @@ struct LocalService::Impl {
   LocalServiceOptions options;
   std::mutex mutex;  // guards everything below
   std::mt19937_64 random{std::random_device{}()};
-  std::set<std::string> authorizationCodes;
+  std::map<std::string, IssuedCode> authorizationCodes;
+  std::map<std::string, PageStart> pageTokens;
   std::set<std::string> refreshTokens;
   std::set<std::string> accessTokens;
   std::vector<TaskList> lists;
@@ -195,11 +241,27 @@ struct LocalService::Impl {
     std::string now = Rfc3339Now();
     lists.push_back({MakeId(32), "My Tasks", now, {}});
     lists.push_back({MakeId(32), "Groceries", now, {}});
-    lists[0].tasks.push_back({MakeId(22), "Water the plants", "needsAction", now, ""});
-    lists[0].tasks.push_back({MakeId(22), "Call the bank", "needsAction", now, ""});
+    lists[0].tasks.push_back({MakeId(22), "Water the plants", "needsAction", now, "", "", false});
+    lists[0].tasks.push_back({MakeId(22), "Call the bank", "needsAction", now, "", "", false});
     Renumber(&lists[0]);
+    // More tasks than one page holds. Every twelfth is completed; the first
+    // five of those were cleared away in the service's own apps, so they are
+    // hidden as well.
+    lists.push_back({MakeId(32), "Backlog", now, {}});
+    for (int i = 1; i <= options.backlogTasks; ++i) {
+      char title[32];
+      std::snprintf(title, sizeof title, "Backlog item %03d", i);
+      Task task{MakeId(22), title, "needsAction", now, "", "", false};
+      if (i % 12 == 0) {
+        task.status = "completed";
+        task.completed = now;
+        task.hidden = i <= 60;
+      }
+      lists.back().tasks.push_back(task);
+    }
+    Renumber(&lists.back());
     firstCode = options.authorizationCode.empty() ? MakeCode() : options.authorizationCode;
-    authorizationCodes.insert(firstCode);
+    authorizationCodes[firstCode] = IssuedCode{kOutOfBandRedirect, ""};
   }
 
   std::string MakeId(size_t length) {
@@ -222,11 +284,15 @@ struct LocalService::Impl {
            ",\n" + in + "\"updated\": " + JsonQuote(task.updated) + ",\n" + in +
            "\"selfLink\": " + JsonQuote(SelfLink("/tasks/v1/lists/" + list.id + "/tasks/" + task.id)) + ",\n" +
            in + "\"position\": " + JsonQuote(task.position) + ",\n" + in + "\"status\": " + JsonQuote(task.status) +
-           "\n" + indent + "}";
+           (task.completed.empty() ? "" : ",\n" + in + "\"completed\": " + JsonQuote(task.completed)) +
+           (task.hidden ? ",\n" + in + "\"hidden\": true" : "") + "\n" + indent + "}";
   }
 
-  static std::string Collection(const char* kind, const std::vector<std::string>& items) {
-    std::string body = std::string("{\n  \"kind\": \"") + kind + "\",\n  \"etag\": \"\\\"local\\\"\",\n  \"items\": [";
+  static std::string Collection(const char* kind, const std::vector<std::string>& items,
+                                const std::string& nextPageToken = "") {
+    std::string body = std::string("{\n  \"kind\": \"") + kind + "\",\n  \"etag\": \"\\\"local\\\"\",\n";
+    if (!nextPageToken.empty()) body += "  \"nextPageToken\": " + JsonQuote(nextPageToken) + ",\n";
+    body += "  \"items\": [";
     for (size_t i = 0; i < items.size(); ++i) body += (i ? ",\n" : "\n") + items[i];
     return body + (items.empty() ? "]\n}\n" : "\n  ]\n}\n");
   }
@@ -265,9 +331,23 @@ struct LocalService::Impl {
     std::string grant = field("grant_type");
     bool issueRefresh;
     if (grant == "authorization_code") {
-      if (field("redirect_uri") != kOutOfBandRedirect) return TokenError(400, "redirect_uri_mismatch", "Bad Request");
-      // A code is good once.
-      if (authorizationCodes.erase(field("code")) == 0) return TokenError(400, "invalid_grant", "Malformed auth code.");
+      // A code is good for one attempt: any exchange that names it spends it.
+      auto issued = authorizationCodes.find(field("code"));
+      if (issued == authorizationCodes.end()) return TokenError(400, "invalid_grant", "Malformed auth code.");
+      const IssuedCode code = issued->second;
+      authorizationCodes.erase(issued);
+      if (field("redirect_uri") != code.redirectUri) return TokenError(400, "redirect_uri_mismatch", "Bad Request");
+      const bool hasVerifier = form.count("code_verifier") != 0;
+      if (code.codeChallenge.empty() && hasVerifier) {
+        return TokenError(400, "invalid_grant", "code_verifier given for a code issued without code_challenge.");
+      }
+      if (!code.codeChallenge.empty()) {
+        if (!hasVerifier) return TokenError(400, "invalid_grant", "Missing code verifier.");
+        const std::string verifier = field("code_verifier");
+        if (!IsPkceVerifier(verifier) || PkceChallenge(verifier) != code.codeChallenge) {
+          return TokenError(400, "invalid_grant", "Invalid code verifier.");
+        }
+      }
       issueRefresh = true;
     } else if (grant == "refresh_token") {
       if (refreshTokens.count(field("refresh_token")) == 0) {
@@ -286,7 +366,55 @@ struct LocalService::Impl {
       refreshTokens.insert(refresh);
       response.body += "  \"refresh_token\": " + JsonQuote(refresh) + ",\n";
     }
-    response.body += std::string("  \"scope\": \"") + kTokenScope + "\",\n  \"token_type\": \"Bearer\"\n}";
+    response.body += std::string("  \"scope\": \"") + kTasksScope + "\",\n  \"token_type\": \"Bearer\"\n}";
+    return response;
+  }
+
+  // The sign-in page, with the user's consent taken as given: checks the
+  // authorization request of an installed application (loopback redirect,
+  // optionally PKCE with S256) and redirects to the loopback address with a
+  // fresh code, as the browser would be.
+  Response Authorize(Call& call) {
+    auto field = [&](const char* name) {
+      auto found = call.query.find(name);
+      return found == call.query.end() ? std::string() : found->second;
+    };
+    if (field("client_id").empty()) return TokenError(401, "invalid_client", "The OAuth client was not found.");
+    const std::string redirect = field("redirect_uri");
+    if (!IsLoopbackRedirect(redirect)) {
+      return TokenError(400, "invalid_request",
+                        "redirect_uri must be a loopback address: http://127.0.0.1:PORT or http://localhost[:PORT].");
+    }
+    if (field("response_type") != "code") {
+      return TokenError(400, "unsupported_response_type", "response_type must be code.");
+    }
+    bool tasksScope = false;
+    const std::string scope = field("scope");
+    for (size_t at = 0; at <= scope.size();) {
+      size_t end = std::min(scope.find(' ', at), scope.size());
+      tasksScope = tasksScope || scope.substr(at, end - at) == kTasksScope;
+      at = end + 1;
+    }
+    if (!tasksScope) return TokenError(400, "invalid_scope", std::string("scope must include ") + kTasksScope + ".");
+    const std::string challenge = field("code_challenge");
+    const std::string method = field("code_challenge_method");
+    if (!challenge.empty() || !method.empty()) {
+      if (method != "S256") return TokenError(400, "invalid_request", "code_challenge_method must be S256.");
+      if (challenge.size() != 43 || !std::all_of(challenge.begin(), challenge.end(), [](unsigned char c) {
+            return std::isalnum(c) || c == '-' || c == '_';
+          })) {
+        return TokenError(400, "invalid_request", "Invalid code_challenge.");
+      }
+    }
+    const std::string code = MakeCode();
+    authorizationCodes[code] = IssuedCode{redirect, challenge};
+    const bool hasPath = redirect.find('/', std::strlen("http://")) != std::string::npos;
+    std::string location = redirect + (hasPath ? "?" : "/?");
+    if (call.query.count("state")) location += "state=" + PercentEncode(field("state")) + "&";
+    location += "code=" + PercentEncode(code) + "&scope=" + PercentEncode(kTasksScope);
+    Response response;
+    response.status = 302;
+    response.extraHeaders.emplace_back("Location", location);
     return response;
   }
 
@@ -304,14 +432,66 @@ struct LocalService::Impl {
     return response;
   }
 
+  // One page of a list's tasks. maxResults (default 20, at most 100),
+  // showCompleted (default true), showHidden (default false) and pageToken,
+  // as the service reads them; nextPageToken when more tasks remain.
   Response ListTasks(Call& call) {
     TaskList* list = FindList(call.captured["list"]);
     if (!list) return NotFound();
+    size_t pageSize = kDefaultPage;
+    auto maxResults = call.query.find("maxResults");
+    if (maxResults != call.query.end()) {
+      const std::string& text = maxResults->second;
+      if (text.empty() || text.size() > 9 || !IsDigits(text) || std::stol(text) < 1) {
+        return BadRequest("Invalid value at 'max_results' (TYPE_INT32), \"" + text + "\"");
+      }
+      pageSize = std::min(static_cast<size_t>(std::stol(text)), kLargestPage);
+    }
+    bool show[2] = {true, false};
+    const char* const flags[2] = {"showCompleted", "showHidden"};
+    for (int i = 0; i < 2; ++i) {
+      auto flag = call.query.find(flags[i]);
+      if (flag == call.query.end()) continue;
+      if (flag->second != "true" && flag->second != "false") {
+        return BadRequest(std::string("Invalid value for ") + flags[i] + ": \"" + flag->second + "\"");
+      }
+      show[i] = flag->second == "true";
+    }
+    size_t offset = 0;
+    auto pageToken = call.query.find("pageToken");
+    if (pageToken != call.query.end() && !pageToken->second.empty()) {
+      auto start = pageTokens.find(pageToken->second);
+      if (start == pageTokens.end() || start->second.listId != list->id) return BadRequest("Invalid page token.");
+      offset = start->second.offset;
+    }
+    std::vector<const Task*> listed;
+    for (const auto& task : list->tasks) {
+      if ((task.status == "completed" && !show[0]) || (task.hidden && !show[1])) continue;
+      listed.push_back(&task);
+    }
     std::vector<std::string> items;
-    for (const auto& task : list->tasks) items.push_back(TaskJson(*list, task, "    "));
+    for (size_t i = offset; i < listed.size() && i < offset + pageSize; ++i) {
+      items.push_back(TaskJson(*list, *listed[i], "    "));
+    }
+    std::string next;
+    if (offset + pageSize < listed.size()) next = PageToken(list->id, offset + pageSize);
     Response response;
-    response.body = Collection("tasks#tasks", items);
+    response.body = Collection("tasks#tasks", items, next);
     return response;
+  }
+
+  // The same place in the same list gets the same opaque token: standard
+  // base64 with padding, so it carries '+', '/' and '=' to be escaped.
+  std::string PageToken(const std::string& listId, size_t offset) {
+    for (const auto& known : pageTokens) {
+      if (known.second.listId == listId && known.second.offset == offset) return known.first;
+    }
+    static const char kAlphabet[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+    std::string token = "Cg";
+    for (int i = 0; i < 20; ++i) token += i == 8 ? '+' : i == 16 ? '/' : kAlphabet[random() % 64];
+    token += "==";
+    pageTokens[token] = PageStart{listId, offset};
+    return token;
   }
 
   Response InsertTask(Call& call) {
@@ -325,7 +505,7 @@ struct LocalService::Impl {
     std::optional<JsonValue> body = ParseJson(call.http.body, &error);
     if (!body) return ApiError(400, "INVALID_ARGUMENT", "parseError", "Invalid JSON payload received. " + error);
     if (body->type != JsonValue::Type::kObject) return BadRequest("Invalid JSON payload received. Not an object.");
-    Task task{MakeId(22), "", "needsAction", Rfc3339Now(), ""};
+    Task task{MakeId(22), "", "needsAction", Rfc3339Now(), "", "", false};
     if (const JsonValue* title = body->Find("title")) {
       if (title->type != JsonValue::Type::kString) return BadRequest("Invalid value at 'resource.title'.");
       task.title = title->text;
@@ -335,6 +515,43 @@ struct LocalService::Impl {
     Renumber(list);
     Response response;
     response.body = TaskJson(*list, task, "") + "\n";
+    return response;
+  }
+
+  // A partial update: "status" ("completed" or "needsAction") and "title";
+  // other members are left alone. Completing stamps the "completed" time.
+  Response PatchTask(Call& call) {
+    TaskList* list = FindList(call.captured["list"]);
+    if (!list) return NotFound();
+    auto task = std::find_if(list->tasks.begin(), list->tasks.end(),
+                             [&](const Task& t) { return t.id == call.captured["task"]; });
+    if (task == list->tasks.end()) return NotFound();
+    auto type = call.http.headers.find("content-type");
+    if (type == call.http.headers.end() || Lower(type->second).find("application/json") != 0) {
+      return BadRequest("Content-Type must be application/json.");
+    }
+    std::string error;
+    std::optional<JsonValue> body = ParseJson(call.http.body, &error);
+    if (!body) return ApiError(400, "INVALID_ARGUMENT", "parseError", "Invalid JSON payload received. " + error);
+    if (body->type != JsonValue::Type::kObject) return BadRequest("Invalid JSON payload received. Not an object.");
+    const JsonValue* status = body->Find("status");
+    if (status && (status->type != JsonValue::Type::kString ||
+                   (status->text != "completed" && status->text != "needsAction"))) {
+      return BadRequest("Invalid value at 'resource.status'.");
+    }
+    const JsonValue* title = body->Find("title");
+    if (title && title->type != JsonValue::Type::kString) return BadRequest("Invalid value at 'resource.title'.");
+    const std::string now = Rfc3339Now();
+    if (status && status->text == "completed" && task->status != "completed") task->completed = now;
+    if (status && status->text == "needsAction") {
+      task->completed.clear();
+      task->hidden = false;
+    }
+    if (status) task->status = status->text;
+    if (title) task->title = title->text;
+    task->updated = now;
+    Response response;
+    response.body = TaskJson(*list, *task, "") + "\n";
     return response;
   }
 
@@ -427,7 +644,11 @@ struct LocalService::Impl {
             "\r\nServer: taskclient-local-service\r\nCache-Control: private\r\nX-Content-Type-Options: nosniff\r\n";
     for (const auto& header : response.extraHeaders) head += header.first + ": " + header.second + "\r\n";
     if (response.close) head += "Connection: close\r\n";
-    if (response.body.empty()) return stream.Write(head + "\r\n");
+    if (response.body.empty()) {
+      // 204 has no body by definition; any other status says it has none.
+      if (response.status != 204) head += "Content-Length: 0\r\n";
+      return stream.Write(head + "\r\n");
+    }
     head += "Transfer-Encoding: chunked\r\n\r\n";
     if (!stream.Write(head)) return false;
     const size_t pieces = 3;
@@ -474,10 +695,12 @@ struct LocalService::Impl {
 };
 
 const LocalService::Impl::Route LocalService::Impl::kRoutes[] = {
+    {"GET", "/o/oauth2/v2/auth", false, &Impl::Authorize},
     {"POST", "/oauth2/v3/token", false, &Impl::Token},
     {"GET", "/tasks/v1/users/@me/lists", true, &Impl::ListTaskLists},
     {"GET", "/tasks/v1/lists/{list}/tasks", true, &Impl::ListTasks},
     {"POST", "/tasks/v1/lists/{list}/tasks", true, &Impl::InsertTask},
+    {"PATCH", "/tasks/v1/lists/{list}/tasks/{task}", true, &Impl::PatchTask},
     {"DELETE", "/tasks/v1/lists/{list}/tasks/{task}", true, &Impl::DeleteTask},
     {nullptr, nullptr, false, nullptr},
 };
@@ -498,7 +721,14 @@ std::string LocalService::authorizationCode() const { return impl_->firstCode; }
 std::string LocalService::IssueAuthorizationCode() {
   std::lock_guard<std::mutex> lock(impl_->mutex);
   std::string code = impl_->MakeCode();
-  impl_->authorizationCodes.insert(code);
+  impl_->authorizationCodes[code] = IssuedCode{kOutOfBandRedirect, ""};
+  return code;
+}
+
+std::string LocalService::IssueLoopbackCode(const std::string& redirectUri, const std::string& codeChallenge) {
+  std::lock_guard<std::mutex> lock(impl_->mutex);
+  std::string code = impl_->MakeCode();
+  impl_->authorizationCodes[code] = IssuedCode{redirectUri, codeChallenge};
   return code;
 }
 

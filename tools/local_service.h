@@ -16,6 +16,7 @@ struct LocalServiceOptions {
   std::string authorizationCode;   // the code issued at start; empty: one is made up
   int readTimeoutMs = 10000;       // how long a request may stall before it is refused
   bool log = true;                 // one line per request on stderr
+  int backlogTasks = 120;          // tasks in the seeded "Backlog" list: more than one page of 100
 };
 
 class LocalService {
@@ -29,8 +30,13 @@ class LocalService {
   // The authorization code issued at start. Each code is good for one token
   // request, as with the real service.
   std::string authorizationCode() const;
-  // Issues one more authorization code.
+  // Issues one more authorization code (for the out-of-band redirect).
   std::string IssueAuthorizationCode();
+  // Issues a code as the sign-in page does for a loopback redirect
+  // (http://127.0.0.1:PORT, http://localhost[:PORT]): good for one token
+  // request with this very redirect URI and, when `codeChallenge` is not
+  // empty, with the code verifier whose S256 challenge it is.
+  std::string IssueLoopbackCode(const std::string& redirectUri, const std::string& codeChallenge);
   // Stops accepting and waits for open connections to end.
   void Stop();
 

@@ -1,7 +1,7 @@
 // taskclient-local-service: runs the local stand-in for the task service on
-// 127.0.0.1 until interrupted. It prints where it listens and the
-// authorization code it issued, one per line, then one line per request on
-// stderr.
+// 127.0.0.1 until interrupted. It prints where it listens, its sign-in page
+// and the authorization code it issued, one per line, then one line per
+// request on stderr.
 #include <signal.h>
 
 #include <cstdio>
@@ -18,13 +18,19 @@ const char kUsage[] =
     "usage: taskclient-local-service [--port N] [--code CODE] [--quiet]\n"
     "\n"
     "A local stand-in for the task service: HTTPS on 127.0.0.1 with a throwaway\n"
-    "self-signed certificate, two task lists and a few tasks kept in memory.\n"
-    "Prints \"listening on 127.0.0.1:PORT\" and \"authorization code: CODE\", then\n"
-    "serves until SIGINT or SIGTERM.\n"
+    "self-signed certificate, task lists and tasks kept in memory (\"My Tasks\",\n"
+    "\"Groceries\", and \"Backlog\" with 120 tasks: more than one page).\n"
+    "Prints \"listening on 127.0.0.1:PORT\", \"sign-in page: URL\" and\n"
+    "\"authorization code: CODE\", then serves until SIGINT or SIGTERM.\n"
+    "\n"
+    "The sign-in page takes an installed application's authorization request\n"
+    "(response_type=code, client_id, a loopback redirect_uri, the tasks scope,\n"
+    "optionally code_challenge with code_challenge_method=S256) and redirects\n"
+    "at once to the redirect URI with a fresh code, as if the user had agreed.\n"
     "\n"
     "  --port N     listen on port N (default: a free port the system picks)\n"
-    "  --code CODE  the authorization code to issue (default: a made-up one);\n"
-    "               a code is good for one token request\n"
+    "  --code CODE  the authorization code to issue for the out-of-band redirect\n"
+    "               (default: a made-up one); a code is good for one token request\n"
     "  --quiet      no line per request on stderr\n";
 
 }  // namespace
@@ -64,8 +70,10 @@ int main(int argc, char** argv) {
 
   try {
     tools::LocalService service(options);
-    std::printf("listening on 127.0.0.1:%u\nauthorization code: %s\n", static_cast<unsigned>(service.port()),
-                service.authorizationCode().c_str());
+    const unsigned port = service.port();
+    std::printf("listening on 127.0.0.1:%u\nsign-in page: https://127.0.0.1:%u/o/oauth2/v2/auth\n"
+                "authorization code: %s\n",
+                port, port, service.authorizationCode().c_str());
     std::fflush(stdout);
     int received = 0;
     sigwait(&stopSignals, &received);

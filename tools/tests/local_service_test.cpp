@@ -16,6 +16,7 @@
 
 #include "local_service.h"
 #include "response_file.h"
+#include "signin.h"
 #include "support/text16.h"
 #include "tasks/tasks.h"
 #include "tokens/tokens.h"
@@ -224,6 +225,21 @@ TEST_F(LocalServiceTest, TaskPathsAnswer401And404LikeTheService) {
       {"delete, unknown task",
        [&] { return taskclient::DeleteTask(platform, service(), T(token), T(list), T(u"notask"), T(file_)); }, 404,
        "notFound"},
+      {"complete, bad token",
+       [&] { return taskclient::CompleteTask(platform, service(), T(bad), T(list), T(u"notask"), T(file_)); }, 401,
+       "authError"},
+      {"complete, unknown task",
+       [&] { return taskclient::CompleteTask(platform, service(), T(token), T(list), T(u"notask"), T(file_)); }, 404,
+       "notFound"},
+      {"complete, unknown list",
+       [&] { return taskclient::CompleteTask(platform, service(), T(token), T(u"nolist"), T(u"x"), T(file_)); }, 404,
+       "notFound"},
+      {"page, unknown list",
+       [&] { return taskclient::ListTasksPage(platform, service(), T(token), T(u"nolist"), T(u""), T(file_)); }, 404,
+       "notFound"},
+      {"page, bad token",
+       [&] { return taskclient::ListTasksPage(platform, service(), T(bad), T(list), T(u""), T(file_)); }, 401,
+       "authError"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
@@ -303,6 +319,288 @@ TEST_F(LocalServiceTest, MalformedRequestsAreRefusedLoudly) {
     if (c.malformed) {
       EXPECT_EQ(reply->headers["connection"], "close") << "a malformed request ends the connection";
     }
+  }
+}
+
+// --- Sign-in with a loopback redirect and PKCE --------------------------------
+
+TEST_F(LocalServiceTest, PkceExchangeNeedsTheVerifierOfTheChallenge) {
+  // The example of RFC 7636, appendix B.
+  const std::string verifier = "dBjftJeZ4CVP-mB92K27uhbUJU1p1r_wW1gFWFOEjXk";
+  const std::string challenge = tools::PkceChallenge(verifier);
+  ASSERT_EQ(challenge, "E9Melhoa2OwvFrEMTJguCHaoeK1t8URWbuGJSstw-cM");
+  const std::string otherVerifier(43, 'a');
+  const std::string loopback = "http://127.0.0.1:8765";
+  struct Case {
+    const char* what;
+    std::string issuedFor, challenge;  // the code's redirect URI and challenge
+    std::string redirectUri, verifier;  // what the exchange sends (an empty verifier is left out)
+    int status;
+    const char* error;
+  } cases[] = {
+      {"the right verifier", loopback, challenge, loopback, verifier, 200, ""},
+      {"a wrong verifier", loopback, challenge, loopback, otherVerifier, 400, "invalid_grant"},
+      {"a verifier of the wrong form", loopback, challenge, loopback, "short", 400, "invalid_grant"},
+      {"no verifier", loopback, challenge, loopback, "", 400, "invalid_grant"},
+      {"a verifier for a code without challenge", loopback, "", loopback, verifier, 400, "invalid_grant"},
+      {"no PKCE at all", "http://localhost", "", "http://localhost", "", 200, ""},
+      {"another port", loopback, challenge, "http://127.0.0.1:8766", verifier, 400, "redirect_uri_mismatch"},
+      {"an out-of-band code", "urn:ietf:wg:oauth:2.0:oob", "", "urn:ietf:wg:oauth:2.0:oob", "", 200, ""},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    const std::string code = c.issuedFor == "urn:ietf:wg:oauth:2.0:oob"
+                                 ? local_.IssueAuthorizationCode()
+                                 : local_.IssueLoopbackCode(c.issuedFor, c.challenge);
+    auto exchange = [&](const std::string& withVerifier) {
+      EXPECT_EQ(taskclient::GetTokenPkce(taskclient::SystemPlatform(), service(), T(U(code)), T(u"secret"),
+                                         T(u"client"), T(U(c.redirectUri)), T(U(withVerifier)), T(file_)),
+                TC_EXCHANGE_COMPLETE);
+    };
+    exchange(c.verifier);
+    EXPECT_EQ(Reply().status, c.status);
+    JsonValue json = Json();
+    if (c.status == 200) {
+      EXPECT_TRUE(json.Find("access_token") && json.Find("refresh_token"));
+    } else {
+      EXPECT_EQ(Field(json, "error"), c.error);
+    }
+    // Whatever the outcome, the code is spent: not even the right verifier
+    // gets a second try.
+    exchange(c.verifier == otherVerifier ? verifier : c.verifier);
+    EXPECT_EQ(Field(Json(), "error"), "invalid_grant");
+  }
+}
+
+TEST_F(LocalServiceTest, SignInPageRedirectsToTheLoopbackWithACode) {
+  const std::string verifier = tools::MakePkceVerifier();
+  ASSERT_TRUE(tools::IsPkceVerifier(verifier)) << verifier;
+  const std::string challenge = tools::PkceChallenge(verifier);
+  auto open = [&](const std::string& url) {
+    std::string target = url.substr(url.find("/o/"));
+    return tools::ReadReply(RawExchange(local_.port(), "GET " + target + " HTTP/1.1\r\nHost: accounts\r\n"
+                                                       "Connection: close\r\n\r\n"));
+  };
+  auto url = [&](const std::string& redirect, const std::string& withChallenge) {
+    return tools::AuthorizationUrl("/o/oauth2/v2/auth", "client", redirect, withChallenge);
+  };
+  struct Case {
+    const char* what;
+    std::string url;
+    int status;
+    std::string location;  // for 302: the Location header starts with this
+  } cases[] = {
+      {"127.0.0.1 with a port", url("http://127.0.0.1:8765", challenge), 302, "http://127.0.0.1:8765/?code=4%2F0A"},
+      {"localhost without a port", url("http://localhost", ""), 302, "http://localhost/?code="},
+      {"[::1] with a path", url("http://[::1]:9000/done", challenge), 302, "http://[::1]:9000/done?code="},
+      {"state comes back", url("http://localhost:1", "") + "&state=a%20b", 302, "http://localhost:1/?state=a%20b&code="},
+      {"out-of-band redirect", url("urn:ietf:wg:oauth:2.0:oob", challenge), 400, ""},
+      {"https loopback", url("https://127.0.0.1:8765", challenge), 400, ""},
+      {"another host", url("http://127.0.0.2:8765", challenge), 400, ""},
+      {"port 0", url("http://127.0.0.1:0", challenge), 400, ""},
+      {"a query in the redirect", url("http://127.0.0.1:8765/?x=1", challenge), 400, ""},
+      {"plain challenge method",
+       "/o/oauth2/v2/auth?response_type=code&client_id=c&redirect_uri=http://localhost&scope=" +
+           tools::PercentEncode(tools::kTasksScope) + "&code_challenge=" + challenge + "&code_challenge_method=plain",
+       400, ""},
+      {"short challenge", url("http://localhost", challenge.substr(1)), 400, ""},
+      {"token response type",
+       "/o/oauth2/v2/auth?response_type=token&client_id=c&redirect_uri=http://localhost&scope=" +
+           tools::PercentEncode(tools::kTasksScope),
+       400, ""},
+      {"another scope", "/o/oauth2/v2/auth?response_type=code&client_id=c&redirect_uri=http://localhost&scope=email",
+       400, ""},
+      {"no client id", "/o/oauth2/v2/auth?response_type=code&redirect_uri=http://localhost&scope=" +
+                           tools::PercentEncode(tools::kTasksScope),
+       401, ""},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    std::optional<tools::Reply> reply = open(c.url);
+    ASSERT_TRUE(reply);
+    EXPECT_EQ(reply->status, c.status) << reply->body;
+    EXPECT_EQ(reply->headers["location"].rfind(c.location, 0), 0u) << reply->headers["location"];
+    if (c.status == 302) {
+      EXPECT_EQ(reply->headers["content-length"], "0");
+      EXPECT_NE(reply->headers["location"].find("&scope=https%3A%2F%2Fwww.googleapis.com%2Fauth%2Ftasks"),
+                std::string::npos);
+    }
+  }
+
+  // The code the browser is sent to, exchanged with the verifier.
+  std::optional<tools::Reply> redirected = open(url("http://127.0.0.1:8765", challenge));
+  ASSERT_TRUE(redirected);
+  const std::string location = redirected->headers["location"];
+  const size_t start = location.find("code=") + 5;
+  std::string code = location.substr(start, location.find('&', start) - start);
+  code.replace(code.find("%2F"), 3, "/");
+  ASSERT_EQ(taskclient::GetTokenPkce(taskclient::SystemPlatform(), service(), T(U(code)), T(u"secret"), T(u"client"),
+                                     T(u"http://127.0.0.1:8765"), T(U(verifier)), T(file_)),
+            TC_EXCHANGE_COMPLETE);
+  EXPECT_EQ(Reply().status, 200);
+  EXPECT_TRUE(Json().Find("refresh_token"));
+}
+
+// --- Paging and completing ------------------------------------------------------
+
+TEST_F(LocalServiceTest, SecondPageIsReachedThroughThePageToken) {
+  taskclient::Platform& platform = taskclient::SystemPlatform();
+  const std::string access = SignIn();
+  const std::u16string token = U(access);
+  ASSERT_EQ(taskclient::ListTaskLists(platform, service(), T(token), T(file_)), TC_EXCHANGE_COMPLETE);
+  ASSERT_EQ(Field(Json(), "items.2.title"), "Backlog");
+  const std::string backlog = Field(Json(), "items.2.id");
+  const std::string myTasks = Field(Json(), "items.0.id");
+
+  // The library's pages: 100, then the remaining 20 through the token, every
+  // task in order, the completed and hidden ones included.
+  std::vector<std::string> titles;
+  int completed = 0, hidden = 0, pages = 0;
+  std::u16string pageToken;
+  std::string firstToken;
+  do {
+    ASSERT_LT(++pages, 5);
+    ASSERT_EQ(taskclient::ListTasksPage(platform, service(), T(token), T(U(backlog)), T(pageToken), T(file_)),
+              TC_EXCHANGE_COMPLETE);
+    JsonValue page = Json();
+    EXPECT_EQ(Reply().status, 200);
+    const JsonValue* items = page.Find("items");
+    ASSERT_TRUE(items);
+    EXPECT_EQ(items->elements.size(), pages == 1 ? 100u : 20u);
+    for (const JsonValue& item : items->elements) {
+      titles.push_back(Field(item, "title"));
+      if (Field(item, "status") == "completed") {
+        ++completed;
+        EXPECT_TRUE(item.Find("completed")) << "a completed task says when";
+      }
+      if (item.Find("hidden")) ++hidden;
+    }
+    const JsonValue* next = page.Find("nextPageToken");
+    pageToken = next ? U(next->text) : u"";
+    if (pages == 1) firstToken = next ? next->text : "";
+  } while (!pageToken.empty());
+  EXPECT_EQ(pages, 2);
+  ASSERT_EQ(titles.size(), 120u);
+  for (size_t i = 0; i < titles.size(); ++i) {
+    char expected[32];
+    std::snprintf(expected, sizeof expected, "Backlog item %03zu", i + 1);
+    EXPECT_EQ(titles[i], expected);
+  }
+  EXPECT_EQ(completed, 10);
+  EXPECT_EQ(hidden, 5);
+  EXPECT_NE(firstToken.find_first_of("+/="), std::string::npos) << "the token needs escaping: " << firstToken;
+
+  // The plain listing gets the service's defaults: 20, hidden ones left out.
+  ASSERT_EQ(taskclient::ListTasks(platform, service(), T(token), T(U(backlog)), T(file_)), TC_EXCHANGE_COMPLETE);
+  EXPECT_EQ(Json().Find("items")->elements.size(), 20u);
+  EXPECT_EQ(Field(Json(), "items.11.title"), "Backlog item 013") << "item 012 is hidden";
+  EXPECT_TRUE(Json().Find("nextPageToken"));
+
+  // The query as the service reads it.
+  const std::string path = "/tasks/v1/lists/" + backlog + "/tasks";
+  struct Case {
+    const char* what;
+    std::string query;
+    int status;
+    size_t items;
+    bool more;
+  } cases[] = {
+      {"no query", "", 200, 20, true},
+      {"five", "?maxResults=5", 200, 5, true},
+      {"more than 100 asked", "?maxResults=500&showHidden=true", 200, 100, true},
+      {"no completed ones", "?maxResults=100&showCompleted=false&showHidden=true", 200, 100, true},
+      {"second page", "?maxResults=100&showCompleted=true&showHidden=true&pageToken=" + tools::PercentEncode(firstToken),
+       200, 20, false},
+      {"empty page token", "?maxResults=100&showHidden=true&pageToken=", 200, 100, true},
+      {"unknown page token", "?pageToken=nonsense", 400, 0, false},
+      {"token as it comes, '+' read as a space", "?pageToken=" + firstToken, 400, 0, false},
+      {"zero", "?maxResults=0", 400, 0, false},
+      {"not a number", "?maxResults=ten", 400, 0, false},
+      {"not a boolean", "?showCompleted=yes", 400, 0, false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    std::optional<tools::Reply> reply = tools::ReadReply(RawExchange(
+        local_.port(), "GET " + path + c.query + " HTTP/1.1\r\nHost: h\r\nAuthorization: Bearer " + access +
+                           "\r\nConnection: close\r\n\r\n"));
+    ASSERT_TRUE(reply);
+    EXPECT_EQ(reply->status, c.status) << reply->body;
+    if (c.status != 200) continue;
+    std::optional<JsonValue> json = tools::ParseJson(reply->body);
+    ASSERT_TRUE(json);
+    EXPECT_EQ(json->Find("items")->elements.size(), c.items);
+    EXPECT_EQ(json->Find("nextPageToken") != nullptr, c.more);
+    if (std::string(c.what) == "no completed ones") {
+      for (const JsonValue& item : json->Find("items")->elements) EXPECT_EQ(Field(item, "status"), "needsAction");
+    }
+  }
+  // A page token belongs to its list.
+  ASSERT_EQ(taskclient::ListTasksPage(platform, service(), T(token), T(U(myTasks)), T(U(firstToken)), T(file_)),
+            TC_EXCHANGE_COMPLETE);
+  EXPECT_EQ(Reply().status, 400);
+}
+
+TEST_F(LocalServiceTest, CompletedTaskIsListedWithStatusCompleted) {
+  taskclient::Platform& platform = taskclient::SystemPlatform();
+  const std::string access = SignIn();
+  const std::u16string token = U(access);
+  ASSERT_EQ(taskclient::ListTaskLists(platform, service(), T(token), T(file_)), TC_EXCHANGE_COMPLETE);
+  const std::u16string list = U(Field(Json(), "items.0.id"));
+  ASSERT_EQ(taskclient::AddTask(platform, service(), T(token), T(list), T(u"Buy milk"), nullptr, T(file_)),
+            TC_EXCHANGE_COMPLETE);
+  const std::string id = Field(Json(), "id");
+  EXPECT_FALSE(Json().Find("completed"));
+
+  ASSERT_EQ(taskclient::CompleteTask(platform, service(), T(token), T(list), T(U(id)), T(file_)),
+            TC_EXCHANGE_COMPLETE);
+  EXPECT_EQ(Reply().status, 200);
+  JsonValue done = Json();
+  EXPECT_EQ(Field(done, "id"), id);
+  EXPECT_EQ(Field(done, "title"), "Buy milk");
+  EXPECT_EQ(Field(done, "status"), "completed");
+  const std::string when = Field(done, "completed");
+  EXPECT_EQ(when.size(), std::string("2026-01-01T00:00:00.000Z").size()) << when;
+
+  // The paged listing shows it completed, as does the plain one (completed
+  // through the API, it is not hidden).
+  ASSERT_EQ(taskclient::ListTasksPage(platform, service(), T(token), T(list), T(u""), T(file_)), TC_EXCHANGE_COMPLETE);
+  JsonValue page = Json();
+  ASSERT_EQ(Field(page, "items.0.id"), id);
+  EXPECT_EQ(Field(page, "items.0.status"), "completed");
+  EXPECT_EQ(Field(page, "items.0.completed"), when);
+  EXPECT_EQ(Field(page, "items.1.status"), "needsAction");
+  ASSERT_EQ(taskclient::ListTasks(platform, service(), T(token), T(list), T(file_)), TC_EXCHANGE_COMPLETE);
+  EXPECT_EQ(Field(Json(), "items.0.status"), "completed");
+
+  // The PATCH body as the service reads it.
+  const std::string target = "/tasks/v1/lists/" + std::string(list.begin(), list.end()) + "/tasks/" + id;
+  auto patch = [&](const std::string& type, const std::string& body) {
+    return tools::ReadReply(RawExchange(local_.port(), "PATCH " + target + " HTTP/1.1\r\nHost: h\r\n"
+                                                       "Authorization: Bearer " + access + "\r\nContent-Type: " +
+                                                       type + "\r\nContent-Length: " + std::to_string(body.size()) +
+                                                       "\r\nConnection: close\r\n\r\n" + body));
+  };
+  struct Case {
+    const char* what;
+    std::string type, body;
+    int status;
+    std::string inReply;
+  } cases[] = {
+      {"unterminated JSON", "application/json", "{\"status\": \"completed\"", 400, "parseError"},
+      {"not an object", "application/json", "\"completed\"", 400, "Not an object"},
+      {"unknown status", "application/json", "{\"status\": \"done\"}", 400, "resource.status"},
+      {"status not a string", "application/json", "{\"status\": 1}", 400, "resource.status"},
+      {"form body", "application/x-www-form-urlencoded", "status=completed", 400, "Content-Type"},
+      {"reopened", "application/json", "{\"status\": \"needsAction\"}", 200, "\"status\": \"needsAction\"\n"},
+      {"completed again", "application/json; charset=UTF-8", "{ \"status\": \"completed\" }", 200,
+       "\"status\": \"completed\",\n  \"completed\": "},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    std::optional<tools::Reply> reply = patch(c.type, c.body);
+    ASSERT_TRUE(reply);
+    EXPECT_EQ(reply->status, c.status) << reply->body;
+    EXPECT_NE(reply->body.find(c.inReply), std::string::npos) << reply->body;
   }
 }
 
