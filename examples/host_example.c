@@ -1,6 +1,7 @@
 /* What a device application does with taskclient: refresh the access token,
  * read it out of the response file, list the task lists, take the first
- * list's id, add a task to it. Plain C; every reply comes back in a file.
+ * list's id, add a task to it, mark the task completed, then list every task
+ * of the list page by page. Plain C; every reply comes back in a file.
  *
  * usage: host_example REFRESH_TOKEN CLIENT_SECRET CLIENT_ID [TITLE] */
 #include <locale.h>
@@ -83,8 +84,10 @@ static int check(const char *step, int32_t result, char *body, size_t capacity) 
 
 int main(int argc, char **argv) {
   static char body[65536];
-  char16_t refresh[1024], secret[256], client[256], title[512], token16[2100], list16[256];
-  char token[2100], list[256], task[256];
+  char16_t refresh[1024], secret[256], client[256], title[512], token16[2100], list16[256], task16[256];
+  char16_t page16[256];
+  char token[2100], list[256], task[256], status[32], page[256];
+  int pages, tasks = 0;
   const char16_t *reply = u"" REPLY_FILE;
   setlocale(LC_ALL, "");
   if (argc < 4 || !widen(argv[1], refresh, 1024) || !widen(argv[2], secret, 256) || !widen(argv[3], client, 256) ||
@@ -104,9 +107,32 @@ int main(int argc, char **argv) {
   printf("         first list: %s\n", list);
 
   if (!check("add", GTaskTaskAddSSL(token16, list16, title, NULL, reply), body, sizeof body) ||
-      !json_string(body, "id", task, sizeof task))
+      !json_string(body, "id", task, sizeof task) || !widen(task, task16, 256))
     return 1;
   printf("         added task %s\n", task);
+
+  /* The reply is the task, now with status "completed". */
+  if (!check("complete", GTaskTaskCompleteSSL(token16, list16, task16, reply), body, sizeof body) ||
+      !json_string(body, "status", status, sizeof status))
+    return 1;
+  printf("         task %s is %s\n", task, status);
+
+  /* Every task of the list: an empty page token asks for the first page;
+   * each reply's nextPageToken asks for the next, until a reply has none. */
+  page16[0] = 0;
+  for (pages = 1;; ++pages) {
+    const char *p = body;
+    if (!check("page", GTaskListTasksListPageSSL(token16, list16, page16, reply), body, sizeof body)) return 1;
+    while ((p = strstr(p, "\"tasks#task\"")) != NULL) { /* one per task on the page */
+      ++tasks;
+      ++p;
+    }
+    if ((p = strstr(body, task)) != NULL && json_string(p, "status", status, sizeof status))
+      printf("         listed: task %s is %s\n", task, status);
+    if (!json_string(body, "nextPageToken", page, sizeof page)) break;
+    if (!widen(page, page16, 256)) return 1;
+  }
+  printf("         %d tasks on %d page%s\n", tasks, pages, pages == 1 ? "" : "s");
   remove(REPLY_FILE);
   return 0;
 }

@@ -2,14 +2,17 @@
 # The whole story against a local stand-in for the service, in one command:
 # installs what is missing, builds, starts the stand-in on 127.0.0.1, then
 # runs every operation through the library's code: authorization code to
-# tokens, refresh, task lists, tasks of the first list, add "Buy milk", list,
-# delete it, list; then the example host program. Nothing leaves this machine.
+# tokens, the sign-in with a loopback redirect and PKCE, refresh, task lists,
+# tasks of the first list, add "Buy milk", complete it, list every task page
+# by page, delete it, list; the 120 tasks of "Backlog" over two pages; then
+# the example host program. Nothing leaves this machine (curl, standing in
+# for the browser, opens only the local service's sign-in page).
 # Exits non-zero on the first step that does not go as it should.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 build=${TASKCLIENT_BUILD_DIR:-build}
 
-scripts/install-deps.sh build-essential cmake pkg-config libssl-dev libgtest-dev
+scripts/install-deps.sh build-essential cmake pkg-config libssl-dev libgtest-dev curl
 mkdir -p "$build"
 echo "Building the command-line tool, the local service and the example (log: $build/demo-build.log)"
 if ! { cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo &&
@@ -85,10 +88,14 @@ step() {
   echo "$number. $title"
   echo "   \$ taskclient --service $service $(shown "$@")"
   local status=0
+  rm -f "$reply" "$reply".*
   "$cli" --service "$service" -o "$reply" --verbose "$@" >/dev/null 2>"$work/err" || status=$?
-  sed -e 's/^result /   result: /' -e 's/^HTTP/   status: HTTP/' -e 's/^taskclient: /   error:  /' "$work/err"
+  sed -e 's/^\(page [0-9]*: \)\{0,1\}result /   \1result: /' -e 's/^\(page [0-9]*: \)\{0,1\}HTTP/   \1status: HTTP/' \
+      -e 's/^taskclient: /   error:  /' "$work/err"
   if [ "$status" -ne 0 ]; then
-    [ -s "$reply" ] && "$cli" read "$reply" 2>/dev/null | head -n 12 | sed 's/^/   | /'
+    local last
+    last=$(ls "$reply" "$reply".* 2>/dev/null | sort -t. -k3n | tail -n 1)
+    [ -n "$last" ] && [ -s "$last" ] && "$cli" read "$last" 2>/dev/null | head -n 12 | sed 's/^/   | /'
     fail "$title (exit status $status)"
   fi
 }
@@ -96,18 +103,73 @@ step() {
 field() {
   "$cli" read "$reply" --field "$1" || fail "no $1 in the reply"
 }
+# line LABEL TEXT: one line of a step's outcome, long text shortened.
+line() {
+  local text=$2
+  [ ${#text} -le 82 ] || text="${text:0:64}... (${#text} characters)"
+  printf '   %-14s %s\n' "$1:" "${text:-(none)}"
+}
 # show LABEL PATH: prints the value(s) at PATH in the last reply.
 show() {
-  local values
-  values=$(field "$2" | paste -sd '|' - | sed 's/|/, /g')
-  [ ${#values} -le 72 ] || values="${values:0:60}... (${#values} characters)"
-  printf '   %-14s %s\n' "$1:" "${values:-(none)}"
+  line "$1" "$(field "$2" | paste -sd '|' - | sed 's/|/, /g')"
+}
+# all_field PATH: the values at PATH over every page "tasks --all" wrote.
+all_field() {
+  local page=1
+  while [ -e "$reply.$page" ]; do
+    "$cli" read "$reply.$page" --field "$1" || fail "no $1 on page $page"
+    page=$((page + 1))
+  done
+}
+# titles_and_statuses: "title (status)" for every task over every page.
+titles_and_statuses() {
+  paste -d ' ' <(all_field 'items.*.title') <(all_field 'items.*.status' | sed 's/.*/(&)/')
+}
+# show_pages: one line per page of the last "tasks --all".
+show_pages() {
+  local page=1 count next
+  while [ -e "$reply.$page" ]; do
+    count=$("$cli" read "$reply.$page" --field 'items.*.id' | wc -l)
+    next=$("$cli" read "$reply.$page" --field nextPageToken 2>/dev/null || true)
+    line "page $page" "$count tasks${next:+, nextPageToken $next}"
+    page=$((page + 1))
+  done
 }
 
 step "Exchange the authorization code for tokens (GoogleTasksGetTokenSSL)" -- token "$code" demo-secret demo-client
 show access_token access_token
 show refresh_token refresh_token
 show expires_in expires_in
+refresh_token=$(field refresh_token)
+
+# The sign-in the service allows today: a loopback redirect with PKCE.
+redirect=http://127.0.0.1:8765
+number=$((number + 1))
+echo
+echo "$number. Make the authorization URL for a loopback redirect with PKCE (no exchange)"
+echo "   \$ taskclient --service $service auth-url --redirect-uri $redirect demo-client"
+"$cli" --service "$service" auth-url --redirect-uri "$redirect" demo-client >"$work/auth" || fail "auth-url"
+verifier=$(sed -n 's/^code_verifier: //p' "$work/auth")
+url=$(sed -n 's/^authorization_url: //p' "$work/auth")
+line code_verifier "$verifier"
+# One query field a line.
+sed -e 's/&/\n\&/g' <<<"$url" | sed -e '1s/^/   URL:           /' -e '2,$s/^/                    /'
+
+number=$((number + 1))
+echo
+echo "$number. Open it as a browser would (curl here): the sign-in page sends the browser to $redirect with a code"
+echo "   \$ curl -sk -o /dev/null -w '%{redirect_url}' \"\$URL\""
+location=$(curl -sk --noproxy '*' --max-time 10 -o /dev/null -w '%{redirect_url}' "$url") || fail "opening the sign-in page"
+line redirect "$location"
+raw_code=$(sed -n 's/.*[?&]code=\([^&]*\).*/\1/p' <<<"$location")
+[ -n "$raw_code" ] || fail "no code in the redirect"
+pkce_code=$(printf '%b' "${raw_code//%/\\x}")
+line code "$pkce_code"
+
+step "Exchange that code with the verifier (GoogleTasksGetTokenPkceSSL)" -- \
+  token --pkce --redirect-uri "$redirect" --code-verifier "$verifier" "$pkce_code" demo-secret demo-client
+show access_token access_token
+show refresh_token refresh_token
 refresh_token=$(field refresh_token)
 
 step "Refresh the access token (GoogleTasksTokenRefreshSSL)" -- refresh "$refresh_token" demo-secret demo-client
@@ -118,6 +180,8 @@ step "List the task lists (GTaskListTasksSSL)" -- lists "$token"
 show lists items.*.title
 show "first list id" items.0.id
 list=$(field items.0.id)
+backlog=$(paste -d ' ' <(field 'items.*.id') <(field 'items.*.title') | sed -n 's/ Backlog$//p')
+[ -n "$backlog" ] || fail "no list called Backlog"
 
 step "List the tasks of the first list (GTaskListTasksListSSL)" -- tasks "$token" "$list"
 show tasks items.*.title
@@ -133,12 +197,34 @@ show tasks items.*.title
 ids=$(field items.*.id)
 grep -qx "$task" <<<"$ids" || fail "the added task is not listed"
 
+step "Complete \"Buy milk\" (GTaskTaskCompleteSSL)" -- complete "$token" "$list" "$task"
+show status status
+show completed completed
+[ "$(field status)" = completed ] || fail "the task is not completed"
+
+step "List every task of the list, page by page (GTaskListTasksListPageSSL)" -- tasks --all "$token" "$list"
+show_pages
+line tasks "$(titles_and_statuses | paste -sd '|' - | sed 's/|/, /g')"
+grep -qx "Buy milk (completed)" <<<"$(titles_and_statuses)" || fail "the task is not listed as completed"
+
 step "Delete \"Buy milk\" (GTaskTaskDeleteSSL)" -- delete "$token" "$list" "$task"
 
 step "List the tasks once more" -- tasks "$token" "$list"
 show tasks items.*.title
 ids=$(field items.*.id)
 if grep -qx "$task" <<<"$ids"; then fail "the deleted task is still listed"; fi
+
+step "List the tasks of \"Backlog\" the plain way: the service's first page only" -- tasks "$token" "$backlog"
+line tasks "$(field 'items.*.id' | wc -l) of 120, hidden completed ones left out"
+show nextPageToken nextPageToken
+
+step "List every task of \"Backlog\", page by page: the second page through the page token" -- \
+  tasks --all "$token" "$backlog"
+show_pages
+count=$(all_field 'items.*.id' | wc -l)
+done_count=$(all_field 'items.*.status' | grep -cx completed || true)
+line tasks "$count in all, $done_count of them completed"
+[ "$count" -eq 120 ] && [ -e "$reply.2" ] || fail "expected 120 tasks over two pages"
 
 number=$((number + 1))
 echo
@@ -147,10 +233,9 @@ echo "   \$ TASKCLIENT_SERVICE=$service $build/examples/host_example_local $(sho
 (cd "$work" && TASKCLIENT_SERVICE=$service "$example" "$refresh_token" demo-secret demo-client "Buy bread") \
   | sed 's/^/   /' || fail "the example host program"
 
-step "List the tasks: the example's task is there" -- tasks "$token" "$list"
-show tasks items.*.title
-titles=$(field items.*.title)
-grep -qx "Buy bread" <<<"$titles" || fail "the example's task is not listed"
+step "List the tasks: the example's task is there, completed" -- tasks --all "$token" "$list"
+line tasks "$(titles_and_statuses | paste -sd '|' - | sed 's/|/, /g')"
+grep -qx "Buy bread (completed)" <<<"$(titles_and_statuses)" || fail "the example's task is not listed as completed"
 
 stop_service
 echo
