@@ -79,6 +79,35 @@ BIO_METHOD* SocketMethod() {
   return method;
 }
 
+SSL_CTX* MakeClientContext() {
+  SSL_CTX* context = SSL_CTX_new(TLS_client_method());
+  if (!context) return 0;
+  SSL_CTX_set_options(context, SSL_OP_IGNORE_UNEXPECTED_EOF);
+  SSL_CTX_set_session_cache_mode(context, SSL_SESS_CACHE_OFF);
+  return context;
+}
+
+// The TLS configuration every connection is made from. Making one costs about
+// as much as a fifth of a whole call (OpenSSL 3 fetches and sets up every
+// algorithm for it), so it is made once per process, on first use, and never
+// changed or freed after. It holds nothing of any call: the session cache is
+// off, so no session or ticket is kept for a later call to resume, and what is
+// per call (the server name, the certificate rule, the socket) is set on the
+// call's own session object. Threads that race on first use each make one;
+// one is kept, the others are freed. A failure is not remembered: the next
+// call tries again.
+SSL_CTX* ClientContext() {
+  static SSL_CTX* shared = 0;
+  SSL_CTX* context = __atomic_load_n(&shared, __ATOMIC_ACQUIRE);
+  if (context) return context;
+  SSL_CTX* made = MakeClientContext();
+  if (!made) return 0;
+  SSL_CTX* expected = 0;
+  if (__atomic_compare_exchange_n(&shared, &expected, made, false, __ATOMIC_ACQ_REL, __ATOMIC_ACQUIRE)) return made;
+  SSL_CTX_free(made);
+  return expected;
+}
+
 long long NowMs() {
   struct timespec now;
   clock_gettime(CLOCK_MONOTONIC, &now);
@@ -169,10 +198,8 @@ bool PosixPlatform::OpenSocket(Connection* connection) {
 bool PosixPlatform::SetTlsMode(Connection* connection, const char* serverName) {
   BIO_METHOD* method = SocketMethod();
   if (!method) return false;
-  SSL_CTX* context = SSL_CTX_new(TLS_client_method());
+  SSL_CTX* context = ClientContext();
   if (!context) return false;
-  connection->context = context;
-  SSL_CTX_set_options(context, SSL_OP_IGNORE_UNEXPECTED_EOF);
   SSL* session = SSL_new(context);
   if (!session) return false;
   connection->session = session;
@@ -263,7 +290,6 @@ void PosixPlatform::CloseSocket(Connection* connection) {
     if (SSL_is_init_finished(session)) SSL_shutdown(session);
     SSL_free(session);  // frees the socket BIO with it
   }
-  if (connection->context) SSL_CTX_free(static_cast<SSL_CTX*>(connection->context));
   if (connection->socket >= 0) close(SocketOf(connection));
   connection->session = 0;
   connection->context = 0;
