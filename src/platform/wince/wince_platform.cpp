@@ -18,6 +18,9 @@ const intptr_t kNoSocket = -1;
 // The largest piece one send or recv call is handed.
 const size_t kMaxPiece = INT_MAX;
 
+// The record WSAIoctl takes: the hook and its argument, 8 bytes on the device.
+static_assert(sizeof(SSLVALIDATECERTHOOK) == 2 * sizeof(void*), "the hook record is two pointers");
+
 // The certificate rule. The secure layer calls this during the handshake in
 // connect() with the server's chain; every certificate is accepted and no
 // argument is looked at.

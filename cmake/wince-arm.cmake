@@ -1,0 +1,81 @@
+# The device build: Windows CE on ARM, with a GCC-family cross compiler for
+# the device (arm-mingw32ce, from CeGCC or a build like it) and, where the
+# compiler does not bring them, the device SDK's headers and libraries.
+#
+# A template: nothing here can be right for every SDK, so the inputs are given
+# on the first configure:
+#
+#   cmake -S . -B build-device -DCMAKE_TOOLCHAIN_FILE=cmake/wince-arm.cmake \
+#     -DTASKCLIENT_WINCE_TOOLCHAIN_PREFIX=/opt/mingw32ce/bin/arm-mingw32ce- \
+#     -DTASKCLIENT_WINCE_SDK_ROOT=/opt/wince-sdk/MyDevice
+#   cmake --build build-device
+#
+# Inputs:
+#   TASKCLIENT_WINCE_TOOLCHAIN_PREFIX  required: path and prefix of the compiler's
+#                                      programs (<prefix>gcc, <prefix>g++,
+#                                      <prefix>windres). It must accept C++11.
+#   TASKCLIENT_WINCE_SDK_ROOT          optional: the SDK folder for the device's CPU,
+#                                      with include/ (winsock2.h, windows.h and,
+#                                      where the SDK has it, sslsock.h) and lib/
+#                                      (ws2 and coredll); searched before the
+#                                      compiler's own headers and libraries.
+#   TASKCLIENT_WINCE_VERSION           _WIN32_WCE of the device's OS (default 0x600,
+#                                      Windows CE 6.0).
+#   TASKCLIENT_HAVE_SSLSOCK_H          1 (default): the secure-socket values come from
+#                                      the SDK's <sslsock.h>; 0: from
+#                                      src/platform/wince/secure_socket.h.
+#   TASKCLIENT_WINSOCK_LIBRARY         the Winsock library to link (default ws2, the
+#                                      device's WS2.dll).
+#   TASKCLIENT_WINCE_DEFINES           the platform's macros (default
+#                                      "-D_WIN32_WCE=<version> -DUNDER_CE -DARM -D_ARM_");
+#                                      set it empty where the compiler predefines them.
+#
+# The result is taskclient.dll, exporting what src/platform/wince/taskclient.def
+# lists. An SDK whose compiler is Microsoft's (cl for ARM) is not driven by
+# this file: use CMake's own Windows CE support (CMAKE_SYSTEM_NAME WindowsCE
+# with a Visual Studio or NMake generator), where the library's GCC-style
+# options (-Wall -Wextra -Wpedantic -fno-exceptions -fno-rtti) need their cl
+# counterparts (/W4 /GR- /EHs-c-), and add the .def file to the link.
+
+# CMake's Windows rules for GNU tools: a DLL, its import library, the .def.
+set(CMAKE_SYSTEM_NAME Windows)
+set(CMAKE_SYSTEM_PROCESSOR arm)
+
+# The inputs reach CMake's own compiler checks too.
+set(CMAKE_TRY_COMPILE_PLATFORM_VARIABLES
+  TASKCLIENT_WINCE_TOOLCHAIN_PREFIX TASKCLIENT_WINCE_SDK_ROOT TASKCLIENT_WINCE_VERSION TASKCLIENT_HAVE_SSLSOCK_H
+  TASKCLIENT_WINCE_DEFINES)
+
+if(NOT TASKCLIENT_WINCE_TOOLCHAIN_PREFIX)
+  message(FATAL_ERROR "cmake/wince-arm.cmake: give -DTASKCLIENT_WINCE_TOOLCHAIN_PREFIX=<path/prefix-> "
+                      "(the inputs are listed at the top of the file)")
+endif()
+if(NOT DEFINED TASKCLIENT_WINCE_VERSION)
+  set(TASKCLIENT_WINCE_VERSION 0x600)
+endif()
+if(NOT DEFINED TASKCLIENT_HAVE_SSLSOCK_H)
+  set(TASKCLIENT_HAVE_SSLSOCK_H 1)
+endif()
+set(TASKCLIENT_WINSOCK_LIBRARY ws2 CACHE STRING "The Winsock library to link")
+
+set(CMAKE_C_COMPILER ${TASKCLIENT_WINCE_TOOLCHAIN_PREFIX}gcc)
+set(CMAKE_CXX_COMPILER ${TASKCLIENT_WINCE_TOOLCHAIN_PREFIX}g++)
+set(CMAKE_RC_COMPILER ${TASKCLIENT_WINCE_TOOLCHAIN_PREFIX}windres)
+
+if(NOT DEFINED TASKCLIENT_WINCE_DEFINES)
+  set(TASKCLIENT_WINCE_DEFINES "-D_WIN32_WCE=${TASKCLIENT_WINCE_VERSION} -DUNDER_CE -DARM -D_ARM_")
+endif()
+set(_taskclient_wince_flags "${TASKCLIENT_WINCE_DEFINES} -DTASKCLIENT_HAVE_SSLSOCK_H=${TASKCLIENT_HAVE_SSLSOCK_H}")
+string(APPEND CMAKE_C_FLAGS_INIT " ${_taskclient_wince_flags}")
+string(APPEND CMAKE_CXX_FLAGS_INIT " ${_taskclient_wince_flags}")
+
+if(TASKCLIENT_WINCE_SDK_ROOT)
+  string(APPEND CMAKE_C_FLAGS_INIT " -I${TASKCLIENT_WINCE_SDK_ROOT}/include")
+  string(APPEND CMAKE_CXX_FLAGS_INIT " -I${TASKCLIENT_WINCE_SDK_ROOT}/include")
+  string(APPEND CMAKE_SHARED_LINKER_FLAGS_INIT " -L${TASKCLIENT_WINCE_SDK_ROOT}/lib")
+  set(CMAKE_FIND_ROOT_PATH ${TASKCLIENT_WINCE_SDK_ROOT})
+endif()
+set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
+set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
+set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
+set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)

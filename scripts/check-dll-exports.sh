@@ -1,0 +1,79 @@
+#!/usr/bin/env bash
+# Checks the export table of the Windows build's taskclient.dll:
+#   - ordinals 1 to 6 are the six functions, by their undecorated names;
+#   - the DLL exports exactly what the .def file lists (names and ordinals),
+#     nothing by ordinal only and nothing else;
+#   - every export is a __stdcall function (its symbol is Name@N), and the six
+#     take the number of pointer-sized arguments the header declares.
+# Usage: scripts/check-dll-exports.sh DLL DEF   (OBJDUMP and NM may name the tools)
+set -euo pipefail
+dll=$1
+def=$2
+objdump=${OBJDUMP:-i686-w64-mingw32-objdump}
+nm=${NM:-i686-w64-mingw32-nm}
+
+fail() {
+  echo "EXPORT CHECK FAILED ($dll): $*" >&2
+  exit 1
+}
+
+# The fixed part of the interface: ordinal, name, bytes of arguments.
+fixed="1 GoogleTasksGetTokenSSL 16
+2 GoogleTasksTokenRefreshSSL 16
+3 GTaskListTasksSSL 8
+4 GTaskListTasksListSSL 12
+5 GTaskTaskAddSSL 20
+6 GTaskTaskDeleteSSL 16"
+
+# "ordinal name" per export of the .def file, in ordinal order.
+declared=$(awk '
+  { sub(/;.*/, "") }
+  toupper($1) == "EXPORTS" { inside = 1; next }
+  inside && NF {
+    if (NF != 2 || $2 !~ /^@[0-9]+$/) { print "bad line: " $0 > "/dev/stderr"; exit 1 }
+    print substr($2, 2), $1
+  }' "$def" | sort -n) || fail "cannot read the exports of $def"
+[ -n "$declared" ] || fail "$def lists no exports"
+[ "$(head -n 6 <<<"$declared")" = "$(cut -d' ' -f1,2 <<<"$fixed")" ] ||
+  fail "$def must give ordinals 1 to 6 to the six functions; it has:"$'\n'"$(head -n 6 <<<"$declared")"
+
+table=$("$objdump" -p "$dll") || fail "$objdump cannot read it"
+base=$(awk '/^Ordinal Base/ { print $3; exit }' <<<"$table")
+address_count=$(awk '/^\tExport Address Table[ \t]+[0-9a-fA-F]+$/ { print $NF; exit }' <<<"$table")
+name_count=$(awk '/^\t\[Name Pointer\/Ordinal\] Table/ { print $NF; exit }' <<<"$table")
+image_base=$(awk '/^ImageBase/ { print $2; exit }' <<<"$table")
+[ -n "$base" ] && [ -n "$address_count" ] && [ -n "$name_count" ] && [ -n "$image_base" ] ||
+  fail "no export table found in the objdump output"
+[ "$base" = 1 ] || fail "ordinal base is $base, not 1"
+
+# "ordinal name" per exported name, as the DLL has them.
+exported=$(awk -v base="$base" '
+  /^\[Ordinal\/Name Pointer\] Table/ { inside = 1; next }
+  inside && /^\t\[ *[0-9]+\] / { gsub(/[\[\]]/, " "); print $1 + base, $2; next }
+  inside { exit }' <<<"$table" | sort -n)
+[ "$exported" = "$declared" ] ||
+  fail "exports differ from $def"$'\n'"$(diff <(echo "$declared") <(echo "$exported") | head -n 20 | sed 's/^/  /')"
+count=$(wc -l <<<"$declared")
+[ $((16#$address_count)) -eq "$count" ] && [ $((16#$name_count)) -eq "$count" ] ||
+  fail "$((16#$address_count)) addresses and $((16#$name_count)) names exported, $count expected"
+
+# RVA of each ordinal, and the symbols at each address.
+rvas=$(awk -v base="$base" '
+  /^Export Address Table -- Ordinal Base/ { inside = 1; next }
+  inside && /\+base\[/ { gsub(/[\[\]]/, " "); print $3, $4; next }
+  inside && NF == 0 { exit }' <<<"$table")
+symbols=$("$nm" "$dll") || fail "$nm cannot read it"
+while read -r ordinal name; do
+  rva=$(awk -v o="$ordinal" '$1 == o { print $2 }' <<<"$rvas")
+  [ -n "$rva" ] || fail "no address for ordinal $ordinal"
+  address=$(printf '%08x' $((16#$image_base + 16#$rva)))
+  decorated=$(awk -v a="$address" -v n="$name" '
+    tolower($1) == a && ($3 ~ "^_" n "@[0-9]+$") { sub(/^_/, "", $3); print $3 }' <<<"$symbols")
+  [ -n "$decorated" ] || fail "$name (ordinal $ordinal) is not a __stdcall function (no symbol $name@N at its address)"
+  expected=$(awk -v n="$name" '$2 == n { print $3 }' <<<"$fixed")
+  if [ -n "$expected" ] && [ "$decorated" != "$name@$expected" ]; then
+    fail "$name is $decorated; the header declares $name@$expected"
+  fi
+  echo "  ordinal $ordinal  $name  ($decorated)"
+done <<<"$exported"
+echo "Exports of $(basename "$dll"): $count, as $(basename "$def") lists them; ordinals 1-6 are the six functions."
