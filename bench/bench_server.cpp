@@ -1,0 +1,154 @@
+#include "bench_server.h"
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <openssl/err.h>
+#include <openssl/evp.h>
+#include <openssl/x509.h>
+#include <pthread.h>
+#include <signal.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <ctime>
+#include <stdexcept>
+
+namespace bench {
+
+namespace {
+
+[[noreturn]] void Fail(const char* what) {
+  ERR_print_errors_fp(stderr);
+  throw std::runtime_error(what);
+}
+
+// A P-256 key and a self-signed certificate for "localhost", valid one day:
+// the kind of certificate a real service presents, made fresh for the run.
+SSL_CTX* MakeServerContext() {
+  EVP_PKEY* key = EVP_EC_gen("P-256");
+  if (!key) Fail("key generation");
+  X509* cert = X509_new();
+  ASN1_INTEGER_set(X509_get_serialNumber(cert), static_cast<long>(time(nullptr)));
+  X509_gmtime_adj(X509_getm_notBefore(cert), -3600);
+  X509_gmtime_adj(X509_getm_notAfter(cert), 24 * 3600);
+  X509_set_pubkey(cert, key);
+  X509_NAME* name = X509_get_subject_name(cert);
+  X509_NAME_add_entry_by_txt(name, "CN", MBSTRING_ASC, reinterpret_cast<const unsigned char*>("localhost"), -1, -1,
+                             0);
+  X509_set_issuer_name(cert, name);
+  if (!X509_sign(cert, key, EVP_sha256())) Fail("certificate signing");
+  SSL_CTX* context = SSL_CTX_new(TLS_server_method());
+  if (!context || SSL_CTX_use_certificate(context, cert) != 1 || SSL_CTX_use_PrivateKey(context, key) != 1) {
+    Fail("server context");
+  }
+  X509_free(cert);
+  EVP_PKEY_free(key);
+  return context;
+}
+
+}  // namespace
+
+BenchServer::BenchServer(std::vector<Route> routes, int threads) : routes_(std::move(routes)) {
+  context_ = MakeServerContext();
+  listener_ = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  int yes = 1;
+  setsockopt(listener_, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_port = 0;
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  if (bind(listener_, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 || listen(listener_, 1024) != 0) {
+    throw std::runtime_error(std::string("cannot listen: ") + strerror(errno));
+  }
+  socklen_t size = sizeof address;
+  getsockname(listener_, reinterpret_cast<sockaddr*>(&address), &size);
+  port_ = ntohs(address.sin_port);
+  for (int i = 0; i < threads; ++i) workers_.emplace_back([this] { Work(); });
+}
+
+BenchServer::~BenchServer() {
+  stopping_ = true;
+  shutdown(listener_, SHUT_RDWR);  // wakes every accept() with an error
+  for (auto& worker : workers_) worker.join();
+  close(listener_);
+  SSL_CTX_free(context_);
+}
+
+std::string BenchServer::LastRequest() {
+  std::lock_guard<std::mutex> lock(lastMutex_);
+  return last_;
+}
+
+void BenchServer::Work() {
+  // A client that has gone must not end the process through SIGPIPE.
+  sigset_t pipeSignal;
+  sigemptyset(&pipeSignal);
+  sigaddset(&pipeSignal, SIGPIPE);
+  pthread_sigmask(SIG_BLOCK, &pipeSignal, nullptr);
+  while (!stopping_) {
+    int socket = accept4(listener_, nullptr, nullptr, SOCK_CLOEXEC);
+    if (socket < 0) {
+      if (errno == EINTR || errno == ECONNABORTED) continue;
+      return;
+    }
+    Serve(socket);
+  }
+}
+
+void BenchServer::Serve(int socket) {
+  timeval limit{10, 0};  // a client that stalls must not hold the worker
+  setsockopt(socket, SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof limit);
+  setsockopt(socket, SOL_SOCKET, SO_SNDTIMEO, &limit, sizeof limit);
+  int yes = 1;
+  setsockopt(socket, IPPROTO_TCP, TCP_NODELAY, &yes, sizeof yes);
+  SSL* session = SSL_new(context_);
+  SSL_set_fd(session, socket);
+  bool served = false;
+  if (SSL_accept(session) == 1) {
+    std::string head;
+    char buffer[4096];
+    while (head.find("\r\n\r\n") == std::string::npos) {
+      int got = SSL_read(session, buffer, sizeof buffer);
+      if (got <= 0) break;
+      head.append(buffer, static_cast<size_t>(got));
+    }
+    size_t lineEnd = head.find("\r\n");
+    std::string requestLine = head.substr(0, lineEnd == std::string::npos ? 0 : lineEnd);
+    const Route* route = nullptr;
+    for (const Route& candidate : routes_) {
+      if (requestLine.find(candidate.targetPart) != std::string::npos) {
+        route = &candidate;
+        break;
+      }
+    }
+    {
+      std::lock_guard<std::mutex> lock(lastMutex_);
+      last_ = head;
+    }
+    if (route) {
+      const std::string& reply = route->reply;
+      size_t done = 0;
+      while (done < reply.size()) {
+        int piece = static_cast<int>(std::min<size_t>(reply.size() - done, 1 << 20));
+        int wrote = SSL_write(session, reply.data() + done, piece);
+        if (wrote <= 0) break;
+        done += static_cast<size_t>(wrote);
+      }
+      served = done == reply.size();
+      // The client has the whole reply; wait for it to close, as a server
+      // keeping the connection alive would.
+      while (SSL_read(session, buffer, sizeof buffer) > 0) {
+      }
+    }
+  }
+  if (!served) ++failures_;
+  ERR_clear_error();
+  SSL_free(session);
+  close(socket);
+}
+
+}  // namespace bench

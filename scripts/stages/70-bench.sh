@@ -1,0 +1,13 @@
+#!/usr/bin/env bash
+# Benchmarks, briefly: builds them and runs each one for a moment, so that a
+# change that breaks a benchmark (or makes the library's own code allocate on
+# the heap, which the benchmark binary reports as a failure) shows in CI. The
+# figures themselves come from a full run of scripts/bench.sh on a quiet
+# machine and are kept in bench/README.md.
+set -euo pipefail
+cd "$(dirname "$0")/../.."
+scripts/install-deps.sh build-essential cmake pkg-config binutils libssl-dev libbenchmark-dev libcurl4-openssl-dev
+cmake -S . -B build-bench -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTASKCLIENT_BUILD_BENCH=ON \
+  -DTASKCLIENT_BUILD_TESTS=OFF -DTASKCLIENT_BUILD_TOOLS=OFF >/dev/null
+timeout 900 cmake --build build-bench -j2 --target taskclient_bench
+timeout 300 build-bench/bench/taskclient_bench --benchmark_min_time=0.01 --benchmark_color=false
