@@ -1,9 +1,9 @@
 #!/usr/bin/env bash
 # Checks the export table of the Windows build's taskclient.dll:
-#   - ordinals 1 to 6 are the six functions, by their undecorated names;
+#   - ordinals 1 to 9 are the nine functions, by their undecorated names;
 #   - the DLL exports exactly what the .def file lists (names and ordinals),
 #     nothing by ordinal only and nothing else;
-#   - every export is a __stdcall function (its symbol is Name@N), and the six
+#   - every export is a __stdcall function (its symbol is Name@N), and the nine
 #     take the number of pointer-sized arguments the header declares.
 # Usage: scripts/check-dll-exports.sh DLL DEF   (OBJDUMP and NM may name the tools)
 set -euo pipefail
@@ -23,7 +23,11 @@ fixed="1 GoogleTasksGetTokenSSL 16
 3 GTaskListTasksSSL 8
 4 GTaskListTasksListSSL 12
 5 GTaskTaskAddSSL 20
-6 GTaskTaskDeleteSSL 16"
+6 GTaskTaskDeleteSSL 16
+7 GoogleTasksGetTokenPkceSSL 24
+8 GTaskListTasksListPageSSL 16
+9 GTaskTaskCompleteSSL 16"
+fixedCount=$(wc -l <<<"$fixed")
 
 # "ordinal name" per export of the .def file, in ordinal order.
 declared=$(awk '
@@ -34,8 +38,8 @@ declared=$(awk '
     print substr($2, 2), $1
   }' "$def" | sort -n) || fail "cannot read the exports of $def"
 [ -n "$declared" ] || fail "$def lists no exports"
-[ "$(head -n 6 <<<"$declared")" = "$(cut -d' ' -f1,2 <<<"$fixed")" ] ||
-  fail "$def must give ordinals 1 to 6 to the six functions; it has:"$'\n'"$(head -n 6 <<<"$declared")"
+[ "$(head -n "$fixedCount" <<<"$declared")" = "$(cut -d' ' -f1,2 <<<"$fixed")" ] ||
+  fail "$def must give ordinals 1 to $fixedCount to the fixed functions; it has:"$'\n'"$(head -n "$fixedCount" <<<"$declared")"
 
 table=$("$objdump" -p "$dll") || fail "$objdump cannot read it"
 base=$(awk '/^Ordinal Base/ { print $3; exit }' <<<"$table")
@@ -76,4 +80,4 @@ while read -r ordinal name; do
   fi
   echo "  ordinal $ordinal  $name  ($decorated)"
 done <<<"$exported"
-echo "Exports of $(basename "$dll"): $count, as $(basename "$def") lists them; ordinals 1-6 are the six functions."
+echo "Exports of $(basename "$dll"): $count, as $(basename "$def") lists them; ordinals 1-$fixedCount are the fixed functions."

@@ -2,8 +2,8 @@
 # The device build, checked by cross-compiling on this machine:
 #   1. Windows: the Windows CE platform layer and the core, cross-compiled with
 #      MinGW-w64 (32-bit x86) standing in for the device compiler, warning-free,
-#      into taskclient.dll; its export table holds the six functions at
-#      ordinals 1-6 as __stdcall, exactly what the .def lists, and it needs no
+#      into taskclient.dll; its export table holds the nine functions at
+#      ordinals 1-9 as __stdcall, exactly what the .def lists, and it needs no
 #      DLL of the compiler's runtime.
 #   2. C++11: the core, the exports and both platform layers compile with
 #      -std=c++11 -pedantic-errors -Werror, as an older compiler needs them.
