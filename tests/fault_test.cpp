@@ -178,6 +178,7 @@ TEST_F(FaultTest, AReadOnlyFileCostsNoRequest) {
 
   EXPECT_EQ(result, TC_FILE_OPEN_FAILED);
   EXPECT_EQ(ReadFile(file), "keep me");
+  server.server().Stop();  // waits for the server to record what it read
   ASSERT_EQ(server.Requests().size(), 1u);
   EXPECT_EQ(server.Requests()[0].substr(0, 1), "!");  // connected, but never asked
 }
