@@ -2,6 +2,7 @@
 // tests: closes at the framing's edges, a 100 MB reply, a server that
 // trickles a byte a second, a read-only file, a host name that cannot be
 // resolved. Each must end with its documented result and file content.
+#include <dirent.h>
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <linux/fs.h>
@@ -24,8 +25,26 @@ using testsupport::T;
 
 namespace {
 
+int OpenDescriptors() {
+  int count = 0;
+  if (DIR* dir = opendir("/proc/self/fd")) {
+    while (readdir(dir)) ++count;
+    closedir(dir);
+  }
+  return count;
+}
+
+// Every case must release what it took: after the server has finished with
+// every connection, the process holds the descriptors it held before.
 class FaultTest : public ::testing::Test {
  protected:
+  void SetUp() override { descriptors = OpenDescriptors(); }
+  void TearDown() override {
+    server.server().Stop();
+    EXPECT_EQ(OpenDescriptors(), descriptors);
+  }
+
+  int descriptors = 0;
   int32_t List(const Service& service) { return ListTaskLists(SystemPlatform(), service, T(u"ya29.t"), T(path)); }
 
   testsupport::ScriptedServer server;
