@@ -10,8 +10,10 @@
 #include <stdlib.h>
 #include <sys/mman.h>
 #include <time.h>
+#include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <cmath>
 #include <cstdio>
@@ -23,6 +25,7 @@
 #include <memory>
 #include <sstream>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "bench_server.h"
@@ -332,25 +335,58 @@ void StrippedSize(benchmark::State& state) {
 
 // --- 5. threads ----------------------------------------------------------------------
 
-void ThreadsLibrary(benchmark::State& state) {
-  const std::u16string path = Widen(FilePath("threads-" + std::to_string(state.thread_index()) + ".json"));
-  for (auto _ : state) {
-    if (!LibraryListing(path)) {
-      state.SkipWithError("call failed");
-      break;
-    }
+// One contender of the threads benchmark: a call made on thread `index`.
+struct ThreadContender {
+  std::string name;
+  std::function<bool(int index)> call;
+};
+
+const int kCallsPerThread = 8;
+
+// `threads` threads, started together, each make kCallsPerThread calls; the
+// rate is all their calls over the time from the start to the last one's end.
+double CallsPerSecond(const ThreadContender& contender, int threads, bool* ok) {
+  std::atomic<bool> go{false};
+  std::atomic<int> failures{0};
+  std::vector<std::thread> pool;
+  for (int t = 0; t < threads; ++t) {
+    pool.emplace_back([&, t] {
+      while (!go.load()) std::this_thread::yield();
+      for (int i = 0; i < kCallsPerThread; ++i) {
+        if (!contender.call(t)) ++failures;
+      }
+    });
   }
-  state.SetItemsProcessed(state.iterations());
+  auto start = std::chrono::steady_clock::now();
+  go = true;
+  for (auto& thread : pool) thread.join();
+  double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+  *ok = failures.load() == 0;
+  return threads * kCallsPerThread / seconds;
 }
 
-void ThreadsFloor(benchmark::State& state) {
+// The contenders take turns, one burst each per iteration, so that both see
+// the same machine; the figures are the medians of the bursts.
+void Threads(benchmark::State& state, std::vector<ThreadContender> contenders, int threads) {
+  const size_t n = contenders.size();
+  std::vector<std::vector<double>> rates(n);
+  size_t turn = 0;
   for (auto _ : state) {
-    if (!FloorListing(*gWorld->floor)) {
-      state.SkipWithError("floor call failed");
-      break;
+    for (size_t k = 0; k < n; ++k) {
+      size_t which = (k + turn) % n;
+      bool ok = true;
+      rates[which].push_back(CallsPerSecond(contenders[which], threads, &ok));
+      if (!ok) {
+        state.SkipWithError((contenders[which].name + " call failed").c_str());
+        return;
+      }
     }
+    ++turn;
   }
-  state.SetItemsProcessed(state.iterations());
+  for (size_t i = 0; i < n; ++i) state.counters[contenders[i].name + "_calls_per_s"] = Median(rates[i]);
+  for (size_t i = 1; i < n; ++i) {
+    state.counters[contenders[i].name + "_per_" + contenders[0].name] = Median(rates[i]) / Median(rates[0]);
+  }
 }
 
 // --- the summary ----------------------------------------------------------------------
@@ -359,6 +395,9 @@ void ThreadsFloor(benchmark::State& state) {
 // and prints the ratios at the end (medians when repeated).
 class SummaryReporter : public benchmark::ConsoleReporter {
  public:
+  // Colours only on a terminal.
+  SummaryReporter() : ConsoleReporter(isatty(STDOUT_FILENO) ? OO_Defaults : OO_Tabular) {}
+
   void ReportRuns(const std::vector<Run>& reports) override {
     ConsoleReporter::ReportRuns(reports);
     for (const Run& run : reports) {
@@ -412,11 +451,9 @@ class SummaryReporter : public benchmark::ConsoleReporter {
     std::fprintf(out, "  libtaskclient.so stripped: %.0f bytes (unstripped %.0f)\n", Get("Size/Stripped", "bytes"),
                  Get("Size/Stripped", "unstripped_bytes"));
     for (int threads : {1, 2, 4, 8}) {
-      std::string suffix = "threads:" + std::to_string(threads);
-      double l = Get("Threads/Library", "items_per_second", suffix);
-      double f = Get("Threads/Floor", "items_per_second", suffix);
-      std::fprintf(out, "  calls/s with %d thread(s): library %.0f | floor %.0f | library/floor %.3f\n", threads, l,
-                   f, l / f);
+      const std::string name = "Threads/" + std::to_string(threads);
+      std::fprintf(out, "  calls/s with %d thread(s): library %.0f | floor %.0f | library/floor %.3f\n", threads,
+                   Get(name, "library_calls_per_s"), Get(name, "floor_calls_per_s"), Get(name, "library_per_floor"));
     }
   }
 
@@ -589,9 +626,14 @@ void Register(World& world) {
   RegisterBenchmark("Stack/Curl", Stack, curl)->Iterations(1);
   RegisterBenchmark("Size/Stripped", StrippedSize)->Iterations(1);
 
-  for (auto* threads : {RegisterBenchmark("Threads/Library", ThreadsLibrary),
-                        RegisterBenchmark("Threads/Floor", ThreadsFloor)}) {
-    threads->Threads(1)->Threads(2)->Threads(4)->Threads(8)->UseRealTime();
+  std::vector<std::u16string> threadPaths;
+  for (int t = 0; t < 8; ++t) threadPaths.push_back(Widen(FilePath("thread-" + std::to_string(t) + ".json")));
+  std::vector<ThreadContender> threads = {
+      {"floor", [](int) { return FloorListing(*gWorld->floor); }},
+      {"library", [threadPaths](int t) { return LibraryListing(threadPaths[static_cast<size_t>(t)]); }},
+  };
+  for (int count : {1, 2, 4, 8}) {
+    RegisterBenchmark(("Threads/" + std::to_string(count)).c_str(), Threads, threads, count)->UseRealTime();
   }
 }
 
