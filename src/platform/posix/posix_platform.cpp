@@ -87,10 +87,10 @@ SSL_CTX* MakeClientContext() {
   return context;
 }
 
-// The TLS configuration every connection is made from. Making one costs about
-// as much as a fifth of a whole call (OpenSSL 3 fetches and sets up every
-// algorithm for it), so it is made once per process, on first use, and never
-// changed or freed after. It holds nothing of any call: the session cache is
+// The TLS configuration every connection is made from. Making one costs more
+// than a tenth of a whole call on loopback (OpenSSL 3 fetches and sets up
+// every algorithm for it; bench/README.md has the figures), so it is made once
+// per process, on first use, and never changed or freed after. It holds nothing of any call: the session cache is
 // off, so no session or ticket is kept for a later call to resume, and what is
 // per call (the server name, the certificate rule, the socket) is set on the
 // call's own session object. Threads that race on first use each make one;
