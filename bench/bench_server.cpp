@@ -1,5 +1,7 @@
 #include "bench_server.h"
 
+#include "support/tls_server.h"
+
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
@@ -19,41 +21,9 @@
 
 namespace bench {
 
-namespace {
-
-[[noreturn]] void Fail(const char* what) {
-  ERR_print_errors_fp(stderr);
-  throw std::runtime_error(what);
-}
-
-// A P-256 key and a self-signed certificate for "localhost", valid one day:
-// the kind of certificate a real service presents, made fresh for the run.
-SSL_CTX* MakeServerContext() {
-  EVP_PKEY* key = EVP_EC_gen("P-256");
-  if (!key) Fail("key generation");
-  X509* cert = X509_new();
-  ASN1_INTEGER_set(X509_get_serialNumber(cert), static_cast<long>(time(nullptr)));
-  X509_gmtime_adj(X509_getm_notBefore(cert), -3600);
-  X509_gmtime_adj(X509_getm_notAfter(cert), 24 * 3600);
-  X509_set_pubkey(cert, key);
-  X509_NAME* name = X509_get_subject_name(cert);
-  X509_NAME_add_entry_by_txt(name, "CN", MBSTRING_ASC, reinterpret_cast<const unsigned char*>("localhost"), -1, -1,
-                             0);
-  X509_set_issuer_name(cert, name);
-  if (!X509_sign(cert, key, EVP_sha256())) Fail("certificate signing");
-  SSL_CTX* context = SSL_CTX_new(TLS_server_method());
-  if (!context || SSL_CTX_use_certificate(context, cert) != 1 || SSL_CTX_use_PrivateKey(context, key) != 1) {
-    Fail("server context");
-  }
-  X509_free(cert);
-  EVP_PKEY_free(key);
-  return context;
-}
-
-}  // namespace
 
 BenchServer::BenchServer(std::vector<Route> routes, int threads) : routes_(std::move(routes)) {
-  context_ = MakeServerContext();
+  context_ = testsupport::MakeSelfSignedServerContext();
   listener_ = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
   int yes = 1;
   setsockopt(listener_, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);

@@ -10,11 +10,13 @@
 #include <thread>
 
 #include "exchange/exchange.h"
+#include "support/descriptors.h"
 #include "support/scripted_server.h"
 #include "support/text16.h"
 #include "tasks/tasks.h"
 
 using namespace taskclient;
+using testsupport::OpenDescriptors;
 using testsupport::PathText;
 using testsupport::ReadFile;
 using testsupport::Reply;
@@ -43,15 +45,6 @@ std::vector<std::string> Split(const std::string& bytes, size_t size) {
   std::vector<std::string> pieces;
   for (size_t i = 0; i < bytes.size(); i += size) pieces.push_back(bytes.substr(i, size));
   return pieces;
-}
-
-int OpenDescriptors() {
-  int count = 0;
-  if (DIR* dir = opendir("/proc/self/fd")) {
-    while (readdir(dir)) ++count;
-    closedir(dir);
-  }
-  return count;
 }
 
 class ExchangeTest : public ::testing::Test {

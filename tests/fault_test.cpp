@@ -13,26 +13,19 @@
 #include <cstdio>
 #include <thread>
 
+#include "support/descriptors.h"
 #include "support/scripted_server.h"
 #include "support/text16.h"
 #include "tasks/tasks.h"
 
 using namespace taskclient;
+using testsupport::OpenDescriptors;
 using testsupport::PathText;
 using testsupport::ReadFile;
 using testsupport::Reply;
 using testsupport::T;
 
 namespace {
-
-int OpenDescriptors() {
-  int count = 0;
-  if (DIR* dir = opendir("/proc/self/fd")) {
-    while (readdir(dir)) ++count;
-    closedir(dir);
-  }
-  return count;
-}
 
 // Every case must release what it took: after the server has finished with
 // every connection, the process holds the descriptors it held before.

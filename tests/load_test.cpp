@@ -14,27 +14,20 @@
 #include <mutex>
 #include <thread>
 
+#include "support/descriptors.h"
 #include "support/scripted_server.h"
 #include "support/text16.h"
 #include "tasks/tasks.h"
 #include "tokens/tokens.h"
 
 using namespace taskclient;
+using testsupport::OpenDescriptors;
 using testsupport::PathText;
 using testsupport::ReadFile;
 using testsupport::T;
 using testsupport::U;
 
 namespace {
-
-int OpenDescriptors() {
-  int count = 0;
-  if (DIR* dir = opendir("/proc/self/fd")) {
-    while (readdir(dir)) ++count;
-    closedir(dir);
-  }
-  return count;
-}
 
 // A count from the environment (so a slow run, under valgrind say, can ask
 // for fewer), or the default.

@@ -27,8 +27,9 @@ namespace {
   throw std::runtime_error(what);
 }
 
-// A P-256 key and a self-signed certificate for "localhost", valid one day.
-SSL_CTX* MakeServerContext() {
+}  // namespace
+
+SSL_CTX* MakeSelfSignedServerContext() {
   EVP_PKEY* key = EVP_EC_gen("P-256");
   if (!key) Fail("key generation");
   X509* cert = X509_new();
@@ -50,6 +51,8 @@ SSL_CTX* MakeServerContext() {
   EVP_PKEY_free(key);
   return context;
 }
+
+namespace {
 
 bool WaitReadable(int socket, int timeoutMs) {
   pollfd entry{socket, POLLIN, 0};
@@ -185,7 +188,7 @@ void TlsStream::Close(bool abrupt) {
 }
 
 TlsServer::TlsServer(Handler handler, uint16_t port) : handler_(std::move(handler)) {
-  context_ = MakeServerContext();
+  context_ = MakeSelfSignedServerContext();
   listener_ = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
   int yes = 1;
   setsockopt(listener_, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);

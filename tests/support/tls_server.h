@@ -19,6 +19,10 @@
 
 namespace testsupport {
 
+// A server context with a fresh P-256 key and a self-signed certificate for
+// "localhost", valid one day. Throws when OpenSSL cannot make one.
+SSL_CTX* MakeSelfSignedServerContext();
+
 // One HTTP request as it arrived.
 struct HttpRequest {
   std::string raw;     // every byte read for it, head and body
