@@ -494,17 +494,28 @@ struct LocalService::Impl {
     return token;
   }
 
-  Response InsertTask(Call& call) {
-    TaskList* list = FindList(call.captured["list"]);
-    if (!list) return NotFound();
+  // The request's body as a JSON object, or the reply that refuses it.
+  static std::optional<Response> ReadJsonObject(const Call& call, std::optional<JsonValue>* body) {
     auto type = call.http.headers.find("content-type");
     if (type == call.http.headers.end() || Lower(type->second).find("application/json") != 0) {
       return BadRequest("Content-Type must be application/json.");
     }
     std::string error;
-    std::optional<JsonValue> body = ParseJson(call.http.body, &error);
-    if (!body) return ApiError(400, "INVALID_ARGUMENT", "parseError", "Invalid JSON payload received. " + error);
-    if (body->type != JsonValue::Type::kObject) return BadRequest("Invalid JSON payload received. Not an object.");
+    *body = ParseJson(call.http.body, &error);
+    if (!*body) return ApiError(400, "INVALID_ARGUMENT", "parseError", "Invalid JSON payload received. " + error);
+    if ((*body)->type != JsonValue::Type::kObject) return BadRequest("Invalid JSON payload received. Not an object.");
+    return std::nullopt;
+  }
+
+  static std::vector<Task>::iterator FindTask(TaskList* list, const std::string& id) {
+    return std::find_if(list->tasks.begin(), list->tasks.end(), [&](const Task& t) { return t.id == id; });
+  }
+
+  Response InsertTask(Call& call) {
+    TaskList* list = FindList(call.captured["list"]);
+    if (!list) return NotFound();
+    std::optional<JsonValue> body;
+    if (std::optional<Response> refused = ReadJsonObject(call, &body)) return *refused;
     Task task{MakeId(22), "", "needsAction", Rfc3339Now(), "", "", false};
     if (const JsonValue* title = body->Find("title")) {
       if (title->type != JsonValue::Type::kString) return BadRequest("Invalid value at 'resource.title'.");
@@ -523,17 +534,10 @@ struct LocalService::Impl {
   Response PatchTask(Call& call) {
     TaskList* list = FindList(call.captured["list"]);
     if (!list) return NotFound();
-    auto task = std::find_if(list->tasks.begin(), list->tasks.end(),
-                             [&](const Task& t) { return t.id == call.captured["task"]; });
+    auto task = FindTask(list, call.captured["task"]);
     if (task == list->tasks.end()) return NotFound();
-    auto type = call.http.headers.find("content-type");
-    if (type == call.http.headers.end() || Lower(type->second).find("application/json") != 0) {
-      return BadRequest("Content-Type must be application/json.");
-    }
-    std::string error;
-    std::optional<JsonValue> body = ParseJson(call.http.body, &error);
-    if (!body) return ApiError(400, "INVALID_ARGUMENT", "parseError", "Invalid JSON payload received. " + error);
-    if (body->type != JsonValue::Type::kObject) return BadRequest("Invalid JSON payload received. Not an object.");
+    std::optional<JsonValue> body;
+    if (std::optional<Response> refused = ReadJsonObject(call, &body)) return *refused;
     const JsonValue* status = body->Find("status");
     if (status && (status->type != JsonValue::Type::kString ||
                    (status->text != "completed" && status->text != "needsAction"))) {
@@ -558,8 +562,7 @@ struct LocalService::Impl {
   Response DeleteTask(Call& call) {
     TaskList* list = FindList(call.captured["list"]);
     if (!list) return NotFound();
-    auto task = std::find_if(list->tasks.begin(), list->tasks.end(),
-                             [&](const Task& t) { return t.id == call.captured["task"]; });
+    auto task = FindTask(list, call.captured["task"]);
     if (task == list->tasks.end()) return NotFound();
     list->tasks.erase(task);
     Renumber(list);
