@@ -174,7 +174,10 @@ const char kOptions[] =
     "  --pkce, --all        choose the form of token or tasks shown above\n"
     "  --redirect-uri URI, --code-verifier VERIFIER\n"
     "                       for token --pkce and auth-url\n"
-    "  -h, --help           help; \"taskclient COMMAND --help\" for one command\n";
+    "  -h, --help           help; \"taskclient COMMAND --help\" for one command\n"
+    "  --                   what follows is values only; ids and tokens that begin\n"
+    "                       with '-' are taken as values anyway, unless they spell\n"
+    "                       one of the options above\n";
 
 const char kExitStatus[] =
     "Exit status: 0 when the exchange completed (result 999) with a 2xx reply;\n"
@@ -435,6 +438,10 @@ int main(int argc, char** argv) {
   std::optional<std::string> redirectUri;
   std::optional<std::string> codeVerifier;
   std::vector<std::string> words;
+  // Ids and tokens may begin with '-': a word that looks like an option but
+  // names none is kept as a value, and only reported as an unknown option if
+  // the command then does not add up.
+  std::string unknownOption;
   bool optionsEnded = false;
   for (int i = 1; i < argc; ++i) {
     std::string arg = argv[i];
@@ -474,9 +481,12 @@ int main(int argc, char** argv) {
         serviceAddress = value;
       }
     } else {
-      return UsageError("unknown option " + arg);
+      if (unknownOption.empty()) unknownOption = arg;
+      words.push_back(arg);
     }
   }
+  const std::string unknownOptionError =
+      "unknown option " + unknownOption + " (put -- before values that begin with '-')";
 
   if (words.empty() || (words[0] == "help" && words.size() == 1)) {
     PrintUsage(help || !words.empty() ? stdout : stderr);
@@ -497,7 +507,9 @@ int main(int argc, char** argv) {
       command = &candidate;
     }
   }
-  if (!known) return UsageError("unknown command \"" + words[0] + "\"");
+  if (!known) {
+    return UsageError(!unknownOption.empty() ? unknownOptionError : "unknown command \"" + words[0] + "\"");
+  }
   if (!command) return UsageError(std::string(variant) + " goes with " + (pkce ? "token" : "tasks") + " only");
   if (help) {
     PrintCommandHelp(words[0], variant);
@@ -510,6 +522,7 @@ int main(int argc, char** argv) {
   }
   if (takesSignIn && !redirectUri) return UsageError(UsageLine(*command) + ": --redirect-uri is missing");
   if (words.size() - 1 != command->arguments.size()) {
+    if (!unknownOption.empty()) return UsageError(unknownOptionError);
     std::string expected;
     for (const char* argument : command->arguments) expected += std::string(" ") + argument;
     return UsageError(std::string(command->name) + " takes" + expected);

@@ -65,8 +65,8 @@ TEST_F(CliTest, StoryWithFieldsAndExitStatuses) {
   ASSERT_EQ(lists.status, 0) << lists.err;
   const std::string list = Line(lists);
 
-  Outcome added = Cli({"--service", service_, "-v", "--field", "id", "add", access, list, "-- a title with a dash"});
-  EXPECT_EQ(added.status, 2) << "an argument that looks like an option needs --";
+  Outcome added = Cli({"--service", service_, "-v", "--field", "id", "add", access, list, "--all"});
+  EXPECT_EQ(added.status, 2) << "a value that spells an option needs --";
   added = Cli({"--service", service_, "-v", "--field", "id", "add", "--", access, list, "-- a dash"});
   ASSERT_EQ(added.status, 0) << added.err;
   EXPECT_NE(added.err.find("result 999 TC_EXCHANGE_COMPLETE"), std::string::npos) << added.err;
@@ -120,6 +120,11 @@ TEST_F(CliTest, ExitStatusFollowsTheResultCode) {
       {{"--service", "nohost", "lists", "t"}, 2, "taskclient: --service takes HOST:PORT"},
       {{"--service", "h:70000", "lists", "t"}, 2, "taskclient: --service takes HOST:PORT"},
       {{"--bogus", "lists", "t"}, 2, "taskclient: unknown option --bogus"},
+      {{"--service", service_, "lists", "t", "--feild"}, 2,
+       "taskclient: unknown option --feild (put -- before values that begin with '-')"},
+      // Ids and tokens may begin with '-': they reach the service as values.
+      {{"--service", service_, "complete", "-ya29.wrong", "l", "t"}, 1, "taskclient: complete: HTTP/1.1 401"},
+      {{"--service", service_, "lists", "--", "-v"}, 1, "taskclient: lists: HTTP/1.1 401"},
       {{"lists", "\xC3("}, 2, "taskclient: accessToken is not valid UTF-8"},
       {{"--service", service_, "--all", "tasks", "ya29.wrong", "l"}, 1,
        "taskclient: tasks --all: page 1: HTTP/1.1 401 Unauthorized"},
