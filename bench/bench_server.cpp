@@ -1,6 +1,6 @@
 #include "bench_server.h"
 
-#include "support/tls_server.h"
+#include "testing/tls_server.h"
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
@@ -21,22 +21,9 @@
 
 namespace bench {
 
-
 BenchServer::BenchServer(std::vector<Route> routes, int threads) : routes_(std::move(routes)) {
   context_ = testsupport::MakeSelfSignedServerContext();
-  listener_ = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  int yes = 1;
-  setsockopt(listener_, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_port = 0;
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  if (bind(listener_, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 || listen(listener_, 1024) != 0) {
-    throw std::runtime_error(std::string("cannot listen: ") + strerror(errno));
-  }
-  socklen_t size = sizeof address;
-  getsockname(listener_, reinterpret_cast<sockaddr*>(&address), &size);
-  port_ = ntohs(address.sin_port);
+  listener_ = testsupport::ListenOnLoopback(0, 1024, &port_);
   for (int i = 0; i < threads; ++i) workers_.emplace_back([this] { Work(); });
 }
 

@@ -53,7 +53,7 @@ if grep -i -E '^(libgcc|libstdc|libwinpthread)' <<<"$imports"; then
 fi
 
 step "C++11 compile of the core"
-core=(src/exchange/*.cpp src/tokens/*.cpp src/tasks/*.cpp src/exports.cpp)
+core=(src/exchange/*.cpp src/text/*.cpp src/tokens/*.cpp src/tasks/*.cpp src/exports.cpp src/api_endpoint.cpp)
 strict=(-std=c++11 -pedantic-errors -Werror -Wall -Wextra -Wpedantic -fno-exceptions -fno-rtti -O2
   -DTASKCLIENT_BUILDING -Iinclude -Isrc -c -o /dev/null)
 for source in "${core[@]}" src/platform/posix/*.cpp; do

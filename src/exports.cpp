@@ -1,13 +1,13 @@
 // The exported functions: each hands its arguments to the operation, with this
-// platform and the service's API host on port 443.
+// platform and the endpoint the build names (ExportedService()).
 #include "taskclient.h"
 
-#include "exchange/request.h"
+#include "exchange/service.h"
 #include "platform/platform.h"
 #include "tasks/tasks.h"
 #include "tokens/tokens.h"
 
-using taskclient::ApiService;
+using taskclient::ExportedService;
 using taskclient::SystemPlatform;
 
 extern "C" {
@@ -16,7 +16,7 @@ TASKCLIENT_EXPORT int32_t TASKCLIENT_CALL GoogleTasksGetTokenSSL(const tc_text16
                                                                  const tc_text16* clientSecret,
                                                                  const tc_text16* clientId,
                                                                  const tc_text16* responsePath) {
-  return taskclient::GetToken(SystemPlatform(), ApiService(), authorizationCode, clientSecret, clientId,
+  return taskclient::GetToken(SystemPlatform(), ExportedService(), authorizationCode, clientSecret, clientId,
                               responsePath);
 }
 
@@ -24,26 +24,26 @@ TASKCLIENT_EXPORT int32_t TASKCLIENT_CALL GoogleTasksTokenRefreshSSL(const tc_te
                                                                      const tc_text16* clientSecret,
                                                                      const tc_text16* clientId,
                                                                      const tc_text16* responsePath) {
-  return taskclient::RefreshToken(SystemPlatform(), ApiService(), refreshToken, clientSecret, clientId,
+  return taskclient::RefreshToken(SystemPlatform(), ExportedService(), refreshToken, clientSecret, clientId,
                                   responsePath);
 }
 
 TASKCLIENT_EXPORT int32_t TASKCLIENT_CALL GTaskListTasksSSL(const tc_text16* accessToken,
                                                             const tc_text16* responsePath) {
-  return taskclient::ListTaskLists(SystemPlatform(), ApiService(), accessToken, responsePath);
+  return taskclient::ListTaskLists(SystemPlatform(), ExportedService(), accessToken, responsePath);
 }
 
 TASKCLIENT_EXPORT int32_t TASKCLIENT_CALL GTaskListTasksListSSL(const tc_text16* accessToken,
                                                                 const tc_text16* taskListId,
                                                                 const tc_text16* responsePath) {
-  return taskclient::ListTasks(SystemPlatform(), ApiService(), accessToken, taskListId, responsePath);
+  return taskclient::ListTasks(SystemPlatform(), ExportedService(), accessToken, taskListId, responsePath);
 }
 
 TASKCLIENT_EXPORT int32_t TASKCLIENT_CALL GTaskTaskAddSSL(const tc_text16* accessToken,
                                                           const tc_text16* taskListId,
                                                           const tc_text16* title, const void* reserved,
                                                           const tc_text16* responsePath) {
-  return taskclient::AddTask(SystemPlatform(), ApiService(), accessToken, taskListId, title, reserved,
+  return taskclient::AddTask(SystemPlatform(), ExportedService(), accessToken, taskListId, title, reserved,
                              responsePath);
 }
 
@@ -51,7 +51,7 @@ TASKCLIENT_EXPORT int32_t TASKCLIENT_CALL GTaskTaskDeleteSSL(const tc_text16* ac
                                                              const tc_text16* taskListId,
                                                              const tc_text16* taskId,
                                                              const tc_text16* responsePath) {
-  return taskclient::DeleteTask(SystemPlatform(), ApiService(), accessToken, taskListId, taskId,
+  return taskclient::DeleteTask(SystemPlatform(), ExportedService(), accessToken, taskListId, taskId,
                                 responsePath);
 }
 
@@ -61,7 +61,7 @@ TASKCLIENT_EXPORT int32_t TASKCLIENT_CALL GoogleTasksGetTokenPkceSSL(const tc_te
                                                                      const tc_text16* redirectUri,
                                                                      const tc_text16* codeVerifier,
                                                                      const tc_text16* responsePath) {
-  return taskclient::GetTokenPkce(SystemPlatform(), ApiService(), authorizationCode, clientSecret, clientId,
+  return taskclient::GetTokenPkce(SystemPlatform(), ExportedService(), authorizationCode, clientSecret, clientId,
                                   redirectUri, codeVerifier, responsePath);
 }
 
@@ -69,7 +69,7 @@ TASKCLIENT_EXPORT int32_t TASKCLIENT_CALL GTaskListTasksListPageSSL(const tc_tex
                                                                     const tc_text16* taskListId,
                                                                     const tc_text16* pageToken,
                                                                     const tc_text16* responsePath) {
-  return taskclient::ListTasksPage(SystemPlatform(), ApiService(), accessToken, taskListId, pageToken,
+  return taskclient::ListTasksPage(SystemPlatform(), ExportedService(), accessToken, taskListId, pageToken,
                                    responsePath);
 }
 
@@ -77,7 +77,7 @@ TASKCLIENT_EXPORT int32_t TASKCLIENT_CALL GTaskTaskCompleteSSL(const tc_text16* 
                                                                const tc_text16* taskListId,
                                                                const tc_text16* taskId,
                                                                const tc_text16* responsePath) {
-  return taskclient::CompleteTask(SystemPlatform(), ApiService(), accessToken, taskListId, taskId,
+  return taskclient::CompleteTask(SystemPlatform(), ExportedService(), accessToken, taskListId, taskId,
                                   responsePath);
 }
 

@@ -3,7 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "support/scripted_server.h"
-#include "support/text16.h"
+#include "testing/text16.h"
 #include "tasks/tasks.h"
 #include "tokens/tokens.h"
 

@@ -12,7 +12,7 @@
 #include "exchange/exchange.h"
 #include "support/descriptors.h"
 #include "support/scripted_server.h"
-#include "support/text16.h"
+#include "testing/text16.h"
 #include "tasks/tasks.h"
 
 using namespace taskclient;

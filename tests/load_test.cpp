@@ -16,7 +16,7 @@
 
 #include "support/descriptors.h"
 #include "support/scripted_server.h"
-#include "support/text16.h"
+#include "testing/text16.h"
 #include "tasks/tasks.h"
 #include "tokens/tokens.h"
 

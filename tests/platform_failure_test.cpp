@@ -8,7 +8,7 @@
 
 #include "platform/posix/posix_platform.h"
 #include "support/scripted_server.h"
-#include "support/text16.h"
+#include "testing/text16.h"
 #include "tasks/tasks.h"
 
 extern "C" int taskclient_c_callers_refused(void);

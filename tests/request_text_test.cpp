@@ -6,8 +6,8 @@
 #include "exchange/arguments.h"
 #include "exchange/form_encode.h"
 #include "exchange/request.h"
-#include "exchange/utf8.h"
-#include "support/text16.h"
+#include "text/utf8.h"
+#include "testing/text16.h"
 
 using namespace taskclient;
 using testsupport::U;

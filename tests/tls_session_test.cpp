@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "support/scripted_server.h"
-#include "support/text16.h"
+#include "testing/text16.h"
 #include "tasks/tasks.h"
 
 using namespace taskclient;

@@ -6,7 +6,7 @@
 #include <thread>
 
 #include "support/scripted_server.h"
-#include "support/text16.h"
+#include "testing/text16.h"
 #include "tokens/tokens.h"
 
 using namespace taskclient;

@@ -20,7 +20,7 @@
 
 #include "signin.h"
 #include "response_file.h"
-#include "support/tls_server.h"
+#include "testing/tls_server.h"
 
 namespace tools {
 

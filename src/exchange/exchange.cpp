@@ -23,18 +23,16 @@ int32_t CaptureReply(Platform& platform, Connection* connection, ResponseFile* f
   }
 }
 
-// Everything between starting and stopping networking. `socketHeld` and
-// `fileHeld` tell the caller what to release.
+// Everything between starting and stopping networking. What it leaves held in
+// `connection` and `file` the caller releases.
 int32_t Exchange(Platform& platform, const Service& service, const Text& request, const tc_text16* responsePath,
-                 Connection* connection, bool* socketHeld, ResponseFile* file, bool* fileHeld) {
+                 Connection* connection, ResponseFile* file) {
   uint32_t address = 0;
   if (!platform.Resolve(service.host, &address)) return TC_RESOLVE_FAILED;
-  *socketHeld = true;
   if (!platform.OpenSocket(connection) || !platform.SetTlsMode(connection, service.host)) return TC_TLS_MODE_FAILED;
   if (!platform.InstallAcceptAllHook(connection)) return TC_CERT_HOOK_FAILED;
   if (!platform.Connect(connection, address, service.port, service.connectTimeoutMs)) return TC_CONNECT_FAILED;
   if (!platform.OpenResponseFile(responsePath, file)) return TC_FILE_OPEN_FAILED;
-  *fileHeld = true;
   if (!platform.Send(connection, request.data(), request.size(), service.receiveTimeoutMs)) return TC_SEND_FAILED;
   return CaptureReply(platform, connection, file, service.receiveTimeoutMs);
 }
@@ -45,15 +43,12 @@ int32_t RunExchange(Platform& platform, const Service& service, const Text& requ
                     const tc_text16* responsePath) {
   if (!platform.StartNetworking()) return TC_NETWORKING_FAILED;
 
-  Connection connection = {-1, 0, 0};
-  ResponseFile file = {-1};
-  bool socketHeld = false;
-  bool fileHeld = false;
-  int32_t result =
-      Exchange(platform, service, request, responsePath, &connection, &socketHeld, &file, &fileHeld);
+  Connection connection = {kNoSocket, 0, 0};
+  ResponseFile file = {kNoFile};
+  int32_t result = Exchange(platform, service, request, responsePath, &connection, &file);
 
-  if (socketHeld) platform.CloseSocket(&connection);
-  if (fileHeld && !platform.CloseResponseFile(&file) && result == TC_EXCHANGE_COMPLETE) {
+  if (connection.socket != kNoSocket) platform.CloseSocket(&connection);
+  if (file.handle != kNoFile && !platform.CloseResponseFile(&file) && result == TC_EXCHANGE_COMPLETE) {
     result = TC_FILE_WRITE_FAILED;
   }
   platform.StopNetworking();

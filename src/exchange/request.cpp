@@ -2,7 +2,6 @@
 
 namespace taskclient {
 
-const char kApiHost[] = "www.googleapis.com";
 const char kFormContentType[] = "Content-type: application/x-www-form-urlencoded";
 const char kJsonContentType[] = "Content-Type: application/json";
 
@@ -27,11 +26,6 @@ static_assert(kRequestCapacity >= kLongestRequest, "request text too small for t
 static_assert(sizeof kFormContentType >= sizeof kJsonContentType, "longest content type counted above");
 
 }  // namespace
-
-Service ApiService() {
-  Service service = {kApiHost, kApiPort, kDefaultTimeoutMs, kDefaultTimeoutMs};
-  return service;
-}
 
 bool ComposeRequest(const RequestParts& parts, Text* request) {
   request->Clear();

@@ -6,29 +6,10 @@
 #include <stddef.h>
 #include <stdint.h>
 
+#include "exchange/service.h"
 #include "exchange/text.h"
 
 namespace taskclient {
-
-// The service's API host: resolved, announced in the TLS handshake and sent in
-// the "Host" header. It serves the token path and the task paths alike.
-extern const char kApiHost[];
-const uint16_t kApiPort = 443;
-
-// How long a connect (TLS handshake included), a send or a receive may go
-// without progress before the call gives up.
-const int kDefaultTimeoutMs = 30000;
-
-// Where the exchange goes. The exported functions use ApiService(); tests and
-// tools point the same code at a local server.
-struct Service {
-  const char* host;
-  uint16_t port;
-  int connectTimeoutMs;
-  int receiveTimeoutMs;
-};
-
-Service ApiService();
 
 // Capacities in bytes, NUL included.
 const size_t kHostCapacity = 200;

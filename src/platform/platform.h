@@ -12,6 +12,11 @@
 
 namespace taskclient {
 
+// What Connection::socket and ResponseFile::handle hold while nothing is held:
+// before the platform has made one, after it failed to, and after release.
+const intptr_t kNoSocket = -1;
+const intptr_t kNoFile = -1;
+
 // A connection as the platform keeps it. The core only passes it around.
 struct Connection {
   intptr_t socket;
@@ -45,7 +50,7 @@ class Platform {
   // Resolves `host` to its first IPv4 address (network byte order).
   virtual bool Resolve(const char* host, uint32_t* address) = 0;
 
-  // Creates a stream socket.
+  // Creates a stream socket; on failure the socket stays kNoSocket.
   virtual bool OpenSocket(Connection* connection) = 0;
   // Puts the socket in TLS mode; `serverName` is the name the handshake
   // announces.
@@ -58,13 +63,16 @@ class Platform {
   virtual bool Send(Connection* connection, const char* bytes, size_t length, int timeoutMs) = 0;
   // Receives up to `capacity` bytes: the count (> 0) or one of kReceive*.
   virtual long Receive(Connection* connection, char* buffer, size_t capacity, int timeoutMs) = 0;
-  // Releases the socket and its TLS session. Safe after any failed step.
+  // Releases the socket and its TLS session and sets the socket to kNoSocket.
+  // Called for any connection whose socket is not kNoSocket, after any step.
   virtual void CloseSocket(Connection* connection) = 0;
 
-  // Creates or empties the file at the 16-bit `path`, for binary writing.
+  // Creates or empties the file at the 16-bit `path`, for binary writing; on
+  // failure the handle stays kNoFile.
   virtual bool OpenResponseFile(const tc_text16* path, ResponseFile* file) = 0;
   virtual bool WriteResponseFile(ResponseFile* file, const char* bytes, size_t length) = 0;
-  // False when data could not be brought to the file.
+  // Releases the file and sets the handle to kNoFile. False when data could
+  // not be brought to the file.
   virtual bool CloseResponseFile(ResponseFile* file) = 0;
 
   // Converts NUL-terminated 16-bit text to narrow text with a terminating NUL.

@@ -16,7 +16,7 @@
 #include <vector>
 
 #include "exchange/request.h"
-#include "exchange/utf8.h"
+#include "text/utf8.h"
 #include "fuzz_support.h"
 #include "platform/platform.h"
 #include "tasks/tasks.h"

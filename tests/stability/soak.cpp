@@ -23,8 +23,8 @@
 #include <fstream>
 #include <string>
 
-#include "support/text16.h"
-#include "support/tls_server.h"
+#include "testing/text16.h"
+#include "testing/tls_server.h"
 #include "tasks/tasks.h"
 
 using namespace taskclient;

@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "exchange/request.h"
-#include "support/tls_server.h"
+#include "testing/tls_server.h"
 
 namespace testsupport {
 

@@ -11,7 +11,7 @@
 
 #include "local_service.h"
 #include "signin.h"
-#include "support/text16.h"
+#include "testing/text16.h"
 
 using testsupport::ReadFile;
 

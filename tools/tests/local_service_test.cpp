@@ -17,7 +17,7 @@
 #include "local_service.h"
 #include "response_file.h"
 #include "signin.h"
-#include "support/text16.h"
+#include "testing/text16.h"
 #include "tasks/tasks.h"
 #include "tokens/tokens.h"
 

@@ -14,7 +14,7 @@
 #include <time.h>
 #include <unistd.h>
 
-#include "exchange/utf8.h"
+#include "text/utf8.h"
 
 namespace taskclient {
 
@@ -191,7 +191,7 @@ bool PosixPlatform::Resolve(const char* host, uint32_t* address) {
 
 bool PosixPlatform::OpenSocket(Connection* connection) {
   int socket = ::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
-  connection->socket = socket;
+  connection->socket = socket >= 0 ? socket : kNoSocket;
   return socket >= 0;
 }
 
@@ -290,10 +290,10 @@ void PosixPlatform::CloseSocket(Connection* connection) {
     if (SSL_is_init_finished(session)) SSL_shutdown(session);
     SSL_free(session);  // frees the socket BIO with it
   }
-  if (connection->socket >= 0) close(SocketOf(connection));
+  if (connection->socket != kNoSocket) close(SocketOf(connection));
   connection->session = 0;
   connection->context = 0;
-  connection->socket = -1;
+  connection->socket = kNoSocket;
   ERR_clear_error();
 }
 
@@ -305,7 +305,7 @@ bool PosixPlatform::OpenResponseFile(const tc_text16* path, ResponseFile* file) 
   do {
     handle = open(narrowPath, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOCTTY, 0666);
   } while (handle < 0 && errno == EINTR);
-  file->handle = handle;
+  file->handle = handle >= 0 ? handle : kNoFile;
   return handle >= 0;
 }
 
@@ -322,7 +322,7 @@ bool PosixPlatform::WriteResponseFile(ResponseFile* file, const char* bytes, siz
 
 bool PosixPlatform::CloseResponseFile(ResponseFile* file) {
   int handle = static_cast<int>(file->handle);
-  file->handle = -1;
+  file->handle = kNoFile;
   // After close() fails with EINTR the descriptor is gone on Linux: no retry.
   return close(handle) == 0;
 }

@@ -5,15 +5,12 @@
 #include <string.h>
 #include <wchar.h>
 
-#include "exchange/utf8.h"
+#include "text/utf8.h"
 #include "platform/wince/secure_socket.h"
 
 namespace taskclient {
 
 namespace {
-
-// What Connection::socket holds when there is no socket (INVALID_SOCKET).
-const intptr_t kNoSocket = -1;
 
 // The largest piece one send or recv call is handed.
 const size_t kMaxPiece = INT_MAX;
@@ -129,7 +126,7 @@ bool WinCePlatform::OpenResponseFile(const tc_text16* path, ResponseFile* file) 
   if (!path[0]) return false;
   // Binary: the runtime must not touch line ends.
   FILE* stream = _wfopen(path, L"wb");
-  file->handle = reinterpret_cast<intptr_t>(stream);
+  file->handle = stream ? reinterpret_cast<intptr_t>(stream) : kNoFile;
   return stream != 0;
 }
 
@@ -139,7 +136,7 @@ bool WinCePlatform::WriteResponseFile(ResponseFile* file, const char* bytes, siz
 
 bool WinCePlatform::CloseResponseFile(ResponseFile* file) {
   FILE* stream = StreamOf(file);
-  file->handle = 0;
+  file->handle = kNoFile;
   return fclose(stream) == 0;  // fails when buffered bytes could not be written
 }
 

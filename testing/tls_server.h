@@ -23,6 +23,10 @@ namespace testsupport {
 // "localhost", valid one day. Throws when OpenSSL cannot make one.
 SSL_CTX* MakeSelfSignedServerContext();
 
+// A listening TCP socket on 127.0.0.1:`port` (0: the system picks one, told
+// in `*boundPort`). Throws when it cannot listen.
+int ListenOnLoopback(uint16_t port, int backlog, uint16_t* boundPort);
+
 // One HTTP request as it arrived.
 struct HttpRequest {
   std::string raw;     // every byte read for it, head and body

@@ -1,4 +1,4 @@
-#include "support/tls_server.h"
+#include "testing/tls_server.h"
 
 #include <arpa/inet.h>
 #include <fcntl.h>
@@ -187,21 +187,29 @@ void TlsStream::Close(bool abrupt) {
   shutdown(socket_, SHUT_RDWR);
 }
 
-TlsServer::TlsServer(Handler handler, uint16_t port) : handler_(std::move(handler)) {
-  context_ = MakeSelfSignedServerContext();
-  listener_ = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+int ListenOnLoopback(uint16_t port, int backlog, uint16_t* boundPort) {
+  int listener = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  if (listener < 0) throw std::runtime_error(std::string("cannot make a socket: ") + strerror(errno));
   int yes = 1;
-  setsockopt(listener_, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
+  setsockopt(listener, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
   sockaddr_in address{};
   address.sin_family = AF_INET;
   address.sin_port = htons(port);
   address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  if (bind(listener_, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 || listen(listener_, 128) != 0) {
-    throw std::runtime_error(std::string("cannot listen: ") + strerror(errno));
+  if (bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 || listen(listener, backlog) != 0) {
+    int error = errno;
+    close(listener);
+    throw std::runtime_error(std::string("cannot listen: ") + strerror(error));
   }
   socklen_t size = sizeof address;
-  getsockname(listener_, reinterpret_cast<sockaddr*>(&address), &size);
-  port_ = ntohs(address.sin_port);
+  getsockname(listener, reinterpret_cast<sockaddr*>(&address), &size);
+  *boundPort = ntohs(address.sin_port);
+  return listener;
+}
+
+TlsServer::TlsServer(Handler handler, uint16_t port) : handler_(std::move(handler)) {
+  context_ = MakeSelfSignedServerContext();
+  listener_ = ListenOnLoopback(port, 128, &port_);
   int wake[2];
   if (pipe2(wake, O_CLOEXEC) != 0) throw std::runtime_error("pipe");
   wakeRead_ = wake[0];

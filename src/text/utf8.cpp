@@ -1,4 +1,4 @@
-#include "exchange/utf8.h"
+#include "text/utf8.h"
 
 #include <stdint.h>
 

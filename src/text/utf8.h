@@ -1,5 +1,5 @@
-#ifndef TASKCLIENT_EXCHANGE_UTF8_H
-#define TASKCLIENT_EXCHANGE_UTF8_H
+#ifndef TASKCLIENT_TEXT_UTF8_H
+#define TASKCLIENT_TEXT_UTF8_H
 
 #include <stddef.h>
 
