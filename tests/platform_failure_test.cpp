@@ -46,9 +46,9 @@ class ScriptedPlatform : public PosixPlatform {
   bool Send(Connection* c, const char* b, size_t n, int t) override {
     return Step("send") && PosixPlatform::Send(c, b, n, t);
   }
-  long Receive(Connection* c, char* b, size_t n, int t) override {
+  long Receive(Connection* c, const char** b, int t) override {
     if (calls.empty() || calls.back() != "receive") Log("receive");
-    return PosixPlatform::Receive(c, b, n, t);
+    return PosixPlatform::Receive(c, b, t);
   }
   void CloseSocket(Connection* c) override {
     Log("close socket");

@@ -8,10 +8,10 @@ namespace {
 
 // Receives until the reply ends, writing every received byte to the file.
 int32_t CaptureReply(Platform& platform, Connection* connection, ResponseFile* file, int timeoutMs) {
-  char chunk[kChunkCapacity];
   ReplyScanner scanner;
   for (;;) {
-    long received = platform.Receive(connection, chunk, sizeof chunk, timeoutMs);
+    const char* chunk = 0;
+    long received = platform.Receive(connection, &chunk, timeoutMs);
     if (received == kReceiveClosed) return scanner.CloseEndsReply() ? TC_EXCHANGE_COMPLETE : TC_REPLY_CUT_SHORT;
     if (received < 0) return TC_REPLY_CUT_SHORT;
     size_t length = static_cast<size_t>(received);
@@ -43,7 +43,15 @@ int32_t RunExchange(Platform& platform, const Service& service, const Text& requ
                     const tc_text16* responsePath) {
   if (!platform.StartNetworking()) return TC_NETWORKING_FAILED;
 
-  Connection connection = {kNoSocket, 0, 0};
+  // The platform's room for this call: received bytes, and its TLS state
+  // where it keeps that itself.
+  union {
+    char bytes[kConnectionStorage];
+    void* pointer;
+    uint64_t integer;
+    double real;
+  } storage;
+  Connection connection = {kNoSocket, 0, 0, storage.bytes};
   ResponseFile file = {kNoFile};
   int32_t result = Exchange(platform, service, request, responsePath, &connection, &file);
 

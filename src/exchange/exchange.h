@@ -10,9 +10,6 @@
 
 namespace taskclient {
 
-// Bytes taken from the connection by one receive.
-const size_t kChunkCapacity = 20000;
-
 // Connects to `service`, sends `request` in one piece and copies the reply,
 // byte for byte, into the file at `responsePath` until the reply's HTTP
 // framing says it has ended. Networking, socket and file are acquired in that

@@ -17,11 +17,21 @@ namespace taskclient {
 const intptr_t kNoSocket = -1;
 const intptr_t kNoFile = -1;
 
+// Bytes of storage the core lends the platform for one call, aligned for any
+// type: the platform delivers received bytes in it and, where it supplies TLS
+// itself, keeps the session's state and record buffer there. A build whose
+// platform needs more room sets TASKCLIENT_CONNECTION_STORAGE.
+#ifndef TASKCLIENT_CONNECTION_STORAGE
+#define TASKCLIENT_CONNECTION_STORAGE 20000
+#endif
+const size_t kConnectionStorage = TASKCLIENT_CONNECTION_STORAGE;
+
 // A connection as the platform keeps it. The core only passes it around.
 struct Connection {
   intptr_t socket;
   void* session;  // the platform's TLS session, where the platform supplies TLS itself
   void* context;  // the platform's TLS configuration for that session
+  char* storage;  // kConnectionStorage bytes, the call's own
 };
 
 struct ResponseFile {
@@ -61,8 +71,11 @@ class Platform {
   virtual bool Connect(Connection* connection, uint32_t address, uint16_t port, int timeoutMs) = 0;
   // Sends all `length` bytes, or fails.
   virtual bool Send(Connection* connection, const char* bytes, size_t length, int timeoutMs) = 0;
-  // Receives up to `capacity` bytes: the count (> 0) or one of kReceive*.
-  virtual long Receive(Connection* connection, char* buffer, size_t capacity, int timeoutMs) = 0;
+  // Receives the next bytes of the reply into room of the platform's own
+  // choosing within the connection's storage and points `*bytes` at them.
+  // Returns their count (> 0) or one of kReceive*. The bytes stay valid until
+  // the next call on the connection.
+  virtual long Receive(Connection* connection, const char** bytes, int timeoutMs) = 0;
   // Releases the socket and its TLS session and sets the socket to kNoSocket.
   // Called for any connection whose socket is not kNoSocket, after any step.
   virtual void CloseSocket(Connection* connection) = 0;

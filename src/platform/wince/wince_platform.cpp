@@ -15,6 +15,10 @@ namespace {
 // The largest piece one send or recv call is handed.
 const size_t kMaxPiece = INT_MAX;
 
+// Bytes taken from the connection by one receive, in the connection's storage.
+const size_t kReceiveChunk = 20000;
+static_assert(kReceiveChunk <= kConnectionStorage, "the receive chunk fits the connection's storage");
+
 // The record WSAIoctl takes: the hook and its argument, 8 bytes on the device.
 static_assert(sizeof(SSLVALIDATECERTHOOK) == 2 * sizeof(void*), "the hook record is two pointers");
 
@@ -108,10 +112,11 @@ bool WinCePlatform::Send(Connection* connection, const char* bytes, size_t lengt
   return true;
 }
 
-long WinCePlatform::Receive(Connection* connection, char* buffer, size_t capacity, int timeoutMs) {
+long WinCePlatform::Receive(Connection* connection, const char** bytes, int timeoutMs) {
   SOCKET socket = SocketOf(connection);
   SetTimeout(socket, SO_RCVTIMEO, timeoutMs);
-  int received = recv(socket, buffer, static_cast<int>(capacity < kMaxPiece ? capacity : kMaxPiece), 0);
+  *bytes = connection->storage;
+  int received = recv(socket, connection->storage, static_cast<int>(kReceiveChunk), 0);
   if (received > 0) return received;
   if (received == 0) return kReceiveClosed;
   return WSAGetLastError() == WSAETIMEDOUT ? kReceiveTimedOut : kReceiveFailed;

@@ -19,7 +19,7 @@ class WinCePlatform : public Platform {
   virtual bool InstallAcceptAllHook(Connection* connection);
   virtual bool Connect(Connection* connection, uint32_t address, uint16_t port, int timeoutMs);
   virtual bool Send(Connection* connection, const char* bytes, size_t length, int timeoutMs);
-  virtual long Receive(Connection* connection, char* buffer, size_t capacity, int timeoutMs);
+  virtual long Receive(Connection* connection, const char** bytes, int timeoutMs);
   virtual void CloseSocket(Connection* connection);
   virtual bool OpenResponseFile(const tc_text16* path, ResponseFile* file);
   virtual bool WriteResponseFile(ResponseFile* file, const char* bytes, size_t length);
