@@ -12,10 +12,12 @@
 #include <cstdio>
 #include <cstring>
 #include <ctime>
+#include <functional>
 #include <map>
 #include <mutex>
 #include <random>
 #include <set>
+#include <stdexcept>
 #include <vector>
 
 #include "signin.h"
@@ -32,15 +34,27 @@ using testsupport::TlsStream;
 const char kOutOfBandRedirect[] = "urn:ietf:wg:oauth:2.0:oob";
 const size_t kDefaultPage = 20;  // tasks per page when maxResults is not given
 const size_t kLargestPage = 100;
+const size_t kDefaultListsPage = 1000;  // task lists per page: the service's default is also its largest
+const size_t kLargestListsPage = 1000;
+const size_t kLongestTitle = 1024;  // characters
+const size_t kLongestNotes = 8192;
+// Ranks leave room between siblings, so placing a task changes only its own
+// position; the group is spread out again only when two neighbours touch.
+const uint64_t kFirstRank = uint64_t(1) << 60;
+const uint64_t kRankGap = uint64_t(1) << 32;
 
 struct Task {
   std::string id;
   std::string title;
-  std::string status;  // "needsAction" or "completed"
+  std::string notes;
+  std::string status = "needsAction";  // or "completed"
+  std::string due;        // midnight UTC of the due date; empty: none
   std::string updated;
-  std::string position;
+  std::string etag;       // changes with every change to the task
+  std::string parent;     // the parent task's id; empty at the top level
+  uint64_t rank = 0;      // order among its siblings, shown as "position"
   std::string completed;  // when it was completed; empty while it needs action
-  bool hidden = false;    // completed and cleared away, as the service's own apps do
+  bool hidden = false;    // completed and cleared away
 };
 
 // An authorization code the service issued, and what its exchange must show.
@@ -59,7 +73,8 @@ struct TaskList {
   std::string id;
   std::string title;
   std::string updated;
-  std::vector<Task> tasks;  // in the order the service lists them
+  std::string etag;
+  std::vector<Task> tasks;  // in no particular order: parent and rank give the listed one
 };
 
 // A request once its target is split: the path's segments with their
@@ -132,9 +147,13 @@ const char* Reason(int status) {
     case 302: return "Found";
     case 400: return "Bad Request";
     case 401: return "Unauthorized";
+    case 403: return "Forbidden";
     case 404: return "Not Found";
     case 405: return "Method Not Allowed";
     case 411: return "Length Required";
+    case 429: return "Too Many Requests";
+    case 500: return "Internal Server Error";
+    case 503: return "Service Unavailable";
     default: return "Error";
   }
 }
@@ -179,6 +198,54 @@ std::string Rfc3339Now() {
   return text;
 }
 
+// Characters, not bytes, of UTF-8 text: the service's length limits count them.
+size_t Utf8Length(const std::string& text) {
+  return static_cast<size_t>(
+      std::count_if(text.begin(), text.end(), [](unsigned char c) { return (c & 0xC0) != 0x80; }));
+}
+
+// Reads an RFC 3339 timestamp ("2026-03-01T09:30:00.000Z", any fraction, "Z"
+// or an offset) and gives its date as written. False for anything else.
+bool TimestampDate(const std::string& text, std::string* date) {
+  auto number = [&](size_t at, size_t digits, int* value) {
+    if (at + digits > text.size()) return false;
+    *value = 0;
+    for (size_t i = at; i < at + digits; ++i) {
+      if (!std::isdigit(static_cast<unsigned char>(text[i]))) return false;
+      *value = *value * 10 + (text[i] - '0');
+    }
+    return true;
+  };
+  int year, month, day, hour, minute, second, offsetHours, offsetMinutes;
+  if (!number(0, 4, &year) || text.size() < 20 || text[4] != '-' || !number(5, 2, &month) || text[7] != '-' ||
+      !number(8, 2, &day) || (text[10] != 'T' && text[10] != 't') || !number(11, 2, &hour) || text[13] != ':' ||
+      !number(14, 2, &minute) || text[16] != ':' || !number(17, 2, &second)) {
+    return false;
+  }
+  size_t at = 19;
+  if (text[at] == '.') {
+    const size_t digits = ++at;
+    while (at < text.size() && std::isdigit(static_cast<unsigned char>(text[at]))) ++at;
+    if (at == digits) return false;
+  }
+  if (at + 1 == text.size() && (text[at] == 'Z' || text[at] == 'z')) {
+    ++at;
+  } else if (at + 6 == text.size() && (text[at] == '+' || text[at] == '-') && number(at + 1, 2, &offsetHours) &&
+             text[at + 3] == ':' && number(at + 4, 2, &offsetMinutes) && offsetHours < 24 && offsetMinutes < 60) {
+    at += 6;
+  } else {
+    return false;
+  }
+  static const int kDays[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+  const bool leap = (year % 4 == 0 && year % 100 != 0) || year % 400 == 0;
+  if (month < 1 || month > 12 || day < 1 || day > kDays[month - 1] + (month == 2 && leap) || hour > 23 ||
+      minute > 59 || second > 60) {
+    return false;
+  }
+  *date = text.substr(0, 10);
+  return true;
+}
+
 // The service's error body for the task paths.
 Response ApiError(int status, const std::string& statusName, const std::string& reason, const std::string& message) {
   Response response;
@@ -193,6 +260,23 @@ Response ApiError(int status, const std::string& statusName, const std::string& 
 Response NotFound() { return ApiError(404, "NOT_FOUND", "notFound", "Requested entity was not found."); }
 
 Response BadRequest(const std::string& message) { return ApiError(400, "INVALID_ARGUMENT", "invalid", message); }
+
+// What the service answers when it turns a request away for load rather than
+// for anything in it: rate limits (429, or 403 as its older front ends did)
+// and passing backend failures (500, 503).
+bool IsServiceFailure(int status) { return status == 403 || status == 429 || status == 500 || status == 503; }
+
+Response ServiceFailure(int status) {
+  switch (status) {
+    case 403: return ApiError(403, "PERMISSION_DENIED", "rateLimitExceeded", "Rate Limit Exceeded");
+    case 500: return ApiError(500, "INTERNAL", "backendError", "Internal error encountered.");
+    case 503: return ApiError(503, "UNAVAILABLE", "backendError", "The service is currently unavailable.");
+    default:
+      return ApiError(429, "RESOURCE_EXHAUSTED", "rateLimitExceeded",
+                      "Quota exceeded for quota metric 'Queries' and limit 'Queries per minute per user' of service "
+                      "'tasks.googleapis.com' for consumer 'project_number:0'.");
+  }
+}
 
 Response Unauthenticated() {
   Response response = ApiError(
@@ -232,36 +316,49 @@ struct LocalService::Impl {
   std::map<std::string, PageStart> pageTokens;
   std::set<std::string> refreshTokens;
   std::set<std::string> accessTokens;
-  std::vector<TaskList> lists;
+  std::vector<TaskList> lists;  // the first is the default list, "@default"
+  uint64_t revision = 0;        // counts changes; every etag is a different count
+  int failuresLeft = 0;         // task requests still to be turned away
+  int failureStatus = 429;
   std::string firstCode;
   std::atomic<uint16_t> port{0};
   std::unique_ptr<testsupport::TlsServer> server;
 
   explicit Impl(LocalServiceOptions given) : options(std::move(given)) {
-    std::string now = Rfc3339Now();
-    lists.push_back({MakeId(32), "My Tasks", now, {}});
-    lists.push_back({MakeId(32), "Groceries", now, {}});
-    lists[0].tasks.push_back({MakeId(22), "Water the plants", "needsAction", now, "", "", false});
-    lists[0].tasks.push_back({MakeId(22), "Call the bank", "needsAction", now, "", "", false});
-    Renumber(&lists[0]);
+    revision = random() % 1000000000;
+    if (options.failRequests > 0) FailNext(options.failRequests, options.failStatus);
+    lists.push_back(NewList("My Tasks"));
+    lists.push_back(NewList("Groceries"));
+    for (const char* title : {"Water the plants", "Call the bank"}) lists[0].tasks.push_back(NewTask(title));
     // More tasks than one page holds. Every twelfth is completed; the first
     // five of those were cleared away in the service's own apps, so they are
     // hidden as well.
-    lists.push_back({MakeId(32), "Backlog", now, {}});
+    lists.push_back(NewList("Backlog"));
     for (int i = 1; i <= options.backlogTasks; ++i) {
       char title[32];
       std::snprintf(title, sizeof title, "Backlog item %03d", i);
-      Task task{MakeId(22), title, "needsAction", now, "", "", false};
+      Task task = NewTask(title);
       if (i % 12 == 0) {
         task.status = "completed";
-        task.completed = now;
+        task.completed = task.updated;
         task.hidden = i <= 60;
       }
       lists.back().tasks.push_back(task);
     }
-    Renumber(&lists.back());
+    for (TaskList& list : lists) {
+      for (size_t i = 0; i < list.tasks.size(); ++i) list.tasks[i].rank = kFirstRank + i * kRankGap;
+    }
     firstCode = options.authorizationCode.empty() ? MakeCode() : options.authorizationCode;
     authorizationCodes[firstCode] = IssuedCode{kOutOfBandRedirect, ""};
+  }
+
+  void FailNext(int count, int status) {
+    if (count < 0 || !IsServiceFailure(status)) {
+      throw std::invalid_argument("the local service fails requests with 403, 429, 500 or 503, not " +
+                                  std::to_string(status));
+    }
+    failuresLeft = count;
+    failureStatus = status;
   }
 
   std::string MakeId(size_t length) {
@@ -273,44 +370,220 @@ struct LocalService::Impl {
   // Like the service's, a code carries a '/', which the form must escape.
   std::string MakeCode() { return "4/0A" + MakeId(40); }
 
+  // Marks a task or a list changed: a new time and a new etag.
+  template <typename Resource>
+  void Touch(Resource* resource) {
+    resource->updated = Rfc3339Now();
+    resource->etag = Base64Url(std::to_string(++revision));
+  }
+  Task NewTask(const std::string& title) {
+    Task task;
+    task.id = MakeId(22);
+    task.title = title;
+    Touch(&task);
+    return task;
+  }
+  TaskList NewList(const std::string& title) {
+    TaskList list;
+    list.id = MakeId(32);
+    list.title = title;
+    Touch(&list);
+    return list;
+  }
+
   std::string SelfLink(const std::string& path) const {
     return "https://127.0.0.1:" + std::to_string(port.load()) + path;
   }
 
+  // Members in the service's order; those it leaves out when empty are left out.
   std::string TaskJson(const TaskList& list, const Task& task, const std::string& indent) const {
     const std::string in = indent + "  ";
-    return indent + "{\n" + in + "\"kind\": \"tasks#task\",\n" + in + "\"id\": " + JsonQuote(task.id) + ",\n" + in +
-           "\"etag\": \"\\\"" + task.id.substr(0, 8) + "\\\"\",\n" + in + "\"title\": " + JsonQuote(task.title) +
-           ",\n" + in + "\"updated\": " + JsonQuote(task.updated) + ",\n" + in +
-           "\"selfLink\": " + JsonQuote(SelfLink("/tasks/v1/lists/" + list.id + "/tasks/" + task.id)) + ",\n" +
-           in + "\"position\": " + JsonQuote(task.position) + ",\n" + in + "\"status\": " + JsonQuote(task.status) +
-           (task.completed.empty() ? "" : ",\n" + in + "\"completed\": " + JsonQuote(task.completed)) +
-           (task.hidden ? ",\n" + in + "\"hidden\": true" : "") + "\n" + indent + "}";
+    auto member = [&](const char* name, const std::string& json) { return ",\n" + in + "\"" + name + "\": " + json; };
+    char position[32];
+    std::snprintf(position, sizeof position, "%020llu", static_cast<unsigned long long>(task.rank));
+    std::string json = indent + "{\n" + in + "\"kind\": \"tasks#task\"" + member("id", JsonQuote(task.id)) +
+                       member("etag", JsonQuote("\"" + task.etag + "\"")) + member("title", JsonQuote(task.title)) +
+                       member("updated", JsonQuote(task.updated)) +
+                       member("selfLink", JsonQuote(SelfLink("/tasks/v1/lists/" + list.id + "/tasks/" + task.id)));
+    if (!task.parent.empty()) json += member("parent", JsonQuote(task.parent));
+    json += member("position", JsonQuote(position));
+    if (!task.notes.empty()) json += member("notes", JsonQuote(task.notes));
+    json += member("status", JsonQuote(task.status));
+    if (!task.due.empty()) json += member("due", JsonQuote(task.due));
+    if (!task.completed.empty()) json += member("completed", JsonQuote(task.completed));
+    if (task.hidden) json += member("hidden", "true");
+    return json + "\n" + indent + "}";
   }
 
+  std::string ListJson(const TaskList& list, const std::string& indent) const {
+    const std::string in = indent + "  ";
+    return indent + "{\n" + in + "\"kind\": \"tasks#taskList\",\n" + in + "\"id\": " + JsonQuote(list.id) + ",\n" +
+           in + "\"etag\": " + JsonQuote("\"" + list.etag + "\"") + ",\n" + in + "\"title\": " +
+           JsonQuote(list.title) + ",\n" + in + "\"updated\": " + JsonQuote(list.updated) + ",\n" + in +
+           "\"selfLink\": " + JsonQuote(SelfLink("/tasks/v1/users/@me/lists/" + list.id)) + "\n" + indent + "}";
+  }
+
+  // A listing; like the service's, it has no "items" at all when empty.
   static std::string Collection(const char* kind, const std::vector<std::string>& items,
                                 const std::string& nextPageToken = "") {
-    std::string body = std::string("{\n  \"kind\": \"") + kind + "\",\n  \"etag\": \"\\\"local\\\"\",\n";
-    if (!nextPageToken.empty()) body += "  \"nextPageToken\": " + JsonQuote(nextPageToken) + ",\n";
-    body += "  \"items\": [";
+    std::string body = std::string("{\n  \"kind\": \"") + kind + "\",\n  \"etag\": \"\\\"local\\\"\"";
+    if (!nextPageToken.empty()) body += ",\n  \"nextPageToken\": " + JsonQuote(nextPageToken);
+    if (items.empty()) return body + "\n}\n";
+    body += ",\n  \"items\": [";
     for (size_t i = 0; i < items.size(); ++i) body += (i ? ",\n" : "\n") + items[i];
-    return body + (items.empty() ? "]\n}\n" : "\n  ]\n}\n");
+    return body + "\n  ]\n}\n";
   }
 
-  // Positions are zero-padded, so they sort as text in the listed order.
-  static void Renumber(TaskList* list) {
-    for (size_t i = 0; i < list->tasks.size(); ++i) {
-      char position[32];
-      std::snprintf(position, sizeof position, "%020zu", i);
-      list->tasks[i].position = position;
-    }
+  static Response Json(const std::string& body) {
+    Response response;
+    response.body = body + "\n";
+    return response;
+  }
+
+  static Response NoContent() {
+    Response response;
+    response.status = 204;
+    return response;
   }
 
   TaskList* FindList(const std::string& id) {
+    if (id == "@default") return &lists.front();
     for (auto& list : lists) {
       if (list.id == id) return &list;
     }
     return nullptr;
+  }
+
+  static Task* FindTask(TaskList* list, const std::string& id) {
+    for (Task& task : list->tasks) {
+      if (task.id == id) return &task;
+    }
+    return nullptr;
+  }
+
+  // True when `id` is `ancestor` or lies anywhere below it.
+  static bool IsWithin(TaskList* list, std::string id, const std::string& ancestor) {
+    for (size_t steps = 0; !id.empty() && steps <= list->tasks.size(); ++steps) {
+      if (id == ancestor) return true;
+      const Task* task = FindTask(list, id);
+      if (!task) return false;
+      id = task->parent;
+    }
+    return false;
+  }
+
+  // A task and every task below it.
+  static std::set<std::string> Subtree(TaskList* list, const std::string& id) {
+    std::set<std::string> ids;
+    for (const Task& task : list->tasks) {
+      if (IsWithin(list, task.id, id)) ids.insert(task.id);
+    }
+    return ids;
+  }
+
+  // The tasks as the service lists them: each parent followed by its
+  // subtasks, siblings in the order of their positions.
+  static std::vector<Task*> Ordered(TaskList* list) {
+    std::vector<Task*> byRank;
+    for (Task& task : list->tasks) byRank.push_back(&task);
+    std::stable_sort(byRank.begin(), byRank.end(), [](const Task* a, const Task* b) { return a->rank < b->rank; });
+    std::vector<Task*> ordered;
+    std::function<void(const std::string&)> visit = [&](const std::string& parent) {
+      for (Task* task : byRank) {
+        if (task->parent != parent) continue;
+        ordered.push_back(task);
+        visit(task->id);
+      }
+    };
+    visit("");
+    return ordered;
+  }
+
+  // Why `parent` and `previous` cannot take `moving` (null: a new task) in
+  // `list`; empty when they can. Both must be visible tasks of the list, the
+  // previous one a child of that parent, and a task that is both completed
+  // and hidden stays at the top of the top level.
+  static std::string PlaceProblem(TaskList* list, const Task* moving, const std::string& parent,
+                                  const std::string& previous) {
+    const bool clearedAway = moving && moving->hidden && moving->status == "completed";
+    if (!parent.empty()) {
+      const Task* found = FindTask(list, parent);
+      if (!found || found->hidden) return "Invalid parent task: " + parent + ".";
+      if (moving && IsWithin(list, parent, moving->id)) return "A task cannot go below itself.";
+      if (clearedAway) return "A completed hidden task cannot be a subtask.";
+    }
+    if (!previous.empty()) {
+      const Task* found = FindTask(list, previous);
+      if (!found || found->hidden || found->parent != parent || (moving && found->id == moving->id)) {
+        return "Invalid previous task: " + previous + ".";
+      }
+      if (clearedAway) return "A completed hidden task can only go first.";
+    }
+    return "";
+  }
+
+  // Puts `task` among the children of `parent` just after `previous` (first
+  // when empty). Only its own position changes unless its new neighbours
+  // leave no room between them: then the siblings are spread out again.
+  void Place(TaskList* list, Task* task, const std::string& parent, const std::string& previous) {
+    task->parent = parent;
+    std::vector<Task*> siblings;
+    for (Task& other : list->tasks) {
+      if (&other != task && other.parent == parent) siblings.push_back(&other);
+    }
+    std::sort(siblings.begin(), siblings.end(), [](const Task* a, const Task* b) { return a->rank < b->rank; });
+    size_t at = 0;
+    while (!previous.empty() && at < siblings.size() && siblings[at++]->id != previous) {
+    }
+    const uint64_t low = at > 0 ? siblings[at - 1]->rank : 0;
+    const bool last = at == siblings.size();
+    const uint64_t high = last ? 0 : siblings[at]->rank;
+    if (siblings.empty()) {
+      task->rank = kFirstRank;
+    } else if (last && low <= UINT64_MAX - kRankGap) {
+      task->rank = low + kRankGap;
+    } else if (!last && at == 0 && high > kRankGap) {
+      task->rank = high - kRankGap;
+    } else if (!last && high - low > 1) {
+      task->rank = low + (high - low) / 2;
+    } else {
+      siblings.insert(siblings.begin() + static_cast<std::ptrdiff_t>(at), task);
+      for (size_t i = 0; i < siblings.size(); ++i) {
+        siblings[i]->rank = kFirstRank + i * kRankGap;
+        if (siblings[i] != task) Touch(siblings[i]);
+      }
+    }
+  }
+
+  static std::string QueryValue(const Call& call, const char* name) {
+    auto found = call.query.find(name);
+    return found == call.query.end() ? std::string() : found->second;
+  }
+
+  // maxResults as the service reads it: a positive number, above `largest`
+  // taken as `largest`.
+  static std::optional<Response> ReadPageSize(const Call& call, size_t fallback, size_t largest, size_t* size) {
+    *size = fallback;
+    auto maxResults = call.query.find("maxResults");
+    if (maxResults == call.query.end()) return std::nullopt;
+    const std::string& text = maxResults->second;
+    if (text.empty() || text.size() > 9 || !IsDigits(text) || std::stol(text) < 1) {
+      return BadRequest("Invalid value at 'max_results' (TYPE_INT32), \"" + text + "\"");
+    }
+    *size = std::min(static_cast<size_t>(std::stol(text)), largest);
+    return std::nullopt;
+  }
+
+  // Where pageToken leads in the listing `listing` (a list's id; empty for
+  // the task lists themselves): 0 without one.
+  std::optional<Response> ReadPageToken(const Call& call, const std::string& listing, size_t* offset) const {
+    *offset = 0;
+    const std::string token = QueryValue(call, "pageToken");
+    if (token.empty()) return std::nullopt;
+    auto start = pageTokens.find(token);
+    if (start == pageTokens.end() || start->second.listId != listing) return BadRequest("Invalid page token.");
+    *offset = start->second.offset;
+    return std::nullopt;
   }
 
   // --- The routes -----------------------------------------------------------
@@ -418,56 +691,92 @@ struct LocalService::Impl {
     return response;
   }
 
-  Response ListTaskLists(Call&) {
+  // One page of the task lists: maxResults (default and largest 1000) and
+  // pageToken, as the service reads them.
+  Response ListTaskLists(Call& call) {
+    size_t pageSize, offset;
+    if (auto refused = ReadPageSize(call, kDefaultListsPage, kLargestListsPage, &pageSize)) return *refused;
+    if (auto refused = ReadPageToken(call, "", &offset)) return *refused;
     std::vector<std::string> items;
-    for (const auto& list : lists) {
-      items.push_back("    {\n      \"kind\": \"tasks#taskList\",\n      \"id\": " + JsonQuote(list.id) +
-                      ",\n      \"etag\": \"\\\"" + list.id.substr(0, 8) + "\\\"\",\n      \"title\": " +
-                      JsonQuote(list.title) + ",\n      \"updated\": " + JsonQuote(list.updated) +
-                      ",\n      \"selfLink\": " + JsonQuote(SelfLink("/tasks/v1/users/@me/lists/" + list.id)) +
-                      "\n    }");
-    }
+    for (size_t i = offset; i < lists.size() && i < offset + pageSize; ++i) items.push_back(ListJson(lists[i], "    "));
+    const std::string next = offset + pageSize < lists.size() ? PageToken("", offset + pageSize) : "";
     Response response;
-    response.body = Collection("tasks#taskLists", items);
+    response.body = Collection("tasks#taskLists", items, next);
     return response;
   }
 
+  Response GetTaskList(Call& call) {
+    TaskList* list = FindList(call.captured["list"]);
+    return list ? Json(ListJson(*list, "")) : NotFound();
+  }
+
+  Response InsertTaskList(Call& call) {
+    std::optional<JsonValue> body;
+    if (auto refused = ReadJsonObject(call, &body)) return *refused;
+    TaskList list = NewList("");
+    if (auto refused = ApplyTaskList(*body, true, &list)) return *refused;
+    lists.push_back(list);
+    return Json(ListJson(lists.back(), ""));
+  }
+
+  Response UpdateTaskList(Call& call) { return WriteTaskList(call, true); }
+  Response PatchTaskList(Call& call) { return WriteTaskList(call, false); }
+
+  Response WriteTaskList(Call& call, bool replace) {
+    TaskList* list = FindList(call.captured["list"]);
+    if (!list) return NotFound();
+    std::optional<JsonValue> body;
+    if (auto refused = ReadJsonObject(call, &body)) return *refused;
+    if (auto refused = ApplyTaskList(*body, replace, list)) return *refused;
+    Touch(list);
+    return Json(ListJson(*list, ""));
+  }
+
+  // The one writable member of a task list, its title. With `replace` (an
+  // update), a title left out becomes empty.
+  static std::optional<Response> ApplyTaskList(const JsonValue& body, bool replace, TaskList* list) {
+    const JsonValue* title = body.Find("title");
+    if (title && title->type != JsonValue::Type::kString && title->type != JsonValue::Type::kNull) {
+      return BadRequest("Invalid value at 'resource.title'.");
+    }
+    if (title && Utf8Length(title->text) > kLongestTitle) return BadRequest("Invalid value at 'resource.title': too long.");
+    if (title || replace) list->title = title ? title->text : "";
+    return std::nullopt;
+  }
+
+  // The default list stays, as with the service.
+  Response DeleteTaskList(Call& call) {
+    TaskList* list = FindList(call.captured["list"]);
+    if (!list) return NotFound();
+    if (list == &lists.front()) return BadRequest("The default task list cannot be deleted.");
+    lists.erase(lists.begin() + (list - lists.data()));
+    return NoContent();
+  }
+
   // One page of a list's tasks. maxResults (default 20, at most 100),
-  // showCompleted (default true), showHidden (default false) and pageToken,
-  // as the service reads them; nextPageToken when more tasks remain.
+  // showCompleted (default true), showHidden (default false), showDeleted
+  // and showAssigned (read, nothing to show) and pageToken, as the service
+  // reads them; nextPageToken when more tasks remain.
   Response ListTasks(Call& call) {
     TaskList* list = FindList(call.captured["list"]);
     if (!list) return NotFound();
-    size_t pageSize = kDefaultPage;
-    auto maxResults = call.query.find("maxResults");
-    if (maxResults != call.query.end()) {
-      const std::string& text = maxResults->second;
-      if (text.empty() || text.size() > 9 || !IsDigits(text) || std::stol(text) < 1) {
-        return BadRequest("Invalid value at 'max_results' (TYPE_INT32), \"" + text + "\"");
-      }
-      pageSize = std::min(static_cast<size_t>(std::stol(text)), kLargestPage);
-    }
+    size_t pageSize, offset;
+    if (auto refused = ReadPageSize(call, kDefaultPage, kLargestPage, &pageSize)) return *refused;
     bool show[2] = {true, false};
-    const char* const flags[2] = {"showCompleted", "showHidden"};
-    for (int i = 0; i < 2; ++i) {
+    const char* const flags[4] = {"showCompleted", "showHidden", "showDeleted", "showAssigned"};
+    for (int i = 0; i < 4; ++i) {
       auto flag = call.query.find(flags[i]);
       if (flag == call.query.end()) continue;
       if (flag->second != "true" && flag->second != "false") {
         return BadRequest(std::string("Invalid value for ") + flags[i] + ": \"" + flag->second + "\"");
       }
-      show[i] = flag->second == "true";
+      if (i < 2) show[i] = flag->second == "true";
     }
-    size_t offset = 0;
-    auto pageToken = call.query.find("pageToken");
-    if (pageToken != call.query.end() && !pageToken->second.empty()) {
-      auto start = pageTokens.find(pageToken->second);
-      if (start == pageTokens.end() || start->second.listId != list->id) return BadRequest("Invalid page token.");
-      offset = start->second.offset;
-    }
+    if (auto refused = ReadPageToken(call, list->id, &offset)) return *refused;
     std::vector<const Task*> listed;
-    for (const auto& task : list->tasks) {
-      if ((task.status == "completed" && !show[0]) || (task.hidden && !show[1])) continue;
-      listed.push_back(&task);
+    for (const Task* task : Ordered(list)) {
+      if ((task->status == "completed" && !show[0]) || (task->hidden && !show[1])) continue;
+      listed.push_back(task);
     }
     std::vector<std::string> items;
     for (size_t i = offset; i < listed.size() && i < offset + pageSize; ++i) {
@@ -480,7 +789,7 @@ struct LocalService::Impl {
     return response;
   }
 
-  // The same place in the same list gets the same opaque token: standard
+  // The same place in the same listing gets the same opaque token: standard
   // base64 with padding, so it carries '+', '/' and '=' to be escaped.
   std::string PageToken(const std::string& listId, size_t offset) {
     for (const auto& known : pageTokens) {
@@ -494,8 +803,14 @@ struct LocalService::Impl {
     return token;
   }
 
-  // The request's body as a JSON object, or the reply that refuses it.
+  // The request's body as a JSON object, or the reply that refuses it. An
+  // empty body (Content-Length: 0) is an empty object.
   static std::optional<Response> ReadJsonObject(const Call& call, std::optional<JsonValue>* body) {
+    if (call.http.body.empty()) {
+      *body = JsonValue();
+      (*body)->type = JsonValue::Type::kObject;
+      return std::nullopt;
+    }
     auto type = call.http.headers.find("content-type");
     if (type == call.http.headers.end() || Lower(type->second).find("application/json") != 0) {
       return BadRequest("Content-Type must be application/json.");
@@ -507,68 +822,156 @@ struct LocalService::Impl {
     return std::nullopt;
   }
 
-  static std::vector<Task>::iterator FindTask(TaskList* list, const std::string& id) {
-    return std::find_if(list->tasks.begin(), list->tasks.end(), [&](const Task& t) { return t.id == id; });
+  // The writable members of a task: title, notes, status and due; the
+  // others (id, parent, position, completed, hidden, ...) are the service's
+  // and ignored. null clears a member. With `replace` (an update), members
+  // left out are cleared too. Completing stamps the "completed" time;
+  // reopening clears it and brings a cleared task back. Nothing changes
+  // when any value is refused.
+  static std::optional<Response> ApplyTask(const JsonValue& body, bool replace, Task* task) {
+    using Type = JsonValue::Type;
+    Task changed = *task;
+    auto take = [&](const char* name, const JsonValue** value) {
+      *value = body.Find(name);
+      return *value || replace;
+    };
+    const JsonValue* value;
+    if (take("title", &value)) {
+      if (value && value->type != Type::kString && value->type != Type::kNull) {
+        return BadRequest("Invalid value at 'resource.title'.");
+      }
+      changed.title = value ? value->text : "";
+      if (Utf8Length(changed.title) > kLongestTitle) return BadRequest("Invalid value at 'resource.title': too long.");
+    }
+    // Notes that are not text are passed over rather than refused.
+    if (take("notes", &value) && (!value || value->type == Type::kString || value->type == Type::kNull)) {
+      changed.notes = value ? value->text : "";
+      if (Utf8Length(changed.notes) > kLongestNotes) return BadRequest("Invalid value at 'resource.notes': too long.");
+    }
+    if (take("status", &value)) {
+      if (value && value->type == Type::kString && (value->text == "completed" || value->text == "needsAction")) {
+        changed.status = value->text;
+      } else if (!value || value->type == Type::kNull) {
+        changed.status = "needsAction";
+      } else {
+        return BadRequest("Invalid value at 'resource.status'.");
+      }
+    }
+    if (take("due", &value)) {
+      std::string date;
+      if (value && value->type == Type::kString && TimestampDate(value->text, &date)) {
+        changed.due = date + "T00:00:00.000Z";  // the service keeps the date alone
+      } else if (!value || value->type == Type::kNull) {
+        changed.due.clear();
+      } else {
+        return BadRequest("Invalid value at 'resource.due': " + value->ToString() +
+                          " is not an RFC 3339 timestamp.");
+      }
+    }
+    if (changed.status == "completed" && task->status != "completed") changed.completed = Rfc3339Now();
+    if (changed.status == "needsAction") {
+      changed.completed.clear();
+      changed.hidden = false;
+    }
+    *task = changed;
+    return std::nullopt;
   }
 
+  // The task the path names, with its list, or the 404 for either.
+  std::optional<Response> FindListAndTask(Call& call, TaskList** list, Task** task) {
+    *list = FindList(call.captured["list"]);
+    *task = *list ? FindTask(*list, call.captured["task"]) : nullptr;
+    return *task ? std::nullopt : std::optional<Response>(NotFound());
+  }
+
+  Response GetTask(Call& call) {
+    TaskList* list;
+    Task* task;
+    if (auto refused = FindListAndTask(call, &list, &task)) return *refused;
+    return Json(TaskJson(*list, *task, ""));
+  }
+
+  // A new task, first among its siblings unless `previous` names the one it
+  // follows; a subtask when `parent` names a task.
   Response InsertTask(Call& call) {
     TaskList* list = FindList(call.captured["list"]);
     if (!list) return NotFound();
     std::optional<JsonValue> body;
-    if (std::optional<Response> refused = ReadJsonObject(call, &body)) return *refused;
-    Task task{MakeId(22), "", "needsAction", Rfc3339Now(), "", "", false};
-    if (const JsonValue* title = body->Find("title")) {
-      if (title->type != JsonValue::Type::kString) return BadRequest("Invalid value at 'resource.title'.");
-      task.title = title->text;
-    }
-    // New tasks go to the top, as with the service.
-    list->tasks.insert(list->tasks.begin(), task);
-    Renumber(list);
-    Response response;
-    response.body = TaskJson(*list, task, "") + "\n";
-    return response;
+    if (auto refused = ReadJsonObject(call, &body)) return *refused;
+    const std::string parent = QueryValue(call, "parent"), previous = QueryValue(call, "previous");
+    const std::string problem = PlaceProblem(list, nullptr, parent, previous);
+    if (!problem.empty()) return BadRequest(problem);
+    Task task = NewTask("");
+    if (auto refused = ApplyTask(*body, true, &task)) return *refused;
+    list->tasks.push_back(task);
+    Place(list, &list->tasks.back(), parent, previous);
+    return Json(TaskJson(*list, list->tasks.back(), ""));
   }
 
-  // A partial update: "status" ("completed" or "needsAction") and "title";
-  // other members are left alone. Completing stamps the "completed" time.
-  Response PatchTask(Call& call) {
-    TaskList* list = FindList(call.captured["list"]);
-    if (!list) return NotFound();
-    auto task = FindTask(list, call.captured["task"]);
-    if (task == list->tasks.end()) return NotFound();
+  Response UpdateTask(Call& call) { return WriteTask(call, true); }
+  Response PatchTask(Call& call) { return WriteTask(call, false); }
+
+  Response WriteTask(Call& call, bool replace) {
+    TaskList* list;
+    Task* task;
+    if (auto refused = FindListAndTask(call, &list, &task)) return *refused;
     std::optional<JsonValue> body;
-    if (std::optional<Response> refused = ReadJsonObject(call, &body)) return *refused;
-    const JsonValue* status = body->Find("status");
-    if (status && (status->type != JsonValue::Type::kString ||
-                   (status->text != "completed" && status->text != "needsAction"))) {
-      return BadRequest("Invalid value at 'resource.status'.");
-    }
-    const JsonValue* title = body->Find("title");
-    if (title && title->type != JsonValue::Type::kString) return BadRequest("Invalid value at 'resource.title'.");
-    const std::string now = Rfc3339Now();
-    if (status && status->text == "completed" && task->status != "completed") task->completed = now;
-    if (status && status->text == "needsAction") {
-      task->completed.clear();
-      task->hidden = false;
-    }
-    if (status) task->status = status->text;
-    if (title) task->title = title->text;
-    task->updated = now;
-    Response response;
-    response.body = TaskJson(*list, *task, "") + "\n";
-    return response;
+    if (auto refused = ReadJsonObject(call, &body)) return *refused;
+    if (auto refused = ApplyTask(*body, replace, task)) return *refused;
+    Touch(task);
+    return Json(TaskJson(*list, *task, ""));
   }
 
+  // Moves a task, its subtasks with it, under `parent` after `previous`, in
+  // its list or in `destinationTasklist`. The body, if any, is not read.
+  Response MoveTask(Call& call) {
+    TaskList* list;
+    Task* task;
+    if (auto refused = FindListAndTask(call, &list, &task)) return *refused;
+    TaskList* destination = list;
+    const std::string destinationId = QueryValue(call, "destinationTasklist");
+    if (!destinationId.empty() && !(destination = FindList(destinationId))) return NotFound();
+    const std::string parent = QueryValue(call, "parent"), previous = QueryValue(call, "previous");
+    const std::string problem = PlaceProblem(destination, task, parent, previous);
+    if (!problem.empty()) return BadRequest(problem);
+    const std::string id = task->id;
+    if (destination != list) {
+      const std::set<std::string> moving = Subtree(list, id);
+      for (const Task& each : list->tasks) {
+        if (moving.count(each.id)) destination->tasks.push_back(each);
+      }
+      list->tasks.erase(std::remove_if(list->tasks.begin(), list->tasks.end(),
+                                       [&](const Task& each) { return moving.count(each.id) != 0; }),
+                        list->tasks.end());
+      task = FindTask(destination, id);
+    }
+    Place(destination, task, parent, previous);
+    Touch(task);
+    return Json(TaskJson(*destination, *task, ""));
+  }
+
+  // Deletes a task and its subtasks.
   Response DeleteTask(Call& call) {
+    TaskList* list;
+    Task* task;
+    if (auto refused = FindListAndTask(call, &list, &task)) return *refused;
+    const std::set<std::string> gone = Subtree(list, task->id);
+    list->tasks.erase(std::remove_if(list->tasks.begin(), list->tasks.end(),
+                                     [&](const Task& each) { return gone.count(each.id) != 0; }),
+                      list->tasks.end());
+    return NoContent();
+  }
+
+  // Hides every completed task: listings leave them out unless showHidden.
+  Response ClearTasks(Call& call) {
     TaskList* list = FindList(call.captured["list"]);
     if (!list) return NotFound();
-    auto task = FindTask(list, call.captured["task"]);
-    if (task == list->tasks.end()) return NotFound();
-    list->tasks.erase(task);
-    Renumber(list);
-    Response response;
-    response.status = 204;
-    return response;
+    for (Task& task : list->tasks) {
+      if (task.status != "completed" || task.hidden) continue;
+      task.hidden = true;
+      Touch(&task);
+    }
+    return NoContent();
   }
 
   // --- Dispatch ---------------------------------------------------------------
@@ -628,6 +1031,10 @@ struct LocalService::Impl {
         if (authorization == http.headers.end() || authorization->second.compare(0, prefix.size(), prefix) != 0 ||
             accessTokens.count(authorization->second.substr(prefix.size())) == 0) {
           return Unauthenticated();
+        }
+        if (failuresLeft > 0) {
+          --failuresLeft;
+          return ServiceFailure(failureStatus);
         }
       }
       return (this->*(route->handler))(call);
@@ -701,10 +1108,19 @@ const LocalService::Impl::Route LocalService::Impl::kRoutes[] = {
     {"GET", "/o/oauth2/v2/auth", false, &Impl::Authorize},
     {"POST", "/oauth2/v3/token", false, &Impl::Token},
     {"GET", "/tasks/v1/users/@me/lists", true, &Impl::ListTaskLists},
+    {"POST", "/tasks/v1/users/@me/lists", true, &Impl::InsertTaskList},
+    {"GET", "/tasks/v1/users/@me/lists/{list}", true, &Impl::GetTaskList},
+    {"PUT", "/tasks/v1/users/@me/lists/{list}", true, &Impl::UpdateTaskList},
+    {"PATCH", "/tasks/v1/users/@me/lists/{list}", true, &Impl::PatchTaskList},
+    {"DELETE", "/tasks/v1/users/@me/lists/{list}", true, &Impl::DeleteTaskList},
     {"GET", "/tasks/v1/lists/{list}/tasks", true, &Impl::ListTasks},
     {"POST", "/tasks/v1/lists/{list}/tasks", true, &Impl::InsertTask},
+    {"POST", "/tasks/v1/lists/{list}/clear", true, &Impl::ClearTasks},
+    {"GET", "/tasks/v1/lists/{list}/tasks/{task}", true, &Impl::GetTask},
+    {"PUT", "/tasks/v1/lists/{list}/tasks/{task}", true, &Impl::UpdateTask},
     {"PATCH", "/tasks/v1/lists/{list}/tasks/{task}", true, &Impl::PatchTask},
     {"DELETE", "/tasks/v1/lists/{list}/tasks/{task}", true, &Impl::DeleteTask},
+    {"POST", "/tasks/v1/lists/{list}/tasks/{task}/move", true, &Impl::MoveTask},
     {nullptr, nullptr, false, nullptr},
 };
 
@@ -733,6 +1149,11 @@ std::string LocalService::IssueLoopbackCode(const std::string& redirectUri, cons
   std::string code = impl_->MakeCode();
   impl_->authorizationCodes[code] = IssuedCode{redirectUri, codeChallenge};
   return code;
+}
+
+void LocalService::FailNextRequests(int count, int status) {
+  std::lock_guard<std::mutex> lock(impl_->mutex);
+  impl_->FailNext(count, status);
 }
 
 void LocalService::Stop() {

@@ -17,6 +17,8 @@ struct LocalServiceOptions {
   int readTimeoutMs = 10000;       // how long a request may stall before it is refused
   bool log = true;                 // one line per request on stderr
   int backlogTasks = 120;          // tasks in the seeded "Backlog" list: more than one page of 100
+  int failRequests = 0;            // task requests to turn away from the start (see FailNextRequests)
+  int failStatus = 429;
 };
 
 class LocalService {
@@ -37,6 +39,12 @@ class LocalService {
   // request with this very redirect URI and, when `codeChallenge` is not
   // empty, with the code verifier whose S256 challenge it is.
   std::string IssueLoopbackCode(const std::string& redirectUri, const std::string& codeChallenge);
+  // Turns away the next `count` requests to the task paths that carry a
+  // valid token, with the service's error for `status`: 429 (its
+  // rateLimitExceeded body, RESOURCE_EXHAUSTED), 403 (rateLimitExceeded as
+  // older front ends sent it), 500 or 503 (backendError). Count 0 ends it.
+  // Throws std::invalid_argument for another status or a negative count.
+  void FailNextRequests(int count, int status = 429);
   // Stops accepting and waits for open connections to end.
   void Stop();
 

@@ -15,7 +15,7 @@
 namespace {
 
 const char kUsage[] =
-    "usage: taskclient-local-service [--port N] [--code CODE] [--quiet]\n"
+    "usage: taskclient-local-service [--port N] [--code CODE] [--fail-next N[:STATUS]] [--quiet]\n"
     "\n"
     "A local stand-in for the task service: HTTPS on 127.0.0.1 with a throwaway\n"
     "self-signed certificate, task lists and tasks kept in memory (\"My Tasks\",\n"
@@ -31,6 +31,10 @@ const char kUsage[] =
     "  --port N     listen on port N (default: a free port the system picks)\n"
     "  --code CODE  the authorization code to issue for the out-of-band redirect\n"
     "               (default: a made-up one); a code is good for one token request\n"
+    "  --fail-next N[:STATUS]\n"
+    "               turn away the first N task requests that carry a valid token\n"
+    "               with the service's error for STATUS: 429 (rateLimitExceeded,\n"
+    "               the default), 403, 500 or 503\n"
     "  --quiet      no line per request on stderr\n";
 
 }  // namespace
@@ -52,6 +56,19 @@ int main(int argc, char** argv) {
       options.port = static_cast<uint16_t>(port);
     } else if (arg == "--code" && i + 1 < argc) {
       options.authorizationCode = argv[++i];
+    } else if (arg == "--fail-next" && i + 1 < argc) {
+      char* end;
+      long count = std::strtol(argv[++i], &end, 10);
+      const bool hasCount = end != argv[i];
+      long status = 429;
+      if (*end == ':') status = std::strtol(end + 1, &end, 10);
+      if (*end || !hasCount || count < 0 || count > 1000000 ||
+          (status != 403 && status != 429 && status != 500 && status != 503)) {
+        std::fprintf(stderr, "taskclient-local-service: bad --fail-next: %s\n", argv[i]);
+        return 2;
+      }
+      options.failRequests = static_cast<int>(count);
+      options.failStatus = static_cast<int>(status);
     } else if (arg == "--quiet") {
       options.log = false;
     } else {

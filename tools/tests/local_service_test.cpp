@@ -12,7 +12,11 @@
 
 #include <chrono>
 #include <functional>
+#include <map>
+#include <set>
+#include <stdexcept>
 #include <string>
+#include <vector>
 
 #include "local_service.h"
 #include "response_file.h"
@@ -101,6 +105,39 @@ class LocalServiceTest : public ::testing::Test {
                                    T(file_)),
               TC_EXCHANGE_COMPLETE);
     return Field(Json(), "access_token");
+  }
+
+  // One request as a generic client sends it: METHOD, target, a JSON body
+  // with its Content-Type, and Content-Length: 0 for a bodiless POST, PUT or
+  // PATCH. The status, and the body's JSON (an empty object when there is none).
+  struct Answer {
+    int status = 0;
+    JsonValue json;
+  };
+  Answer Send(const std::string& access, const std::string& method, const std::string& target,
+              const std::string& body = "") {
+    std::string request = method + " " + target + " HTTP/1.1\r\nHost: h\r\nAuthorization: Bearer " + access +
+                          "\r\nConnection: close\r\n";
+    if (!body.empty() || method == "POST" || method == "PUT" || method == "PATCH") {
+      request += "Content-Type: application/json\r\nContent-Length: " + std::to_string(body.size()) + "\r\n";
+    }
+    std::optional<tools::Reply> reply = tools::ReadReply(RawExchange(local_.port(), request + "\r\n" + body));
+    Answer answer;
+    if (!reply) {
+      ADD_FAILURE() << "no reply to " << method << " " << target;
+      return answer;
+    }
+    answer.status = reply->status;
+    std::optional<JsonValue> json = tools::ParseJson(reply->body.empty() ? "{}" : reply->body);
+    EXPECT_TRUE(json) << reply->body;
+    if (json) answer.json = *json;
+    return answer;
+  }
+  // Every value `path` leads to ("*" for each element), joined with ','; empty when none.
+  static std::string Values(const JsonValue& json, const char* path) {
+    std::string joined;
+    for (const JsonValue* value : json.All(path)) joined += (joined.empty() ? "" : ",") + value->ToString();
+    return joined;
   }
 
   tools::LocalService local_{Quiet()};
@@ -602,6 +639,195 @@ TEST_F(LocalServiceTest, CompletedTaskIsListedWithStatusCompleted) {
     EXPECT_EQ(reply->status, c.status) << reply->body;
     EXPECT_NE(reply->body.find(c.inReply), std::string::npos) << reply->body;
   }
+}
+
+
+// --- Every task and task list method ---------------------------------------------
+
+// A story through every method on a list of its own, one row a request.
+// "{name}" in a target or an expected value stands for the id an earlier row
+// kept; "?" expects some value, "" none at all.
+TEST_F(LocalServiceTest, TaskAndListMethodsAnswerAsTheServiceDoes) {
+  const std::string access = SignIn();
+  struct Step {
+    const char* method;
+    std::string target, body;
+    int status;
+    std::vector<std::pair<const char*, std::string>> expect;
+    const char* keep = nullptr;  // the name the reply's "id" is kept under
+  };
+  const std::string lists = "/tasks/v1/users/@me/lists", tasks = "/tasks/v1/lists/{L}/tasks";
+  const Step steps[] = {
+      {"POST", lists, R"({"title": "Trip"})", 200, {{"kind", "tasks#taskList"}, {"title", "Trip"}}, "L"},
+      {"GET", tasks, "", 200, {{"kind", "tasks#tasks"}, {"items", ""}}},
+      {"POST", tasks, R"({"title": "A", "notes": "n", "due": "2026-03-01T23:30:00-08:00", "id": "x", "hidden": true})",
+       200, {{"title", "A"}, {"notes", "n"}, {"due", "2026-03-01T00:00:00.000Z"}, {"status", "needsAction"},
+             {"parent", ""}, {"completed", ""}, {"hidden", ""}}, "a"},
+      {"POST", tasks + "?previous={a}", R"({"title": "B", "status": "completed"})", 200, {{"completed", "?"}}, "b"},
+      {"POST", tasks + "?parent={a}", "", 200, {{"title", ""}, {"parent", "{a}"}}, "a1"},
+      {"GET", tasks, "", 200, {{"items.*.id", "{a},{a1},{b}"}}},
+      {"PATCH", tasks + "/{b}", R"({"status": "needsAction"})", 200, {{"status", "needsAction"}, {"completed", ""}}},
+      {"PUT", tasks + "/{a}", R"({"title": "A2"})", 200, {{"title", "A2"}, {"notes", ""}, {"due", ""}}},
+      {"PATCH", tasks + "/{a}", R"({"notes": "m", "due": null})", 200, {{"title", "A2"}, {"notes", "m"}, {"due", ""}}},
+      {"POST", tasks + "/{b}/move", "", 200, {{"parent", ""}}},
+      {"POST", tasks + "/{a1}/move?parent={b}", "", 200, {{"parent", "{b}"}}},
+      {"GET", tasks, "", 200, {{"items.*.id", "{b},{a1},{a}"}}},
+      {"PATCH", tasks + "/{a}", R"({"status": "completed"})", 200, {{"completed", "?"}}},
+      {"POST", "/tasks/v1/lists/{L}/clear", "", 204, {}},
+      {"GET", tasks, "", 200, {{"items.*.id", "{b},{a1}"}}},
+      {"GET", tasks + "?showHidden=true", "", 200, {{"items.*.id", "{b},{a1},{a}"}, {"items.2.hidden", "true"}}},
+      // Placements the service refuses: under a task that is cleared away,
+      // a cleared task nested, a task below its own subtask, a previous task
+      // of another parent, a parent that is not there.
+      {"POST", tasks + "/{b}/move?parent={a}", "", 400, {{"error.status", "INVALID_ARGUMENT"}}},
+      {"POST", tasks + "/{a}/move?parent={b}", "", 400, {}},
+      {"POST", tasks + "/{b}/move?parent={a1}", "", 400, {}},
+      {"POST", tasks + "/{b}/move?previous={a1}", "", 400, {}},
+      {"POST", tasks + "?parent=nosuch", "{}", 400, {}},
+      // Values it refuses, leaving the task as it was.
+      {"PATCH", tasks + "/{b}", R"({"title": "C", "status": "done"})", 400,
+       {{"error.code", "400"}, {"error.errors.0.reason", "invalid"}}},
+      {"PATCH", tasks + "/{b}", R"({"due": "2026-02-30T00:00:00Z"})", 400, {}},
+      {"PATCH", tasks + "/{b}", R"({"due": "2026-03-01"})", 400, {}},
+      {"PATCH", tasks + "/{b}", R"({"title": ")" + std::string(1025, 'x') + "\"}", 400, {}},
+      {"PUT", tasks + "/{b}", "{\"title\": ", 400, {{"error.errors.0.reason", "parseError"}}},
+      {"GET", tasks + "/{b}", "", 200, {{"title", "B"}, {"status", "needsAction"}}},
+      {"GET", tasks + "/nosuch", "", 404, {{"error.code", "404"}, {"error.status", "NOT_FOUND"}}},
+      {"POST", tasks + "/{b}/move?destinationTasklist=nosuch", "", 404, {}},
+      // To the default list, its subtask along; deleted, its subtask with it.
+      {"POST", tasks + "/{b}/move?destinationTasklist=@default", "", 200, {{"id", "{b}"}}},
+      {"GET", "/tasks/v1/lists/@default/tasks/{a1}", "", 200, {{"parent", "{b}"}}},
+      {"GET", tasks + "/{a1}", "", 404, {}},
+      {"DELETE", "/tasks/v1/lists/@default/tasks/{b}", "", 204, {}},
+      {"GET", "/tasks/v1/lists/@default/tasks/{a1}", "", 404, {}},
+      // The list itself.
+      {"GET", lists + "/{L}", "", 200, {{"title", "Trip"}, {"id", "{L}"}}},
+      {"PATCH", lists + "/{L}", R"({"title": "Trip 2"})", 200, {{"title", "Trip 2"}}},
+      {"PUT", lists + "/{L}", "", 200, {{"title", ""}}},
+      {"PATCH", lists + "/{L}", R"({"title": 7})", 400, {}},
+      {"DELETE", lists + "/{L}", "", 204, {}},
+      {"GET", tasks, "", 404, {}},
+      {"DELETE", lists + "/@default", "", 400, {}},
+      {"GET", lists + "/@default", "", 200, {{"title", "My Tasks"}}},
+  };
+  std::map<std::string, std::string> kept;
+  auto fill = [&](std::string text) {
+    for (const auto& [name, id] : kept) {
+      for (size_t at; (at = text.find("{" + name + "}")) != std::string::npos;) text.replace(at, name.size() + 2, id);
+    }
+    return text;
+  };
+  for (const Step& step : steps) {
+    const std::string target = fill(step.target);
+    SCOPED_TRACE(std::string(step.method) + " " + target);
+    Answer answer = Send(access, step.method, target, step.body);
+    ASSERT_EQ(answer.status, step.status) << answer.json.ToString();
+    for (const auto& [path, expected] : step.expect) {
+      if (expected == "?") {
+        EXPECT_NE(Values(answer.json, path), "") << path;
+      } else {
+        EXPECT_EQ(Values(answer.json, path), fill(expected)) << path;
+      }
+    }
+    if (step.keep) kept[step.keep] = Values(answer.json, "id");
+  }
+}
+
+TEST_F(LocalServiceTest, EtagsFollowEveryChangeAndPositionsStayPut) {
+  const std::string access = SignIn();
+  const std::string tasks = "/tasks/v1/lists/@default/tasks";
+  struct Seen {
+    std::vector<std::string> ids;
+    std::map<std::string, std::string> etag, position;
+  };
+  auto look = [&] {
+    Seen seen;
+    const JsonValue page = Send(access, "GET", tasks).json;
+    for (const JsonValue* item : page.All("items.*")) {
+      const std::string id = Field(*item, "id"), position = Field(*item, "position");
+      EXPECT_TRUE(position.size() == 20 && position.find_first_not_of("0123456789") == std::string::npos) << position;
+      if (!seen.ids.empty()) {
+        EXPECT_LT(seen.position[seen.ids.back()], position) << "listed in position order";
+      }
+      seen.ids.push_back(id);
+      seen.etag[id] = Field(*item, "etag");
+      seen.position[id] = position;
+    }
+    return seen;
+  };
+  const Seen before = look();
+  ASSERT_EQ(before.ids.size(), 2u);
+  auto insert = [&](const std::string& query) { return Values(Send(access, "POST", tasks + query, "{}").json, "id"); };
+  const std::string top = insert(""), middle = insert("?previous=" + before.ids[0]),
+                    end = insert("?previous=" + before.ids[1]);
+  Seen after = look();
+  EXPECT_EQ(after.ids, (std::vector<std::string>{top, before.ids[0], middle, before.ids[1], end}));
+  for (const std::string& id : before.ids) {
+    EXPECT_EQ(after.position[id], before.position.at(id)) << "a neighbour's insertion moves nothing";
+    EXPECT_EQ(after.etag[id], before.etag.at(id));
+  }
+
+  // Every change gives a new etag, the same change again too; reading keeps it.
+  std::set<std::string> etags = {before.etag.at(before.ids[0])};
+  const std::string target = tasks + "/" + before.ids[0];
+  for (const char* body : {R"({"title": "x"})", R"({"title": "x"})", R"({"status": "completed"})"}) {
+    JsonValue changed = Send(access, "PATCH", target, body).json;
+    EXPECT_TRUE(etags.insert(Field(changed, "etag")).second) << body;
+    EXPECT_EQ(Field(Send(access, "GET", target).json, "etag"), Field(changed, "etag"));
+    EXPECT_EQ(Field(changed, "position"), before.position.at(before.ids[0]));
+  }
+  EXPECT_TRUE(etags.insert(Field(Send(access, "POST", target + "/move").json, "etag")).second) << "moved";
+  const std::string list = "/tasks/v1/users/@me/lists/@default";
+  const std::string listEtag = Field(Send(access, "GET", list).json, "etag");
+  EXPECT_EQ(Field(Send(access, "GET", list).json, "etag"), listEtag);
+  EXPECT_NE(Field(Send(access, "PATCH", list, R"({"title": "Mine"})").json, "etag"), listEtag);
+}
+
+TEST_F(LocalServiceTest, TaskListsComePageByPage) {
+  const std::string access = SignIn();
+  const std::string lists = "/tasks/v1/users/@me/lists";
+  for (const char* title : {"Four", "Five"}) Send(access, "POST", lists, "{\"title\": \"" + std::string(title) + "\"}");
+  EXPECT_EQ(Values(Send(access, "GET", lists).json, "items.*.title"), "My Tasks,Groceries,Backlog,Four,Five");
+  std::string titles, token;
+  int pages = 0;
+  do {
+    ASSERT_LT(++pages, 5);
+    JsonValue page = Send(access, "GET", lists + "?maxResults=2&pageToken=" + tools::PercentEncode(token)).json;
+    titles += (titles.empty() ? "" : ",") + Values(page, "items.*.title");
+    token = Values(page, "nextPageToken");
+  } while (!token.empty());
+  EXPECT_EQ(pages, 3);
+  EXPECT_EQ(titles, "My Tasks,Groceries,Backlog,Four,Five");
+  // A page token of the tasks of a list leads nowhere here.
+  const std::string tasksToken = Values(Send(access, "GET", "/tasks/v1/lists/@default/tasks?maxResults=1").json,
+                                        "nextPageToken");
+  for (const std::string& query : std::vector<std::string>{"?maxResults=0", "?maxResults=x", "?pageToken=nonsense",
+                                   "?pageToken=" + tools::PercentEncode(tasksToken)}) {
+    EXPECT_EQ(Send(access, "GET", lists + query).status, 400) << query;
+  }
+}
+
+TEST_F(LocalServiceTest, FailNextRequestsAnswersWithTheServiceErrors) {
+  const std::string access = SignIn();
+  const std::string lists = "/tasks/v1/users/@me/lists";
+  local_.FailNextRequests(2);
+  EXPECT_EQ(Send("ya29.not-a-token", "GET", lists).status, 401) << "a request without a valid token is not counted";
+  for (int i = 0; i < 2; ++i) {
+    Answer refused = Send(access, "GET", lists);
+    EXPECT_EQ(refused.status, 429);
+    EXPECT_EQ(Values(refused.json, "error.code"), "429");
+    EXPECT_EQ(Values(refused.json, "error.status"), "RESOURCE_EXHAUSTED");
+    EXPECT_EQ(Values(refused.json, "error.errors.0.reason"), "rateLimitExceeded");
+  }
+  EXPECT_EQ(Send(access, "GET", lists).status, 200);
+
+  local_.FailNextRequests(1, 503);
+  SignIn();  // the token path is never turned away
+  Answer unavailable = Send(access, "POST", "/tasks/v1/lists/@default/clear");
+  EXPECT_EQ(unavailable.status, 503);
+  EXPECT_EQ(Values(unavailable.json, "error.status"), "UNAVAILABLE");
+  EXPECT_EQ(Send(access, "POST", "/tasks/v1/lists/@default/clear").status, 204);
+  EXPECT_THROW(local_.FailNextRequests(1, 404), std::invalid_argument);
 }
 
 }  // namespace
