@@ -24,9 +24,17 @@ void PrintTo(const Outcome& o, std::ostream* out) {
   *out << "{verdict " << o.verdict << ", end " << o.end << ", closeEnds " << o.closeEnds << "}";
 }
 
-// Feeds `bytes` in the given pieces; stops at the first verdict.
-Outcome Scan(const std::string& bytes, const std::vector<size_t>& cuts) {
-  ReplyScanner scanner;
+// Collects the body bytes the scanner reports.
+struct Body : taskclient::BodySink {
+  std::string bytes;
+  void TakeBody(const char* b, size_t n) override { bytes.append(b, n); }
+};
+
+// Feeds `bytes` in the given pieces; stops at the first verdict. `body`, if
+// given, receives the body bytes reported.
+Outcome Scan(const std::string& bytes, const std::vector<size_t>& cuts, std::string* body = nullptr) {
+  Body sink;
+  ReplyScanner scanner(&sink);
   size_t start = 0;
   std::vector<size_t> bounds = cuts;
   bounds.push_back(bytes.size());
@@ -37,9 +45,13 @@ Outcome Scan(const std::string& bytes, const std::vector<size_t>& cuts) {
     size_t used = 0;
     ReplyScanner::Verdict verdict = scanner.Feed(piece.data(), piece.size(), &used);
     EXPECT_LE(used, piece.size());
-    if (verdict != ReplyScanner::kNeedMore) return Outcome{verdict, start + used, false};
+    if (verdict != ReplyScanner::kNeedMore) {
+      if (body) *body = sink.bytes;
+      return Outcome{verdict, start + used, false};
+    }
     start = bound;
   }
+  if (body) *body = sink.bytes;
   return Outcome{ReplyScanner::kNeedMore, bytes.size(), scanner.CloseEndsReply()};
 }
 
@@ -49,6 +61,7 @@ struct Case {
   ReplyScanner::Verdict verdict;
   size_t end;  // for kComplete: where the reply ends; npos = at the end of `bytes`
   bool closeEnds = false;
+  const char* body = nullptr;  // the body bytes reported, where the row checks them
 };
 
 const size_t kAll = std::string::npos;
@@ -56,9 +69,10 @@ const size_t kAll = std::string::npos;
 std::vector<Case> Cases() {
   const std::string chunkedHead = "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n";
   return {
-      {"content length", "HTTP/1.1 200 OK\r\nContent-Length: 5\r\n\r\nhello", ReplyScanner::kComplete, kAll},
+      {"content length", "HTTP/1.1 200 OK\r\nContent-Length: 5\r\n\r\nhello", ReplyScanner::kComplete, kAll, false,
+       "hello"},
       {"content length, bytes after the end", "HTTP/1.1 200 OK\r\nContent-Length: 2\r\n\r\n{}EXTRA",
-       ReplyScanner::kComplete, 40},
+       ReplyScanner::kComplete, 40, false, "{}"},
       {"bare LF line ends", "HTTP/1.1 200 OK\nContent-Length: 3\n\nabc", ReplyScanner::kComplete, kAll},
       {"header names in any case", "HTTP/1.1 200 OK\r\ncOnTeNt-LeNgTh:   4  \r\n\r\n}}}}", ReplyScanner::kComplete,
        kAll},
@@ -71,11 +85,36 @@ std::vector<Case> Cases() {
       {"interim 100 then final", "HTTP/1.1 100 Continue\r\n\r\nHTTP/1.1 200 OK\r\nContent-Length: 1\r\n\r\n}",
        ReplyScanner::kComplete, kAll},
       {"interim alone", "HTTP/1.1 100 Continue\r\n\r\n", ReplyScanner::kNeedMore, kAll},
-      {"chunked", chunkedHead + "4\r\n{\"a\"\r\n3\r\n: 1\r\n1\r\n}\r\n0\r\n\r\n", ReplyScanner::kComplete, kAll},
+      {"interim replies carry no body, whatever their fields",
+       "HTTP/1.1 100 Continue\r\nContent-Length: 5\r\n\r\nHTTP/1.1 103 Early Hints\r\nTransfer-Encoding: chunked\r\n"
+       "\r\nHTTP/1.1 200 OK\r\nContent-Length: 2\r\n\r\n{}",
+       ReplyScanner::kComplete, kAll, false, "{}"},
+      {"101 ends the reply at its empty line",
+       "HTTP/1.1 101 Switching Protocols\r\nUpgrade: websocket\r\nContent-Length: 5\r\n\r\n\x81\x05hello",
+       ReplyScanner::kComplete, 75, false, ""},
+      {"101 after an interim reply", "HTTP/1.1 100 Continue\r\n\r\nHTTP/1.1 101 Switching\nTransfer-Encoding: chunked\n\nzz",
+       ReplyScanner::kComplete, 76},
+      {"empty lines before a status line are skipped",
+       "\r\nHTTP/1.1 100 Continue\r\n\r\n\r\n\n\r\nHTTP/1.1 200 OK\r\nContent-Length: 1\r\n\r\n}", ReplyScanner::kComplete,
+       kAll, false, "}"},
+      {"other bytes where a status line is expected",
+       "HTTP/1.1 100 Continue\r\n\r\n\r\nHTTX/1.1 200 OK\r\n\r\n", ReplyScanner::kMalformed, 30},
+      {"a lone CR where a status line is expected", "HTTP/1.1 100 Continue\r\n\r\n\rHTTP/1.1 200 OK\r\n\r\n",
+       ReplyScanner::kMalformed, 26},
+      {"chunked", chunkedHead + "4\r\n{\"a\"\r\n3\r\n: 1\r\n1\r\n}\r\n0\r\n\r\n", ReplyScanner::kComplete, kAll,
+       false, "{\"a\": 1}"},
       {"chunked with extension and trailer",
-       chunkedHead + "A;name=value\r\n0123456789\r\n0\r\nX-Trailer: yes\r\n\r\n", ReplyScanner::kComplete, kAll},
+       chunkedHead + "A;name=value\r\n0123456789\r\n0\r\nX-Trailer: yes\r\n\r\n", ReplyScanner::kComplete, kAll,
+       false, "0123456789"},
+      {"chunk-size line: blanks before an extension",
+       chunkedHead + "2 ;name\r\nab\r\n2\t;x\r\ncd\r\n1  \r\ne\r\n0\r\n\r\n", ReplyScanner::kComplete, kAll, false,
+       "abcde"},
+      {"chunk-size line: no extension after blanks", chunkedHead + "2 erfrferferf\r\nab\r\n0\r\n\r\n",
+       ReplyScanner::kMalformed, chunkedHead.size() + 2},
+      {"chunk-size line: digits after blanks", chunkedHead + "2 2\r\nab\r\n", ReplyScanner::kMalformed,
+       chunkedHead.size() + 2},
       {"chunked, upper-case hex, bare LF", "HTTP/1.1 200 OK\nTransfer-Encoding: chunked\n\nB\n0123456789A\n0\n\n",
-       ReplyScanner::kComplete, kAll},
+       ReplyScanner::kComplete, kAll, false, "0123456789A"},
       {"chunked wins over length",
        "HTTP/1.1 200 OK\r\nContent-Length: 3\r\nTransfer-Encoding: chunked\r\n\r\n3\r\nabc\r\n0\r\n\r\n",
        ReplyScanner::kComplete, kAll},
@@ -87,7 +126,7 @@ std::vector<Case> Cases() {
       {"other coding runs until close", "HTTP/1.1 200 OK\r\nTransfer-Encoding: gzip\r\n\r\nabc",
        ReplyScanner::kNeedMore, kAll, true},
       {"no length runs until close", "HTTP/1.1 200 OK\r\nContent-Type: text/html\r\n\r\n<html>}</html>",
-       ReplyScanner::kNeedMore, kAll, true},
+       ReplyScanner::kNeedMore, kAll, true, "<html>}</html>"},
       {"HTTP/1.0 without length", "HTTP/1.0 200 OK\r\n\r\n{}", ReplyScanner::kNeedMore, kAll, true},
       {"headers not yet complete", "HTTP/1.1 200 OK\r\nContent-Le", ReplyScanner::kNeedMore, kAll},
       {"folded header line ignored", "HTTP/1.1 200 OK\r\nX-A: 1\r\n  more\r\nContent-Length: 1\r\n\r\n}",
@@ -116,10 +155,17 @@ TEST(ReplyScanner, SameVerdictAtEverySplit) {
   for (const Case& c : Cases()) {
     SCOPED_TRACE(c.name);
     Outcome expected{c.verdict, c.end == kAll ? c.bytes.size() : c.end, c.closeEnds};
-    EXPECT_EQ(Scan(c.bytes, {}), expected) << "whole";
+    std::string body;
+    EXPECT_EQ(Scan(c.bytes, {}, &body), expected) << "whole";
+    if (c.body) {
+      EXPECT_EQ(body, c.body) << "whole";
+    }
     std::vector<size_t> everyByte;
     for (size_t i = 1; i < c.bytes.size(); ++i) everyByte.push_back(i);
-    EXPECT_EQ(Scan(c.bytes, everyByte), expected) << "byte by byte";
+    EXPECT_EQ(Scan(c.bytes, everyByte, &body), expected) << "byte by byte";
+    if (c.body) {
+      EXPECT_EQ(body, c.body) << "byte by byte";
+    }
     for (size_t cut = 0; cut <= c.bytes.size(); ++cut) {
       EXPECT_EQ(Scan(c.bytes, {cut}), expected) << "split at " << cut;
       for (size_t second = cut; c.bytes.size() < 200 && second <= c.bytes.size(); second += 3) {

@@ -1,12 +1,15 @@
 #include "exchange/reply_scanner.h"
 
-#include <string.h>
-
 namespace taskclient {
 
 namespace {
 
 const char kHttpPrefix[] = "HTTP/";
+const char kLengthName[] = "content-length";
+const char kCodingName[] = "transfer-encoding";
+const char kChunked[] = "chunked";
+const unsigned kNoMatch = ~0u;
+
 // Lengths beyond this are refused as broken framing; the arithmetic on them
 // can then never wrap.
 const uint64_t kMaxLength = (static_cast<uint64_t>(1) << 60);
@@ -22,17 +25,26 @@ int HexValue(char c) {
   return -1;
 }
 
+// Whether `c` (lower case) continues `literal` at `position`.
+template <size_t N>
+bool Continues(const char (&literal)[N], unsigned position, char c) {
+  return position < N - 1 && literal[position] == c;
+}
+
 }  // namespace
 
-ReplyScanner::ReplyScanner() { StartMessage(); }
+ReplyScanner::ReplyScanner(BodySink* body) : body_(body) { StartMessage(); }
 
 void ReplyScanner::StartMessage() {
-  state_ = kStatusPrefix;
+  state_ = kStatusStart;
   status_ = 0;
   position_ = 0;
   field_ = kOtherField;
-  nameLength_ = 0;
-  codingLength_ = 0;
+  mayBeLength_ = false;
+  mayBeCoding_ = false;
+  codingMatched_ = kNoMatch;
+  codingInToken_ = false;
+  chunked_ = false;
   codingSeen_ = false;
   lengthSeen_ = false;
   lengthDigits_ = false;
@@ -44,66 +56,26 @@ void ReplyScanner::StartMessage() {
 
 bool ReplyScanner::CloseEndsReply() const { return state_ == kUntilClose; }
 
-// Called at the line feed of a header line; false when the line breaks the
-// framing.
-bool ReplyScanner::EndHeaderLine() {
-  if (field_ == kContentLength) {
-    if (!lengthDigits_) return false;
-    if (lengthSeen_ && lineLength_ != length_) return false;
-    lengthSeen_ = true;
-    length_ = lineLength_;
-  } else if (field_ == kTransferEncoding) {
-    if (codingLength_ > 0 && coding_[codingLength_ - 1] == ' ') --codingLength_;
-    codingSeen_ = true;
-  }
-  field_ = kOtherField;
-  return true;
-}
-
-void ReplyScanner::PushCoding(char c) {
-  if (codingLength_ == sizeof coding_) {  // keep the last bytes only
-    memmove(coding_, coding_ + 1, sizeof coding_ - 1);
-    --codingLength_;
-  }
-  coding_[codingLength_++] = c;
-}
-
-// The message's last transfer coding decides: chunked ends by its framing,
-// any other runs until the close.
-void ReplyScanner::EndHeaders() {
-  if (status_ >= 100 && status_ < 200 && status_ != 101) {
-    StartMessage();
-    return;
-  }
-  if (status_ == 204 || status_ == 304) {
-    state_ = kDone;
-    return;
-  }
-  if (codingSeen_) {
-    static const char kChunked[] = "chunked";
-    const unsigned n = sizeof kChunked - 1;
-    bool chunked = codingLength_ >= n && memcmp(coding_ + codingLength_ - n, kChunked, n) == 0 &&
-                   (codingLength_ == n || coding_[codingLength_ - n - 1] == ',' ||
-                    IsBlank(coding_[codingLength_ - n - 1]));
-    state_ = chunked ? kChunkSize : kUntilClose;
-    remaining_ = 0;
-    position_ = 0;
-    return;
-  }
-  if (lengthSeen_) {
-    remaining_ = length_;
-    state_ = length_ == 0 ? kDone : kBody;
-    return;
-  }
-  state_ = kUntilClose;
-}
-
-// One byte of any part but the bulk of a body or chunk. False: framing broken.
-bool ReplyScanner::ScanByte(char c) {
+// The status line: "HTTP/", a version, a space, three digits, then anything
+// to the line's end. Empty lines before it are skipped.
+bool ReplyScanner::ScanStatusByte(char c) {
   switch (state_) {
+    case kStatusStart:
+      if (c == '\n') return true;
+      if (c == '\r') {
+        state_ = kStatusBlankCr;
+        return true;
+      }
+      state_ = kStatusPrefix;
+      position_ = 0;
+      // fall through
     case kStatusPrefix:
       if (c != kHttpPrefix[position_]) return false;
       if (++position_ == sizeof kHttpPrefix - 1) state_ = kStatusVersion;
+      return true;
+    case kStatusBlankCr:
+      if (c != '\n') return false;
+      state_ = kStatusStart;
       return true;
     case kStatusVersion:
       if (c == ' ') {
@@ -126,10 +98,15 @@ bool ReplyScanner::ScanByte(char c) {
       if (c != ' ' && c != '\r') return false;
       state_ = kStatusRest;
       return true;
-    case kStatusRest:
-    case kSkipLine:
+    default:  // kStatusRest
       if (c == '\n') state_ = kLineStart;
       return true;
+  }
+}
+
+// Header lines up to the empty line that ends them.
+bool ReplyScanner::ScanHeaderByte(char c) {
+  switch (state_) {
     case kLineStart:
       if (c == '\n') {
         EndHeaders();
@@ -143,68 +120,143 @@ bool ReplyScanner::ScanByte(char c) {
         state_ = kSkipLine;
         return true;
       }
-      nameLength_ = 0;
       state_ = kHeaderName;
-      // fall through
+      position_ = 0;
+      mayBeLength_ = true;
+      mayBeCoding_ = true;
+      return ScanHeaderName(c);
     case kHeaderName:
-      if (c == ':') {
-        static const char kLength[] = "content-length";
-        static const char kCoding[] = "transfer-encoding";
-        field_ = kOtherField;
-        if (nameLength_ == sizeof kLength - 1 && memcmp(name_, kLength, nameLength_) == 0) {
-          field_ = kContentLength;
-          lengthDigits_ = false;
-          lengthDone_ = false;
-          lineLength_ = 0;
-        } else if (nameLength_ == sizeof kCoding - 1 && memcmp(name_, kCoding, nameLength_) == 0) {
-          field_ = kTransferEncoding;
-          codingLength_ = 0;  // a later header line replaces an earlier one's last coding
-        }
-        state_ = kHeaderValue;
-        return true;
-      }
-      if (c == '\n') {  // a line without a colon: nothing we read
-        state_ = kLineStart;
-        return true;
-      }
-      if (c == '\r') return true;
-      if (nameLength_ < sizeof name_) name_[nameLength_] = Lower(c);
-      if (nameLength_ <= sizeof name_) ++nameLength_;  // longer names match nothing
-      return true;
+      return ScanHeaderName(c);
     case kHeaderValue:
-      if (c == '\n') {
-        if (!EndHeaderLine()) return false;
-        state_ = kLineStart;
-        return true;
-      }
-      if (c == '\r') return true;
-      if (field_ == kContentLength) {
-        if (c >= '0' && c <= '9' && !lengthDone_) {
-          if (lineLength_ > kMaxLength / 10) return false;
-          lineLength_ = lineLength_ * 10 + static_cast<unsigned>(c - '0');
-          lengthDigits_ = true;
-          return true;
-        }
-        if (IsBlank(c)) {
-          if (lengthDigits_) lengthDone_ = true;
-          return true;
-        }
-        return false;
-      }
-      if (field_ == kTransferEncoding) {
-        // Runs of white space collapse to one blank, so the last coding can
-        // be read off the end of the value.
-        if (IsBlank(c)) {
-          if (codingLength_ == 0 || coding_[codingLength_ - 1] == ' ') return true;
-          c = ' ';
-        }
-        PushCoding(Lower(c));
-      }
-      return true;
+      return ScanHeaderValue(c);
     case kHeadersEndCr:
       if (c != '\n') return false;
       EndHeaders();
       return true;
+    default:  // kSkipLine
+      if (c == '\n') state_ = kLineStart;
+      return true;
+  }
+}
+
+// The name is matched against the two names read, byte by byte in place.
+bool ReplyScanner::ScanHeaderName(char c) {
+  if (c == ':') {
+    field_ = kOtherField;
+    if (mayBeLength_ && position_ == sizeof kLengthName - 1) {
+      field_ = kContentLength;
+      lengthDigits_ = false;
+      lengthDone_ = false;
+      lineLength_ = 0;
+    } else if (mayBeCoding_ && position_ == sizeof kCodingName - 1) {
+      field_ = kTransferEncoding;
+      codingMatched_ = kNoMatch;  // a later header line replaces an earlier one's last coding
+      codingInToken_ = false;
+    }
+    state_ = kHeaderValue;
+    return true;
+  }
+  if (c == '\n') {  // a line without a colon: nothing we read
+    state_ = kLineStart;
+    return true;
+  }
+  if (c == '\r') return true;
+  char lower = Lower(c);
+  mayBeLength_ = mayBeLength_ && Continues(kLengthName, position_, lower);
+  mayBeCoding_ = mayBeCoding_ && Continues(kCodingName, position_, lower);
+  if (mayBeLength_ || mayBeCoding_) ++position_;
+  return true;
+}
+
+bool ReplyScanner::ScanHeaderValue(char c) {
+  if (c == '\n') {
+    if (!EndHeaderLine()) return false;
+    state_ = kLineStart;
+    return true;
+  }
+  if (c == '\r') return true;
+  if (field_ == kContentLength) {
+    if (c >= '0' && c <= '9' && !lengthDone_) {
+      if (lineLength_ > kMaxLength / 10) return false;
+      lineLength_ = lineLength_ * 10 + static_cast<unsigned>(c - '0');
+      lengthDigits_ = true;
+      return true;
+    }
+    if (IsBlank(c)) {
+      if (lengthDigits_) lengthDone_ = true;
+      return true;
+    }
+    return false;
+  }
+  if (field_ == kTransferEncoding) {
+    // Codings are separated by commas or white space; only whether the last
+    // one is "chunked" matters.
+    if (c == ',') {
+      codingInToken_ = false;
+      codingMatched_ = kNoMatch;
+    } else if (IsBlank(c)) {
+      codingInToken_ = false;
+    } else {
+      if (!codingInToken_) codingMatched_ = 0;
+      codingInToken_ = true;
+      if (codingMatched_ != kNoMatch && Continues(kChunked, codingMatched_, Lower(c))) {
+        ++codingMatched_;
+      } else {
+        codingMatched_ = kNoMatch;
+      }
+    }
+  }
+  return true;
+}
+
+// Called at the line feed of a header line; false when the line breaks the
+// framing.
+bool ReplyScanner::EndHeaderLine() {
+  if (field_ == kContentLength) {
+    if (!lengthDigits_) return false;
+    if (lengthSeen_ && lineLength_ != length_) return false;
+    lengthSeen_ = true;
+    length_ = lineLength_;
+  } else if (field_ == kTransferEncoding) {
+    chunked_ = codingMatched_ == sizeof kChunked - 1;
+    codingSeen_ = true;
+  }
+  field_ = kOtherField;
+  return true;
+}
+
+// The message's last transfer coding decides: chunked ends by its framing,
+// any other runs until the close.
+void ReplyScanner::EndHeaders() {
+  if (status_ == 101) {
+    state_ = kDone;
+    return;
+  }
+  if (status_ >= 100 && status_ < 200) {
+    StartMessage();
+    return;
+  }
+  if (status_ == 204 || status_ == 304) {
+    state_ = kDone;
+    return;
+  }
+  remaining_ = 0;
+  position_ = 0;
+  if (codingSeen_) {
+    state_ = chunked_ ? kChunkSize : kUntilClose;
+  } else if (lengthSeen_) {
+    remaining_ = length_;
+    state_ = length_ == 0 ? kDone : kBody;
+  } else {
+    state_ = kUntilClose;
+  }
+}
+
+void ReplyScanner::EndChunkSizeLine() { state_ = remaining_ == 0 ? kTrailerLineStart : kChunkData; }
+
+// Chunk-size lines, the line end after each chunk's data, and the trailer.
+bool ReplyScanner::ScanChunkByte(char c) {
+  switch (state_) {
     case kChunkSize: {
       int digit = HexValue(c);
       if (digit >= 0) {
@@ -214,7 +266,13 @@ bool ReplyScanner::ScanByte(char c) {
         return true;
       }
       if (position_ == 0) return false;
-      if (c == ';' || IsBlank(c)) {
+      state_ = kChunkSizeBlank;
+    }
+      // fall through
+    case kChunkSizeBlank:
+      // After the digits: blanks, then an extension, or the line's end.
+      if (IsBlank(c)) return true;
+      if (c == ';') {
         state_ = kChunkExtension;
         return true;
       }
@@ -223,15 +281,14 @@ bool ReplyScanner::ScanByte(char c) {
         return true;
       }
       if (c != '\n') return false;
-      state_ = remaining_ == 0 ? kTrailerLineStart : kChunkData;
+      EndChunkSizeLine();
       return true;
-    }
     case kChunkExtension:
-      if (c == '\n') state_ = remaining_ == 0 ? kTrailerLineStart : kChunkData;
+      if (c == '\n') EndChunkSizeLine();
       return true;
     case kChunkSizeCr:
       if (c != '\n') return false;
-      state_ = remaining_ == 0 ? kTrailerLineStart : kChunkData;
+      EndChunkSizeLine();
       return true;
     case kChunkDataEnd:
       if (c == '\r') {
@@ -256,33 +313,36 @@ bool ReplyScanner::ScanByte(char c) {
     case kTrailerLine:
       if (c == '\n') state_ = kTrailerLineStart;
       return true;
-    case kTrailerEndCr:
+    default:  // kTrailerEndCr
       if (c != '\n') return false;
       state_ = kDone;
       return true;
-    case kBody:
-    case kChunkData:
-    case kUntilClose:
-    case kDone:
-    case kBroken:
-      break;
   }
-  return true;
 }
 
 ReplyScanner::Verdict ReplyScanner::Feed(const char* bytes, size_t length, size_t* consumed) {
   size_t i = 0;
   while (i < length && state_ != kDone && state_ != kBroken) {
     if (state_ == kUntilClose) {
+      if (body_) body_->TakeBody(bytes + i, length - i);
       i = length;
     } else if (state_ == kBody || state_ == kChunkData) {
       size_t available = length - i;
       size_t take = remaining_ < available ? static_cast<size_t>(remaining_) : available;
+      if (body_) body_->TakeBody(bytes + i, take);
       remaining_ -= take;
       i += take;
       if (remaining_ == 0) state_ = state_ == kBody ? kDone : kChunkDataEnd;
     } else {
-      if (!ScanByte(bytes[i])) {
+      bool framed;
+      if (state_ <= kStatusRest) {
+        framed = ScanStatusByte(bytes[i]);
+      } else if (state_ <= kHeadersEndCr) {
+        framed = ScanHeaderByte(bytes[i]);
+      } else {
+        framed = ScanChunkByte(bytes[i]);
+      }
+      if (!framed) {
         state_ = kBroken;
         break;
       }

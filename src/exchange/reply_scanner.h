@@ -4,14 +4,22 @@
 // counters, and every piece is read to its end or to the end of the reply.
 //
 // Framing, in order of precedence:
-//   - 1xx replies (but 101) are interim: they end at their empty line and the
-//     final reply follows;
+//   - empty lines where a status line is expected are skipped;
+//   - a 1xx reply never has a body: it ends at its empty line, whatever its
+//     fields say. 101 (Switching Protocols) ends the whole reply there, since
+//     no HTTP reply follows it on the connection; any other 1xx is interim
+//     and the final reply follows;
 //   - 204 and 304 end at the empty line after the headers;
 //   - "Transfer-Encoding: chunked" ends after the zero-size chunk and the
-//     trailer section; any other transfer coding runs until the close;
+//     trailer section; any other transfer coding runs until the close. A
+//     chunk-size line is hex digits, optional blanks, then optional
+//     extensions introduced by ';';
 //   - "Content-Length: N" ends after N body bytes;
 //   - otherwise the reply runs until the server closes the connection.
 // Line ends may be CRLF or a bare LF.
+//
+// A scanner given a BodySink also reports the final reply's body bytes, with
+// the chunked framing (sizes, extensions, trailers) left out.
 #ifndef TASKCLIENT_EXCHANGE_REPLY_SCANNER_H
 #define TASKCLIENT_EXCHANGE_REPLY_SCANNER_H
 
@@ -19,6 +27,15 @@
 #include <stdint.h>
 
 namespace taskclient {
+
+// Receives the body bytes of the final reply, in order, as they are scanned.
+class BodySink {
+ public:
+  virtual void TakeBody(const char* bytes, size_t length) = 0;
+
+ protected:
+  ~BodySink() = default;
+};
 
 class ReplyScanner {
  public:
@@ -28,7 +45,7 @@ class ReplyScanner {
     kMalformed,  // the framing is broken; where the reply ends cannot be known
   };
 
-  ReplyScanner();
+  explicit ReplyScanner(BodySink* body = 0);
 
   // Scans the next `length` bytes of the reply. On kComplete, `*consumed` is
   // the number of bytes of this piece up to and including the reply's last
@@ -45,25 +62,32 @@ class ReplyScanner {
 
  private:
   enum State {
+    // status line
+    kStatusStart,
+    kStatusBlankCr,
     kStatusPrefix,
     kStatusVersion,
     kStatusCode,
     kStatusRest,
+    // header section
     kLineStart,
     kHeaderName,
     kHeaderValue,
     kSkipLine,
     kHeadersEndCr,
-    kBody,
+    // chunked body
     kChunkSize,
+    kChunkSizeBlank,
     kChunkExtension,
     kChunkSizeCr,
-    kChunkData,
     kChunkDataEnd,
     kChunkDataCr,
     kTrailerLineStart,
     kTrailerLine,
     kTrailerEndCr,
+    // bulk bytes and ends
+    kBody,
+    kChunkData,
     kUntilClose,
     kDone,
     kBroken,
@@ -71,19 +95,25 @@ class ReplyScanner {
   enum Field { kOtherField, kContentLength, kTransferEncoding };
 
   void StartMessage();
+  bool ScanStatusByte(char c);
+  bool ScanHeaderByte(char c);
+  bool ScanHeaderName(char c);
+  bool ScanHeaderValue(char c);
+  bool ScanChunkByte(char c);
   bool EndHeaderLine();
-  void PushCoding(char c);
   void EndHeaders();
-  bool ScanByte(char c);
+  void EndChunkSizeLine();
 
+  BodySink* body_;
   State state_;
   int status_;
   unsigned position_;  // bytes matched within the current token
   Field field_;
-  char name_[20];
-  unsigned nameLength_;
-  char coding_[24];    // last bytes of the Transfer-Encoding value, lower case
-  unsigned codingLength_;
+  bool mayBeLength_;   // the header name so far matches "content-length"
+  bool mayBeCoding_;   // ... "transfer-encoding"
+  unsigned codingMatched_;  // bytes of "chunked" the value's last coding matches
+  bool codingInToken_;      // the previous value byte belonged to a coding
+  bool chunked_;            // the last coding named so far is chunked
   bool codingSeen_;
   bool lengthSeen_;
   bool lengthDigits_;
