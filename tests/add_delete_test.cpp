@@ -126,21 +126,25 @@ TEST_F(AddDeleteTest, ReservedArgumentIsNeverRead) {
 
 TEST_F(AddDeleteTest, CapacitiesAreExactAndNothingIsSentBeyondThem) {
   const std::u16string longestList(977, u'l');  // the add path holds 1000 bytes with its NUL
-  const std::u16string longestTitle(492, u'"');  // escapes to 984 bytes: a body of 999
+  const std::u16string longestTitle(493, u'"');  // escapes to 986 bytes: a body of 1001
   ASSERT_EQ(Add(longestList, longestTitle), TC_EXCHANGE_COMPLETE);
   std::string escapedQuotes;
-  for (int i = 0; i < 492; ++i) escapedQuotes += "\\\"";
+  for (int i = 0; i < 493; ++i) escapedQuotes += "\\\"";
   const std::string longestBody = "{ \"title\": \"" + escapedQuotes + "\" }";
-  EXPECT_EQ(longestBody.size(), 999u);
+  EXPECT_EQ(longestBody.size(), 1001u);
   EXPECT_EQ(server.LastRequest(), JsonRequest("/tasks/v1/lists/" + std::string(977, 'l') + "/tasks", longestBody));
+  for (size_t length : {985u, 986u}) {
+    ASSERT_EQ(Add(u"l", std::u16string(length, u'x')), TC_EXCHANGE_COMPLETE) << length;
+    EXPECT_EQ(server.LastRequest(), JsonRequest("/tasks/v1/lists/l/tasks", "{ \"title\": \"" + std::string(length, 'x') + "\" }"));
+  }
 
   ASSERT_EQ(Delete(std::u16string(100, u'a'), std::u16string(76, u'b')), TC_EXCHANGE_COMPLETE);
 
   testsupport::WriteFile(file, "untouched");
   const int before = server.server().accepted();
   EXPECT_EQ(Add(std::u16string(978, u'l'), u"t"), TC_TOO_LONG);
-  EXPECT_EQ(Add(u"l", std::u16string(493, u'"')), TC_TOO_LONG);
-  EXPECT_EQ(Add(u"l", std::u16string(985, u'x')), TC_TOO_LONG);
+  EXPECT_EQ(Add(u"l", std::u16string(494, u'"')), TC_TOO_LONG);
+  EXPECT_EQ(Add(u"l", std::u16string(987, u'x')), TC_TOO_LONG);
   EXPECT_EQ(Delete(std::u16string(100, u'a'), std::u16string(77, u'b')), TC_TOO_LONG);
   EXPECT_EQ(Delete(u"a", std::u16string(60, u' ')), TC_TOO_LONG);  // 180 bytes once escaped
   const std::u16string lineFeed = u"t\nX: 1";

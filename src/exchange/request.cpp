@@ -21,9 +21,10 @@ const size_t kLongestRequest = LiteralLength("DELETE ") + (kAddPathCapacity - 1)
                                LiteralLength(kBearerField) + (kTokenCapacity - 1) + LiteralLength(kLineEnd) +
                                LiteralLength(kFormContentType) + LiteralLength(kLineEnd) +
                                LiteralLength(kAccept) + LiteralLength(kLengthField) + 10 +
-                               2 * LiteralLength(kLineEnd) + (kBodyCapacity - 1) + 1;
+                               2 * LiteralLength(kLineEnd) + (kAddBodyCapacity - 1) + 1;
 static_assert(kRequestCapacity >= kLongestRequest, "request text too small for the largest request");
 static_assert(sizeof kFormContentType >= sizeof kJsonContentType, "longest content type counted above");
+static_assert(kAddBodyCapacity >= kBodyCapacity, "largest body counted above");
 
 }  // namespace
 

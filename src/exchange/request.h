@@ -16,6 +16,9 @@ const size_t kHostCapacity = 200;
 const size_t kPathCapacity = 200;
 const size_t kAddPathCapacity = 1000;  // adding a task allows long list ids
 const size_t kBodyCapacity = 1000;
+// A task's JSON body: a title of up to 986 bytes once escaped, the 15 bytes of
+// "{ \"title\": \"" and "\" }" around it, and the NUL.
+const size_t kAddBodyCapacity = 986 + 15 + 1;
 const size_t kTokenCapacity = 2049;    // the service's access tokens run to 2048 bytes
 const size_t kRequestCapacity = 4608;
 

@@ -83,7 +83,7 @@ int32_t AddTask(Platform& platform, const Service& service, const tc_text16* acc
   if (result != 0) return result;
 
   // JSON text is UTF-8, whatever the platform's own narrow encoding.
-  FixedText<kBodyCapacity> body;
+  FixedText<kAddBodyCapacity> body;
   {
     FixedText<kBodyCapacity> narrowTitle;
     result = NarrowArgument(platform, title, kUtf8, &narrowTitle);

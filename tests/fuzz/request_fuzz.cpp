@@ -290,7 +290,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
       e.hasBody = true;
       e.contentType = kJsonContentType;
       e.body = "{ \"title\": \"" + JsonInside(title) + "\" }";
-      e.Within(e.body, kBodyCapacity);
+      e.Within(e.body, kAddBodyCapacity);
       break;
     case 3:
     case 8:
@@ -352,7 +352,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
       for (size_t i = 0; i < form.size(); ++i) {
         e.body += (i ? "&" : "") + form[i].first + "=" + FormValue(form[i].second);
       }
-      e.Within(e.body, kBodyCapacity);
+      e.Within(e.body, kAddBodyCapacity);
       break;
     }
   }
