@@ -9,6 +9,7 @@
 #include <openssl/err.h>
 #include <openssl/ssl.h>
 #include <poll.h>
+#include <stdlib.h>
 #include <string.h>
 #include <sys/socket.h>
 #include <time.h>
@@ -76,11 +77,29 @@ BIO_METHOD* MakeSocketMethod() {
   return method;
 }
 
-// The method table is made once per process and never changes; it carries no
-// state of any call.
+// What the library makes once per process and frees when it is unloaded: the
+// socket method table and the TLS configuration (ClientContext). Neither holds
+// anything of a call.
+BIO_METHOD* gSocketMethod = 0;
+SSL_CTX* gClientContext = 0;
+
+// Publishes `made` in `*shared` unless another thread was first; returns the
+// one kept and frees the other with `release`.
+template <typename T>
+T* KeepFirst(T** shared, T* made, void (*release)(T*)) {
+  T* expected = 0;
+  if (__atomic_compare_exchange_n(shared, &expected, made, false, __ATOMIC_ACQ_REL, __ATOMIC_ACQUIRE)) return made;
+  release(made);
+  return expected;
+}
+
+// The method table is made on first use and never changes.
 BIO_METHOD* SocketMethod() {
-  static BIO_METHOD* const method = MakeSocketMethod();
-  return method;
+  BIO_METHOD* method = __atomic_load_n(&gSocketMethod, __ATOMIC_ACQUIRE);
+  if (method) return method;
+  BIO_METHOD* made = MakeSocketMethod();
+  if (!made) return 0;
+  return KeepFirst(&gSocketMethod, made, BIO_meth_free);
 }
 
 SSL_CTX* MakeClientContext() {
@@ -91,26 +110,39 @@ SSL_CTX* MakeClientContext() {
   return context;
 }
 
+// Frees what the library made for the process. Registered with atexit once
+// the first context is kept, which is after OpenSSL has registered its own
+// clean-up (it does so while making that context): handlers run in reverse
+// order, so at process exit this runs while OpenSSL still works, and when the
+// library is unloaded (dlclose) it runs then. Unloading while a call is still
+// running on another thread is the caller's error, as for any library.
+void ReleaseProcessState() {
+  SSL_CTX* context = __atomic_exchange_n(&gClientContext, static_cast<SSL_CTX*>(0), __ATOMIC_ACQ_REL);
+  BIO_METHOD* method = __atomic_exchange_n(&gSocketMethod, static_cast<BIO_METHOD*>(0), __ATOMIC_ACQ_REL);
+  SSL_CTX_free(context);
+  BIO_meth_free(method);
+}
+
 // The TLS configuration every connection is made from. Making one costs more
 // than a tenth of a whole call on loopback (OpenSSL 3 fetches and sets up
 // every algorithm for it; bench/README.md has the figures), so it is made once
-// per process, on first use, and never changed or freed after. It holds nothing of any call: the session cache is
-// off, so no session or ticket is kept for a later call to resume, and what is
-// per call (the server name, the certificate rule, the socket) is set on the
-// call's own session object. Threads that race on first use each make one;
-// one is kept, the others are freed. A failure is not remembered: the next
-// call tries again.
+// per process, on first use, and not changed after. It holds nothing of any
+// call: the session cache is off, so no session or ticket is kept for a later
+// call to resume, and what is per call (the server name, the certificate rule,
+// the socket) is set on the call's own session object. Threads that race on
+// first use each make one; one is kept, the others are freed. A failure is
+// not remembered: the next call tries again.
 SSL_CTX* ClientContext() {
-  static SSL_CTX* shared = 0;
-  SSL_CTX* context = __atomic_load_n(&shared, __ATOMIC_ACQUIRE);
+  SSL_CTX* context = __atomic_load_n(&gClientContext, __ATOMIC_ACQUIRE);
   if (context) return context;
   SSL_CTX* made = MakeClientContext();
   if (!made) return 0;
-  SSL_CTX* expected = 0;
-  if (__atomic_compare_exchange_n(&shared, &expected, made, false, __ATOMIC_ACQ_REL, __ATOMIC_ACQUIRE)) return made;
-  SSL_CTX_free(made);
-  return expected;
+  SSL_CTX* kept = KeepFirst(&gClientContext, made, SSL_CTX_free);
+  static int registered = 0;
+  if (kept == made && __atomic_exchange_n(&registered, 1, __ATOMIC_ACQ_REL) == 0) atexit(ReleaseProcessState);
+  return kept;
 }
+
 
 long long NowMs() {
   struct timespec now;
