@@ -536,10 +536,11 @@ struct Settings {
 
 // One reply's share of the run: writes what the settings ask for to `out`,
 // and returns the exit status, a failure saying why on one line of stderr
-// (`label` names the command, and the page). When `json` is given, it
-// receives the JSON body of a 2xx reply, which must then be JSON.
-int Deliver(const std::string& label, int32_t result, const std::string& raw, const Settings& settings,
-            Output& out, std::optional<tools::JsonValue>* json) {
+// (`label` names the command, and the page). --verbose lines begin with
+// `page` ("page N: ", or empty). When `json` is given, it receives the JSON
+// body of a 2xx reply, which must then be JSON.
+int Deliver(const std::string& label, const std::string& page, int32_t result, const std::string& raw,
+            const Settings& settings, Output& out, std::optional<tools::JsonValue>* json) {
   std::optional<tools::Reply> reply;
   std::string replyError;
   if (result == TC_EXCHANGE_COMPLETE) reply = tools::ReadReply(raw, &replyError);
@@ -548,8 +549,8 @@ int Deliver(const std::string& label, int32_t result, const std::string& raw, co
     reply.reset();
   }
   if (settings.verbose) {
-    std::fprintf(stderr, "%s: result %s\n", label.c_str(), DescribeResult(result).c_str());
-    if (reply) std::fprintf(stderr, "%s: %s\n", label.c_str(), reply->statusLine.c_str());
+    std::fprintf(stderr, "%sresult %s\n", page.c_str(), DescribeResult(result).c_str());
+    if (reply) std::fprintf(stderr, "%s%s\n", page.c_str(), reply->statusLine.c_str());
   }
   // What arrived is output even when the exchange broke off; the fields only
   // from a 2xx reply, below.
@@ -628,7 +629,8 @@ int RunAllPages(const Command& command, const Context& context, const Arguments&
     withToken.push_back(token);
     const int32_t result = command.run(context, withToken, T(path));
     std::optional<tools::JsonValue> json;
-    status = Deliver(label, result, ReadWholeFile(temporary), settings, out, &json);
+    status = Deliver(label, "page " + std::to_string(page) + ": ", result, ReadWholeFile(temporary), settings, out,
+                     &json);
     if (perPage && !pageFile.Close() && status == 0) status = CannotWrite(label, pageFile);
     if (perPage && result == TC_EXCHANGE_COMPLETE) std::printf("%s\n", file.c_str());
     if (status != 0) break;
@@ -890,7 +892,7 @@ int main(int argc, char** argv) {
       return kExitUnreadable;
     }
     const std::string reply{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-    status = Deliver(command->name, TC_EXCHANGE_COMPLETE, reply, settings, out, nullptr);
+    status = Deliver(command->name, "", TC_EXCHANGE_COMPLETE, reply, settings, out, nullptr);
   } else {
     // The library writes the reply to a private response file; the output is
     // made from it.
@@ -901,7 +903,7 @@ int main(int argc, char** argv) {
     const int32_t result = command->run(context, arguments, T(path));
     const std::string reply = ReadWholeFile(temporary);
     unlink(temporary.c_str());
-    status = Deliver(command->name, result, reply, settings, out, nullptr);
+    status = Deliver(command->name, "", result, reply, settings, out, nullptr);
   }
   if (!out.Close() && status == 0) status = CannotWrite(command->name, out);
   return status;
