@@ -89,7 +89,7 @@ step() {
   echo "   \$ taskclient --service $service $(shown "$@")"
   local status=0
   rm -f "$reply" "$reply".*
-  "$cli" --service "$service" -o "$reply" --verbose "$@" >/dev/null 2>"$work/err" || status=$?
+  "$cli" --service "$service" --raw -o "$reply" --verbose "$@" >/dev/null 2>"$work/err" || status=$?
   sed -e 's/^\(page [0-9]*: \)\{0,1\}result /   \1result: /' -e 's/^\(page [0-9]*: \)\{0,1\}HTTP/   \1status: HTTP/' \
       -e 's/^taskclient: /   error:  /' "$work/err"
   if [ "$status" -ne 0 ]; then

@@ -332,6 +332,19 @@ std::optional<Reply> ReadReply(std::string_view raw, std::string* error) {
   auto encoding = reply.headers.find("transfer-encoding");
   reply.chunked = encoding != reply.headers.end() && encoding->second.find("chunked") != std::string::npos;
   if (!reply.chunked) {
+    // No body for 1xx, 204 and 304; otherwise Content-Length bytes, or
+    // everything up to the end when the reply gives no length.
+    if (reply.status / 100 == 1 || reply.status == 204 || reply.status == 304) return reply;
+    auto length = reply.headers.find("content-length");
+    if (length != reply.headers.end()) {
+      const std::string& digits = length->second;
+      if (digits.empty() || digits.size() > 12 || digits.find_first_not_of("0123456789") != std::string::npos) {
+        return fail("malformed Content-Length");
+      }
+      const size_t size = std::stoull(digits);
+      if (body.size() < size) return fail("the body is shorter than its Content-Length");
+      body = body.substr(0, size);
+    }
     reply.body = std::string(body);
     return reply;
   }

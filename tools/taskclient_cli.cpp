@@ -1,12 +1,18 @@
 // taskclient: one subcommand per operation of the library, over the same
 // internal functions the exported ones call. This is how a developer tries the
 // library from a desktop, against the real service or the local stand-in.
+#include <fcntl.h>
+#include <openssl/crypto.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
+#include <iostream>
 #include <iterator>
 #include <set>
 #include <string>
@@ -16,8 +22,20 @@
 #include "platform/platform.h"
 #include "response_file.h"
 #include "signin.h"
+#include "taskclient.h"
 #include "tasks/tasks.h"
 #include "tokens/tokens.h"
+
+// The tool's version comes from the build (the project's version); the
+// library's from its header once that names one, else it is the same build's.
+#ifndef TASKCLIENT_TOOL_VERSION
+#define TASKCLIENT_TOOL_VERSION "unknown"
+#endif
+#ifdef TASKCLIENT_VERSION_STRING
+#define TASKCLIENT_LIBRARY_VERSION TASKCLIENT_VERSION_STRING
+#else
+#define TASKCLIENT_LIBRARY_VERSION TASKCLIENT_TOOL_VERSION
+#endif
 
 namespace {
 
@@ -106,12 +124,13 @@ const Command kCommands[] = {
      "&showHidden=true, then again with &pageToken= and the reply's\n"
      "nextPageToken, until a reply has none: every task, completed and hidden\n"
      "ones included, one exchange per page of up to 100.\n"
-     "Without -o each page's reply is printed in turn. With -o FILE, page N is\n"
-     "written to FILE.N (FILE.1, FILE.2, ...) and each file's name is printed\n"
-     "once its page has arrived. --field reads every page in turn, so\n"
-     "--field 'items.*.title' prints every title. The first page that fails\n"
-     "ends the listing, and the exit status is that page's; a page token the\n"
-     "service sends twice is a failure (exit status 1).\n",
+     "Each page's output follows the last one's on standard output. With\n"
+     "-o FILE, page N's output goes to FILE.N (FILE.1, FILE.2, ...) and each\n"
+     "file's name is printed once its page has arrived; a FILE that is not a\n"
+     "regular file (-o /dev/null) gets every page in turn. --field reads every\n"
+     "page in turn, so --field 'items.*.title' prints every title. The first\n"
+     "page that fails ends the listing, and the exit status is that page's; a\n"
+     "page token the service sends twice is a failure (exit status 1).\n",
      Flow::kAllPages,
      [](const Context& c, const Arguments& a, const tc_text16* path) {
        return taskclient::ListTasksPage(SystemPlatform(), c.service, T(a[0]), T(a[1]), T(a[2]), path);
@@ -154,37 +173,73 @@ const Command kCommands[] = {
      "--field code_verifier (or code_challenge, authorization_url) prints one value.\n",
      Flow::kAuthUrl, nullptr},
     {"read", nullptr, {"responseFile"}, "", "print a response file with its chunked framing removed (no exchange)",
-     "Reads a reply that an earlier call left in a file: prints its status line\n"
-     "and its body without the chunk sizes, or with --field the values asked for.\n"
+     "Reads a reply that an earlier call left in a file (taskclient --raw -o FILE,\n"
+     "or a host program's response file) and outputs it as if it had just\n"
+     "arrived: its body, -i with its head, or with --field the values asked for.\n"
      "The exit status follows the reply's status as for the other commands.\n",
      Flow::kRead, nullptr},
 };
 
 const char kOptions[] =
-    "Options (before or after the command):\n"
-    "  -o FILE              write the reply to FILE, byte for byte, and print nothing\n"
-    "                       (default: print the reply from a temporary file);\n"
-    "                       tasks --all writes FILE.1, FILE.2, ... and prints their names\n"
+    "Output: the reply's body, its framing removed (chunked decoded, or\n"
+    "Content-Length bytes, or up to the end), to standard output.\n"
+    "  -i, --include        the status line and headers before the body\n"
+    "  --raw                the reply exactly as received, framing and all (what\n"
+    "                       \"read\" takes apart)\n"
+    "  --field PATH         instead, the value at PATH in the reply's JSON body:\n"
+    "                       \"access_token\", \"items.0.id\", or with \"*\" for every\n"
+    "                       element, \"items.*.title\". Repeatable: one line per\n"
+    "                       item with the fields side by side, separated by tabs\n"
+    "  -o FILE              the output to FILE instead (\"-o -\": standard output;\n"
+    "                       /dev/null and other files that are not regular ones\n"
+    "                       work too); tasks --all writes FILE.1, FILE.2, ...\n"
+    "                       and prints their names\n"
+    "Other options (before or after the command):\n"
     "  --service HOST:PORT  talk to HOST:PORT, e.g. the local stand-in, instead of\n"
     "                       the service's API host on port 443\n"
-    "  --field PATH         print the value at PATH in the reply's JSON body instead\n"
-    "                       of the reply: \"access_token\", \"items.0.id\", or with\n"
-    "                       \"*\" for every element, \"items.*.title\"; repeatable\n"
     "  --verbose            report the result code and the status line on stderr\n"
     "  --pkce, --all        choose the form of token or tasks shown above\n"
     "  --redirect-uri URI, --code-verifier VERIFIER\n"
     "                       for token --pkce and auth-url\n"
+    "  -V, --version        the tool's and the library's version\n"
     "  -h, --help           help; \"taskclient COMMAND --help\" for one command\n"
     "  --                   what follows is values only; ids and tokens that begin\n"
     "                       with '-' are taken as values anyway, unless they spell\n"
     "                       one of the options above\n";
 
+const char kSecrets[] =
+    "Secrets: a token, client secret, authorization code or VERIFIER written on\n"
+    "the command line can be read by other users in the process list and stays\n"
+    "in the shell's history. Give it as @FILE (the file's first line) or @- (the\n"
+    "first line of standard input, for one value) instead; a secret that begins\n"
+    "with '@' itself must come from a file. The access token can also come from\n"
+    "TASKCLIENT_ACCESS_TOKEN: when that is set and the command is given without\n"
+    "its accessToken (\"taskclient lists\", \"taskclient tasks LIST_ID\"), it is used.\n";
+
 const char kExitStatus[] =
-    "Exit status: 0 when the exchange completed (result 999) with a 2xx reply;\n"
-    "1 when it completed with another status (the reply is still printed or\n"
-    "written) or a --field is missing; 2 for a usage error; 3 when networking\n"
-    "could not be started (result 0); otherwise the library's result code\n"
-    "(10, 11, 21 to 28). Failures leave a one-line message on stderr.\n";
+    "Exit status:\n"
+    "  0   the exchange completed (result 999) with a 2xx reply\n"
+    "  1   the reply or a --field could not be read, or read found no file\n"
+    "  2   a usage error, or a secret's @FILE could not be read\n"
+    "  3   networking could not be started (result 0)\n"
+    "  4   401 or 403: sign in again (a fresh access token, or a new code)\n"
+    "  5   404 or 410: the list or task is gone\n"
+    "  6   429 or 5xx: try again later\n"
+    "  7   any other status that is not 2xx, such as 400\n"
+    "  10, 11, 21 to 28  the library's result code: the exchange did not\n"
+    "      complete; 27 and 28 also when the output cannot be opened or written\n"
+    "On an HTTP error the reply is still output and the service's message is\n"
+    "on stderr; every failure leaves one line there.\n";
+
+// Exit statuses for a completed exchange; they stay clear of 2 and of the
+// library's result codes, which are exit statuses too.
+const int kExitUnreadable = 1;
+const int kExitUsage = 2;
+const int kExitNetworking = 3;
+const int kExitSignIn = 4;
+const int kExitGone = 5;
+const int kExitLater = 6;
+const int kExitHttpError = 7;
 
 struct ResultName {
   int32_t code;
@@ -230,7 +285,7 @@ void PrintUsage(FILE* out) {
   for (const Command& command : kCommands) {
     std::fprintf(out, "  %s\n      %s\n", UsageLine(command).c_str(), command.summary);
   }
-  std::fprintf(out, "\n%s\n%s", kOptions, kExitStatus);
+  std::fprintf(out, "\n%s\n%s\n%s", kOptions, kSecrets, kExitStatus);
 }
 
 // Every form of the command, or only the one chosen with its option.
@@ -242,12 +297,12 @@ void PrintCommandHelp(const std::string& name, const char* variant) {
     std::printf("usage: taskclient [OPTIONS] %s\n\n%s: %s.\n%s\n", UsageLine(command).c_str(), command.name,
                 command.summary, command.details);
   }
-  std::printf("%s\n%s", kOptions, kExitStatus);
+  std::printf("%s\n%s\n%s", kOptions, kSecrets, kExitStatus);
 }
 
 int UsageError(const std::string& message) {
   std::fprintf(stderr, "taskclient: %s (see taskclient --help)\n", message.c_str());
-  return 2;
+  return kExitUsage;
 }
 
 // UTF-8 to 16-bit text. False on malformed UTF-8.
@@ -282,7 +337,8 @@ std::string ReadWholeFile(const std::string& path) {
   return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
 
-// A file in TMPDIR (or /tmp) for a reply nobody asked to keep. Empty on failure.
+// A private file in TMPDIR (or /tmp) for the library's response file. Empty
+// on failure.
 std::string TemporaryFile() {
   const char* folder = std::getenv("TMPDIR");
   std::string pattern = std::string(folder && *folder ? folder : "/tmp") + "/taskclient-reply-XXXXXX";
@@ -295,134 +351,366 @@ std::string TemporaryFile() {
   return pattern;
 }
 
-// The exit status for a result code other than 999.
-int ExitForResult(int32_t result) { return result == TC_NETWORKING_FAILED ? 3 : result; }
+// Where the output goes: standard output, or the file of -o. The file is
+// opened before the exchange, so a path that cannot be written costs no
+// request (an authorization code is good once), but emptied only when the
+// first output arrives: a call that ends with nothing to write leaves an
+// existing file as it was and removes one it created.
+class Output {
+ public:
+  Output() = default;
+  Output(const Output&) = delete;
+  Output& operator=(const Output&) = delete;
+  ~Output() { Close(); }
 
-// Prints the values at `fields` in `json`; 1 (with a line on stderr) when a
-// path without "*" leads nowhere, else 0.
-int PrintFields(const std::string& name, const tools::JsonValue& json, const std::vector<std::string>& fields) {
-  for (const std::string& field : fields) {
-    std::vector<const tools::JsonValue*> values = json.All(field);
-    if (values.empty() && field.find('*') == std::string::npos) {
-      std::fprintf(stderr, "taskclient: %s: no \"%s\" in the reply\n", name.c_str(), field.c_str());
-      return 1;
+  // "" and "-" are standard output. False (errno set) when FILE cannot be opened.
+  bool Open(const std::string& path) {
+    path_ = path;
+    if (path.empty() || path == "-") {
+      file_ = stdout;
+      return true;
     }
-    for (const tools::JsonValue* value : values) std::printf("%s\n", value->ToString().c_str());
+    struct stat info;
+    created_ = stat(path.c_str(), &info) != 0;
+    const int descriptor = open(path.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0666);
+    if (descriptor < 0) return false;
+    file_ = fdopen(descriptor, "w");  // opens for writing without emptying
+    if (!file_) close(descriptor);
+    return file_ != nullptr;
   }
-  return 0;
+
+  void Write(const std::string& bytes) {
+    if (!started_ && file_ != stdout) {
+      // Emptied only if it is a regular file: /dev/null and pipes cannot be.
+      struct stat info;
+      if (fstat(fileno(file_), &info) == 0 && S_ISREG(info.st_mode) && ftruncate(fileno(file_), 0) != 0) {
+        failed_ = true;
+      }
+    }
+    started_ = true;
+    if (!bytes.empty() && std::fwrite(bytes.data(), 1, bytes.size(), file_) != bytes.size()) failed_ = true;
+  }
+
+  // False when some output could not be written.
+  bool Close() {
+    if (!file_) return !failed_;
+    bool ok = std::fflush(file_) == 0 && !std::ferror(file_) && !failed_;
+    if (file_ != stdout) {
+      ok = std::fclose(file_) == 0 && ok;
+      if (!started_ && created_) unlink(path_.c_str());
+    }
+    file_ = nullptr;
+    failed_ = !ok;
+    return ok;
+  }
+
+  std::string Name() const { return file_ == stdout || path_.empty() || path_ == "-" ? "standard output" : path_; }
+
+ private:
+  std::string path_;
+  FILE* file_ = nullptr;
+  bool created_ = false;
+  bool started_ = false;
+  bool failed_ = false;
+};
+
+int CannotOpen(const std::string& label, const std::string& path) {
+  std::fprintf(stderr, "taskclient: %s: result %d TC_FILE_OPEN_FAILED: cannot open %s: %s; nothing sent\n",
+               label.c_str(), TC_FILE_OPEN_FAILED, path.c_str(), std::strerror(errno));
+  return TC_FILE_OPEN_FAILED;
 }
+
+int CannotWrite(const std::string& label, const Output& out) {
+  std::fprintf(stderr, "taskclient: %s: result %d TC_FILE_WRITE_FAILED: cannot write %s\n", label.c_str(),
+               TC_FILE_WRITE_FAILED, out.Name().c_str());
+  return TC_FILE_WRITE_FAILED;
+}
+
+// The exit status for a result code other than 999.
+int ExitForResult(int32_t result) { return result == TC_NETWORKING_FAILED ? kExitNetworking : result; }
+
+// The exit status for a reply's HTTP status: what a script should do next.
+int ExitForStatus(int status) {
+  if (status >= 200 && status <= 299) return 0;
+  if (status == 401 || status == 403) return kExitSignIn;
+  if (status == 404 || status == 410) return kExitGone;
+  if (status == 429 || (status >= 500 && status <= 599)) return kExitLater;
+  return kExitHttpError;
+}
+
+// Tabs and line ends as spaces, so that a value stays within its cell and line.
+std::string OneLine(std::string text) {
+  std::replace_if(text.begin(), text.end(), [](char c) { return c == '\t' || c == '\n' || c == '\r'; }, ' ');
+  return text;
+}
+
+// The service's own words on a failed request: "error.message" on the task
+// paths, "error" and "error_description" on the token path. Empty when the
+// body has neither.
+std::string ServiceMessage(const std::string& body) {
+  std::optional<tools::JsonValue> json = tools::ParseJson(body);
+  const tools::JsonValue* error = json ? json->Find("error") : nullptr;
+  if (!error) return "";
+  std::string message;
+  if (error->type == tools::JsonValue::Type::kObject) {
+    const tools::JsonValue* text = error->Find("message");
+    if (text && text->type == tools::JsonValue::Type::kString) message = text->text;
+  } else if (error->type == tools::JsonValue::Type::kString) {
+    message = error->text;
+    const tools::JsonValue* description = json->Find("error_description");
+    if (description && description->type == tools::JsonValue::Type::kString && !description->text.empty()) {
+      message += ": " + description->text;
+    }
+  }
+  return OneLine(message);
+}
+
+// The --field values of `json`, one line per item, the fields side by side
+// and separated by tabs. A path with "*" gives one cell per element of the
+// array before its first "*" (a further "*" joins its values with commas); a
+// path without gives one value, repeated on every line. An item where no
+// "*" path leads anywhere gives no line. False, with the path in *missing,
+// when a path without "*" leads nowhere.
+bool FieldRows(const tools::JsonValue& json, const std::vector<std::string>& fields, std::string* rows,
+               std::string* missing) {
+  struct Column {
+    bool perItem = false;
+    std::string value;                           // a path without "*"
+    std::vector<const tools::JsonValue*> items;  // the array's elements
+    std::string rest;                            // the path after the "*"
+  };
+  std::vector<Column> columns;
+  size_t lines = 1;
+  bool anyPerItem = false;
+  for (const std::string& field : fields) {
+    Column column;
+    const size_t star = field.find('*');
+    if (star == std::string::npos) {
+      const tools::JsonValue* value = json.At(field);
+      if (!value) {
+        *missing = field;
+        return false;
+      }
+      column.value = OneLine(value->ToString());
+    } else {
+      column.perItem = true;
+      const std::string prefix = field.substr(0, star > 0 ? star - 1 : 0);
+      column.rest = field.substr(std::min(field.size(), star + 2));
+      const tools::JsonValue* array = json.At(prefix);
+      if (array && array->type == tools::JsonValue::Type::kArray) {
+        for (const tools::JsonValue& element : array->elements) column.items.push_back(&element);
+      }
+      lines = anyPerItem ? std::max(lines, column.items.size()) : column.items.size();
+      anyPerItem = true;
+    }
+    columns.push_back(std::move(column));
+  }
+  for (size_t line = 0; line < lines; ++line) {
+    std::string text;
+    bool found = !anyPerItem;
+    for (size_t i = 0; i < columns.size(); ++i) {
+      const Column& column = columns[i];
+      if (i) text += '\t';
+      if (!column.perItem) {
+        text += column.value;
+        continue;
+      }
+      std::vector<const tools::JsonValue*> values;
+      if (line < column.items.size()) values = column.items[line]->All(column.rest);
+      for (size_t k = 0; k < values.size(); ++k) text += (k ? "," : "") + OneLine(values[k]->ToString());
+      found = found || !values.empty();
+    }
+    if (found) *rows += text + "\n";
+  }
+  return true;
+}
+
+enum class Mode { kBody, kInclude, kRaw };
 
 struct Settings {
   std::string output;  // -o
   std::vector<std::string> fields;
+  Mode mode = Mode::kBody;
   bool verbose = false;
 };
+
+// One reply's share of the run: writes what the settings ask for to `out`,
+// and returns the exit status, a failure saying why on one line of stderr
+// (`label` names the command, and the page). --verbose lines begin with
+// `page` ("page N: ", or empty). When `json` is given, it receives the JSON
+// body of a 2xx reply, which must then be JSON.
+int Deliver(const std::string& label, const std::string& page, int32_t result, const std::string& raw,
+            const Settings& settings, Output& out, std::optional<tools::JsonValue>* json) {
+  std::optional<tools::Reply> reply;
+  std::string replyError;
+  if (result == TC_EXCHANGE_COMPLETE) reply = tools::ReadReply(raw, &replyError);
+  if (reply && reply->status == 0) {
+    replyError = "the status line is not HTTP/1.x NNN";
+    reply.reset();
+  }
+  if (settings.verbose) {
+    std::fprintf(stderr, "%sresult %s\n", page.c_str(), DescribeResult(result).c_str());
+    if (reply) std::fprintf(stderr, "%s%s\n", page.c_str(), reply->statusLine.c_str());
+  }
+  // What arrived is output even when the exchange broke off; the fields only
+  // from a 2xx reply, below.
+  if (settings.fields.empty() && (result == TC_EXCHANGE_COMPLETE || !raw.empty())) {
+    if (settings.mode == Mode::kRaw) {
+      out.Write(raw);
+    } else if (reply) {
+      out.Write((settings.mode == Mode::kInclude ? raw.substr(0, raw.find("\r\n\r\n") + 4) : "") + reply->body);
+    } else {
+      out.Write("");
+    }
+  }
+  if (result != TC_EXCHANGE_COMPLETE) {
+    std::fprintf(stderr, "taskclient: %s: result %s\n", label.c_str(), DescribeResult(result).c_str());
+    return ExitForResult(result);
+  }
+  if (!reply) {
+    std::fprintf(stderr, "taskclient: %s: unreadable reply: %s\n", label.c_str(), replyError.c_str());
+    return kExitUnreadable;
+  }
+  if (const int status = ExitForStatus(reply->status)) {
+    const std::string message = ServiceMessage(reply->body);
+    std::fprintf(stderr, "taskclient: %s: %s%s%s\n", label.c_str(), reply->statusLine.c_str(),
+                 message.empty() ? "" : ": ", message.c_str());
+    return status;
+  }
+  if (settings.fields.empty() && !json) return 0;
+  std::string jsonError;
+  std::optional<tools::JsonValue> parsed = tools::ParseJson(reply->body, &jsonError);
+  if (!parsed) {
+    std::fprintf(stderr, "taskclient: %s: the reply's body is not JSON: %s\n", label.c_str(), jsonError.c_str());
+    return kExitUnreadable;
+  }
+  if (!settings.fields.empty()) {
+    std::string rows, missing;
+    if (!FieldRows(*parsed, settings.fields, &rows, &missing)) {
+      std::fprintf(stderr, "taskclient: %s: no \"%s\" in the reply\n", label.c_str(), missing.c_str());
+      return kExitUnreadable;
+    }
+    out.Write(rows);
+  }
+  if (json) *json = std::move(parsed);
+  return 0;
+}
 
 // tasks --all: one exchange per page, each reply read for its nextPageToken.
 int RunAllPages(const Command& command, const Context& context, const Arguments& arguments,
                 const Settings& settings) {
   const std::string name = std::string(command.name) + " " + command.variant;
-  std::string temporary;
-  if (settings.output.empty() && (temporary = TemporaryFile()).empty()) return 1;
+  // One file per page, unless the output is standard output or a file that
+  // is not a regular one (such as /dev/null), which gets every page in turn.
+  struct stat info;
+  const bool perPage = !settings.output.empty() && settings.output != "-" &&
+                       !(stat(settings.output.c_str(), &info) == 0 && !S_ISREG(info.st_mode));
+  Output shared;
+  if (!perPage && !shared.Open(settings.output)) return CannotOpen(name + ": page 1", settings.output);
+  const std::string temporary = TemporaryFile();
+  if (temporary.empty()) return kExitUnreadable;
+  std::u16string path;
+  if (!Widen(temporary, &path)) return UsageError("the temporary path is not valid UTF-8");
   std::set<std::string> seen;
   std::string pageToken;
   int status = 0;
   for (int page = 1;; ++page) {
-    const std::string file = temporary.empty() ? settings.output + "." + std::to_string(page) : temporary;
-    std::u16string path, token;
-    if (!Widen(file, &path)) {
-      status = UsageError("the response path is not valid UTF-8");
+    const std::string label = name + ": page " + std::to_string(page);
+    const std::string file = settings.output + "." + std::to_string(page);
+    Output pageFile;
+    if (perPage && !pageFile.Open(file)) {
+      status = CannotOpen(label, file);
       break;
     }
+    Output& out = perPage ? pageFile : shared;
+    std::u16string token;
     Widen(pageToken, &token);  // checked below, when it arrived
     Arguments withToken = arguments;
     withToken.push_back(token);
     const int32_t result = command.run(context, withToken, T(path));
-    const std::string raw = ReadWholeFile(file);
-    std::optional<tools::Reply> reply;
-    std::string replyError;
-    if (result == TC_EXCHANGE_COMPLETE) reply = tools::ReadReply(raw, &replyError);
-    if (settings.verbose) {
-      std::fprintf(stderr, "page %d: result %s\n", page, DescribeResult(result).c_str());
-      if (reply) std::fprintf(stderr, "page %d: %s\n", page, reply->statusLine.c_str());
-    }
-    if (settings.fields.empty()) {
-      if (!temporary.empty()) {
-        std::fwrite(raw.data(), 1, raw.size(), stdout);
-      } else if (result == TC_EXCHANGE_COMPLETE) {
-        std::printf("%s\n", file.c_str());
-      }
-    }
-    if (result != TC_EXCHANGE_COMPLETE) {
-      std::fprintf(stderr, "taskclient: %s: page %d: result %s\n", name.c_str(), page, DescribeResult(result).c_str());
-      status = ExitForResult(result);
-      break;
-    }
-    if (!reply) {
-      std::fprintf(stderr, "taskclient: %s: page %d: unreadable reply: %s\n", name.c_str(), page, replyError.c_str());
-      status = 1;
-      break;
-    }
-    if (reply->status < 200 || reply->status > 299) {
-      std::fprintf(stderr, "taskclient: %s: page %d: %s\n", name.c_str(), page, reply->statusLine.c_str());
-      status = 1;
-      break;
-    }
-    std::string jsonError;
-    std::optional<tools::JsonValue> json = tools::ParseJson(reply->body, &jsonError);
-    if (!json) {
-      std::fprintf(stderr, "taskclient: %s: page %d: the reply's body is not JSON: %s\n", name.c_str(), page,
-                   jsonError.c_str());
-      status = 1;
-      break;
-    }
-    if ((status = PrintFields(name, *json, settings.fields)) != 0) break;
+    std::optional<tools::JsonValue> json;
+    status = Deliver(label, "page " + std::to_string(page) + ": ", result, ReadWholeFile(temporary), settings, out,
+                     &json);
+    if (perPage && !pageFile.Close() && status == 0) status = CannotWrite(label, pageFile);
+    if (perPage && result == TC_EXCHANGE_COMPLETE) std::printf("%s\n", file.c_str());
+    if (status != 0) break;
     const tools::JsonValue* next = json->Find("nextPageToken");
     if (!next || (next->type == tools::JsonValue::Type::kString && next->text.empty())) break;
     std::u16string checked;
     if (next->type != tools::JsonValue::Type::kString || !Widen(next->text, &checked) ||
         !seen.insert(next->text).second) {
-      std::fprintf(stderr, "taskclient: %s: page %d: %s nextPageToken\n", name.c_str(), page,
+      std::fprintf(stderr, "taskclient: %s: %s nextPageToken\n", label.c_str(),
                    seen.count(next->text) ? "a repeated" : "a malformed");
-      status = 1;
+      status = kExitUnreadable;
       break;
     }
     pageToken = next->text;
   }
-  if (!temporary.empty()) unlink(temporary.c_str());
+  unlink(temporary.c_str());
+  if (!shared.Close() && status == 0) status = CannotWrite(name, shared);
   return status;
 }
 
 // auth-url: what the user opens to sign in, and the verifier to keep.
 int PrintAuthorizationUrl(const std::string& clientId, const std::string& redirectUri, std::string verifier,
-                          const std::string& serviceAddress, const std::vector<std::string>& fields) {
+                          const std::string& serviceAddress, const std::vector<std::string>& fields,
+                          Output& out) {
   if (verifier.empty()) verifier = tools::MakePkceVerifier();
   const std::string page = serviceAddress.empty() ? "https://accounts.google.com/o/oauth2/v2/auth"
                                                   : "https://" + serviceAddress + "/o/oauth2/v2/auth";
   const std::string challenge = tools::PkceChallenge(verifier);
-  const std::pair<const char*, std::string> lines[] = {
-      {"code_verifier", verifier},
-      {"code_challenge", challenge},
-      {"authorization_url", tools::AuthorizationUrl(page, clientId, redirectUri, challenge)},
-  };
-  for (const auto& line : lines) {
-    if (fields.empty()) std::printf("%s: %s\n", line.first, line.second.c_str());
+  tools::JsonValue lines;
+  lines.type = tools::JsonValue::Type::kObject;
+  for (const auto& line : std::vector<std::pair<const char*, std::string>>{
+           {"code_verifier", verifier},
+           {"code_challenge", challenge},
+           {"authorization_url", tools::AuthorizationUrl(page, clientId, redirectUri, challenge)}}) {
+    lines.members.emplace_back(line.first, tools::JsonValue{tools::JsonValue::Type::kString, line.second, {}, {}});
   }
-  for (const std::string& field : fields) {
-    bool found = false;
-    for (const auto& line : lines) {
-      if (field == line.first) {
-        std::printf("%s\n", line.second.c_str());
-        found = true;
-      }
-    }
-    if (!found) {
-      std::fprintf(stderr, "taskclient: auth-url: no \"%s\" (code_verifier, code_challenge, authorization_url)\n",
-                   field.c_str());
-      return 1;
-    }
+  std::string text, missing;
+  if (fields.empty()) {
+    for (const auto& line : lines.members) text += line.first + ": " + line.second.text + "\n";
+  } else if (!FieldRows(lines, fields, &text, &missing)) {
+    std::fprintf(stderr, "taskclient: auth-url: no \"%s\" (code_verifier, code_challenge, authorization_url)\n",
+                 missing.c_str());
+    return kExitUnreadable;
   }
+  out.Write(text);
   return 0;
+}
+
+// A secret argument's value: VALUE itself, or from @FILE the file's first
+// line, from @- the first line of standard input, without the line end.
+// False with *error when it cannot be read or is empty.
+bool ReadSecret(const std::string& name, const std::string& value, std::string* secret, std::string* error) {
+  if (value.size() < 2 || value[0] != '@') {
+    *secret = value;
+    return true;
+  }
+  const std::string source = value.substr(1);
+  bool read = false;
+  if (source == "-") {
+    read = static_cast<bool>(std::getline(std::cin, *secret));
+  } else {
+    std::ifstream in(source, std::ios::binary);
+    if (!in) {
+      *error = "cannot read " + name + " from " + source + ": " + std::strerror(errno);
+      return false;
+    }
+    read = static_cast<bool>(std::getline(in, *secret));
+  }
+  if (!secret->empty() && secret->back() == '\r') secret->pop_back();
+  if (!read || secret->empty()) {
+    *error = name + " from " + (source == "-" ? "standard input" : source) + " is empty";
+    return false;
+  }
+  return true;
+}
+
+// accessToken, refreshToken, clientSecret, authorizationCode.
+bool IsSecret(const std::string& argument) {
+  return argument.find("Token") != std::string::npos || argument.find("Secret") != std::string::npos ||
+         argument.find("Code") != std::string::npos;
 }
 
 }  // namespace
@@ -433,6 +721,9 @@ int main(int argc, char** argv) {
   std::string serviceAddress;  // HOST:PORT as given
   long servicePort = 0;
   bool help = false;
+  bool version = false;
+  bool raw = false;
+  bool include = false;
   bool pkce = false;
   bool all = false;
   std::optional<std::string> redirectUri;
@@ -451,6 +742,12 @@ int main(int argc, char** argv) {
       optionsEnded = true;
     } else if (arg == "-h" || arg == "--help") {
       help = true;
+    } else if (arg == "-V" || arg == "--version") {
+      version = true;
+    } else if (arg == "-i" || arg == "--include") {
+      include = true;
+    } else if (arg == "--raw") {
+      raw = true;
     } else if (arg == "--verbose" || arg == "-v") {
       settings.verbose = true;
     } else if (arg == "--pkce") {
@@ -487,6 +784,16 @@ int main(int argc, char** argv) {
   }
   const std::string unknownOptionError =
       "unknown option " + unknownOption + " (put -- before values that begin with '-')";
+  if (version) {
+    std::printf("taskclient %s (libtaskclient %s, %s)\n", TASKCLIENT_TOOL_VERSION, TASKCLIENT_LIBRARY_VERSION,
+                OpenSSL_version(OPENSSL_VERSION));
+    return 0;
+  }
+  if (!settings.fields.empty() && (raw || include)) {
+    return UsageError(std::string(raw ? "--raw" : "--include") + " outputs the reply; --field outputs values");
+  }
+  // --raw already holds the head that --include adds.
+  settings.mode = raw ? Mode::kRaw : include ? Mode::kInclude : Mode::kBody;
 
   if (words.empty() || (words[0] == "help" && words.size() == 1)) {
     PrintUsage(help || !words.empty() ? stdout : stderr);
@@ -521,12 +828,35 @@ int main(int argc, char** argv) {
                       " goes with token --pkce and auth-url only");
   }
   if (takesSignIn && !redirectUri) return UsageError(UsageLine(*command) + ": --redirect-uri is missing");
+  // The access token may come from the environment: the command is then
+  // given one word fewer, its first argument left out.
+  const char* accessToken = std::getenv("TASKCLIENT_ACCESS_TOKEN");
+  const bool tokenFromEnvironment = accessToken && *accessToken && !command->arguments.empty() &&
+                                    std::strcmp(command->arguments[0], "accessToken") == 0 &&
+                                    words.size() == command->arguments.size();
+  if (tokenFromEnvironment) words.insert(words.begin() + 1, accessToken);
   if (words.size() - 1 != command->arguments.size()) {
     if (!unknownOption.empty()) return UsageError(unknownOptionError);
     std::string expected;
     for (const char* argument : command->arguments) expected += std::string(" ") + argument;
-    return UsageError(std::string(command->name) + " takes" + expected);
+    const bool takesToken = !command->arguments.empty() && std::strcmp(command->arguments[0], "accessToken") == 0;
+    return UsageError(std::string(command->name) + " takes" + expected +
+                      (takesToken ? " (accessToken may be left to TASKCLIENT_ACCESS_TOKEN)" : ""));
   }
+  // Secrets given as @FILE or @- (standard input, for one of them only).
+  const size_t firstGiven = tokenFromEnvironment ? 2 : 1;
+  size_t fromStdin = codeVerifier && *codeVerifier == "@-";
+  for (size_t i = firstGiven; i < words.size(); ++i) {
+    fromStdin += IsSecret(command->arguments[i - 1]) && words[i] == "@-";
+  }
+  if (fromStdin > 1) return UsageError("only one value can be read from standard input (@-)");
+  std::string error;
+  for (size_t i = firstGiven; i < words.size(); ++i) {
+    if (IsSecret(command->arguments[i - 1]) && !ReadSecret(command->arguments[i - 1], words[i], &words[i], &error)) {
+      return UsageError(error);
+    }
+  }
+  if (codeVerifier && !ReadSecret("VERIFIER", *codeVerifier, &*codeVerifier, &error)) return UsageError(error);
   Arguments arguments;
   for (size_t i = 1; i < words.size(); ++i) {
     arguments.emplace_back();
@@ -544,67 +874,37 @@ int main(int argc, char** argv) {
   if (redirectUri && !Widen(*redirectUri, &context.redirectUri)) return UsageError("URI is not valid UTF-8");
   if (codeVerifier && !Widen(*codeVerifier, &context.codeVerifier)) return UsageError("VERIFIER is not valid UTF-8");
 
+  if (command->flow == Flow::kAllPages) return RunAllPages(*command, context, arguments, settings);
+
+  Output out;
+  if (!out.Open(settings.output)) return CannotOpen(command->name, settings.output);
+  int status = 0;
   if (command->flow == Flow::kAuthUrl) {
     if (codeVerifier && !tools::IsPkceVerifier(*codeVerifier)) {
       return UsageError("a code verifier is 43 to 128 characters of A-Z a-z 0-9 - . _ ~");
     }
-    return PrintAuthorizationUrl(words[1], *redirectUri, codeVerifier.value_or(""), serviceAddress, settings.fields);
-  }
-  if (command->flow == Flow::kAllPages) return RunAllPages(*command, context, arguments, settings);
-
-  std::string output = settings.output;
-  const std::vector<std::string>& fields = settings.fields;
-  bool temporary = output.empty() && command->run;
-  if (temporary && (output = TemporaryFile()).empty()) return 1;
-  std::u16string path;
-  if (!Widen(output, &path)) return UsageError("the response path is not valid UTF-8");
-
-  int32_t result = TC_EXCHANGE_COMPLETE;
-  std::string raw;
-  if (command->run) {
-    result = command->run(context, arguments, T(path));
-    raw = ReadWholeFile(output);
-  } else {
+    status = PrintAuthorizationUrl(words[1], *redirectUri, codeVerifier.value_or(""), serviceAddress,
+                                   settings.fields, out);
+  } else if (command->flow == Flow::kRead) {
     std::ifstream in(words[1], std::ios::binary);
     if (!in) {
       std::fprintf(stderr, "taskclient: read: cannot open %s\n", words[1].c_str());
-      return 1;
+      return kExitUnreadable;
     }
-    raw.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    const std::string reply{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+    status = Deliver(command->name, "", TC_EXCHANGE_COMPLETE, reply, settings, out, nullptr);
+  } else {
+    // The library writes the reply to a private response file; the output is
+    // made from it.
+    const std::string temporary = TemporaryFile();
+    if (temporary.empty()) return kExitUnreadable;
+    std::u16string path;
+    if (!Widen(temporary, &path)) return UsageError("the temporary path is not valid UTF-8");
+    const int32_t result = command->run(context, arguments, T(path));
+    const std::string reply = ReadWholeFile(temporary);
+    unlink(temporary.c_str());
+    status = Deliver(command->name, "", result, reply, settings, out, nullptr);
   }
-  if (temporary) unlink(output.c_str());
-
-  std::optional<tools::Reply> reply;
-  std::string replyError;
-  if (result == TC_EXCHANGE_COMPLETE) reply = tools::ReadReply(raw, &replyError);
-  if (settings.verbose) {
-    std::fprintf(stderr, "result %s\n", DescribeResult(result).c_str());
-    if (reply) std::fprintf(stderr, "%s\n", reply->statusLine.c_str());
-  }
-  if (!command->run && reply && fields.empty()) {
-    std::printf("%s\n%s", reply->statusLine.c_str(), reply->body.c_str());
-  } else if (temporary && fields.empty()) {
-    std::fwrite(raw.data(), 1, raw.size(), stdout);
-  }
-
-  if (result != TC_EXCHANGE_COMPLETE) {
-    std::fprintf(stderr, "taskclient: %s: result %s\n", command->name, DescribeResult(result).c_str());
-    return ExitForResult(result);
-  }
-  if (!reply) {
-    std::fprintf(stderr, "taskclient: %s: unreadable reply: %s\n", command->name, replyError.c_str());
-    return 1;
-  }
-  if (reply->status < 200 || reply->status > 299) {
-    std::fprintf(stderr, "taskclient: %s: %s\n", command->name, reply->statusLine.c_str());
-    return 1;
-  }
-  if (fields.empty()) return 0;
-  std::string jsonError;
-  std::optional<tools::JsonValue> json = tools::ParseJson(reply->body, &jsonError);
-  if (!json) {
-    std::fprintf(stderr, "taskclient: %s: the reply's body is not JSON: %s\n", command->name, jsonError.c_str());
-    return 1;
-  }
-  return PrintFields(command->name, *json, fields);
+  if (!out.Close() && status == 0) status = CannotWrite(command->name, out);
+  return status;
 }

@@ -1,11 +1,13 @@
 // The command-line tool as a developer runs it: its exit status follows the
 // result code and the reply's status, failures say why on one line of
-// stderr, and --field reads values out of a chunked reply.
+// stderr, the output is the body, the head and body, or the raw reply, and
+// --field reads values out of a chunked reply.
 #include <gtest/gtest.h>
 #include <sys/wait.h>
 
 #include <algorithm>
 #include <cstdlib>
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -38,15 +40,29 @@ class CliTest : public ::testing::Test {
     service_ = "127.0.0.1:" + std::to_string(local_->port());
   }
 
-  Outcome Cli(const std::vector<std::string>& args) {
-    std::string command = Quote(TASKCLIENT_CLI);
+  // Runs the tool with `input` on stdin and TASKCLIENT_ACCESS_TOKEN set to
+  // `accessToken` (unset when empty).
+  Outcome Cli(const std::vector<std::string>& args, const std::string& input = "",
+              const std::string& accessToken = "") {
+    Write("in", input);
+    std::string command = accessToken.empty() ? "env -u TASKCLIENT_ACCESS_TOKEN "
+                                              : "env TASKCLIENT_ACCESS_TOKEN=" + Quote(accessToken) + " ";
+    command += Quote(TASKCLIENT_CLI);
     for (const std::string& arg : args) command += " " + Quote(arg);
-    command += " >" + Quote((dir_ / "out").string()) + " 2>" + Quote((dir_ / "err").string());
+    command += " <" + Quote((dir_ / "in").string()) + " >" + Quote((dir_ / "out").string()) + " 2>" +
+               Quote((dir_ / "err").string());
     int status = std::system(command.c_str());
     return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, ReadFile(dir_ / "out"), ReadFile(dir_ / "err")};
   }
 
-  std::string Line(const Outcome& run) { return run.out.substr(0, run.out.find('\n')); }
+  // The first value of the first line.
+  std::string Line(const Outcome& run) { return run.out.substr(0, run.out.find_first_of("\t\n")); }
+
+  std::string Write(const std::string& name, const std::string& content) {
+    testsupport::WriteFile(dir_ / name, content);
+    return (dir_ / name).string();
+  }
+
 
   std::unique_ptr<tools::LocalService> local_;
   std::string service_;
@@ -59,7 +75,7 @@ TEST_F(CliTest, StoryWithFieldsAndExitStatuses) {
   ASSERT_EQ(token.status, 0) << token.err;
   const std::string access = Line(token);
   EXPECT_EQ(access.rfind("ya29.", 0), 0u);
-  EXPECT_NE(token.out.find("\n1//"), std::string::npos) << "the refresh token on the second line";
+  EXPECT_NE(token.out.find("\t1//"), std::string::npos) << "the refresh token beside it";
 
   Outcome lists = Cli({"lists", access, "--field", "items.0.id", "--service", service_});  // options after the command
   ASSERT_EQ(lists.status, 0) << lists.err;
@@ -72,28 +88,32 @@ TEST_F(CliTest, StoryWithFieldsAndExitStatuses) {
   EXPECT_NE(added.err.find("result 999 TC_EXCHANGE_COMPLETE"), std::string::npos) << added.err;
   EXPECT_NE(added.err.find("HTTP/1.1 200 OK"), std::string::npos) << added.err;
 
-  // -o writes the reply byte for byte and prints nothing.
+  // --raw -o writes the reply byte for byte and prints nothing.
   const std::string file = (dir_ / "reply.http").string();
-  Outcome deleted = Cli({"--service", service_, "-o", file, "delete", access, list, Line(added)});
+  Outcome deleted = Cli({"--service", service_, "--raw", "-o", file, "delete", access, list, Line(added)});
   EXPECT_EQ(deleted.status, 0) << deleted.err;
   EXPECT_EQ(deleted.out, "");
   EXPECT_EQ(ReadFile(file).rfind("HTTP/1.1 204 No Content\r\n", 0), 0u);
 
   // "read" takes a response file apart without an exchange.
-  Outcome written = Cli({"--service", service_, "-o", file, "tasks", access, list});
+  Outcome written = Cli({"--service", service_, "--raw", "-o", file, "tasks", access, list});
   ASSERT_EQ(written.status, 0) << written.err;
   Outcome titles = Cli({"read", file, "--field", "items.*.title", "--field", "kind"});
   EXPECT_EQ(titles.status, 0) << titles.err;
-  EXPECT_EQ(titles.out, "Water the plants\nCall the bank\ntasks#tasks\n");
+  EXPECT_EQ(titles.out, "Water the plants\ttasks#tasks\nCall the bank\ttasks#tasks\n");
   Outcome body = Cli({"read", file});
-  EXPECT_EQ(body.out.rfind("HTTP/1.1 200 OK\n{\n  \"kind\": \"tasks#tasks\"", 0), 0u) << body.out;
+  EXPECT_EQ(body.out.rfind("{\n  \"kind\": \"tasks#tasks\"", 0), 0u) << body.out;
+  Outcome head = Cli({"read", "-i", file});
+  EXPECT_EQ(head.out.rfind("HTTP/1.1 200 OK\r\n", 0), 0u) << head.out;
+  EXPECT_NE(head.out.find("chunked\r\n\r\n{\n  \"kind\": \"tasks#tasks\""), std::string::npos) << head.out;
   EXPECT_EQ(Cli({"read", (dir_ / "none").string()}).status, 1);
 
-  // Without -o the reply is printed; a non-2xx status still prints it and exits 1.
+  // Without -o the body is printed; a non-2xx status still prints it, the
+  // service's message on stderr.
   Outcome again = Cli({"--service", service_, "delete", access, list, Line(added)});
-  EXPECT_EQ(again.status, 1);
-  EXPECT_EQ(again.out.rfind("HTTP/1.1 404 Not Found\r\n", 0), 0u);
-  EXPECT_EQ(again.err, "taskclient: delete: HTTP/1.1 404 Not Found\n");
+  EXPECT_EQ(again.status, 5);
+  EXPECT_EQ(again.out.rfind("{\n  \"error\": {\n    \"code\": 404,", 0), 0u) << again.out;
+  EXPECT_EQ(again.err, "taskclient: delete: HTTP/1.1 404 Not Found: Requested entity was not found.\n");
 
   Outcome missing = Cli({"--service", service_, "--field", "nothing.here", "lists", access});
   EXPECT_EQ(missing.status, 1);
@@ -107,8 +127,11 @@ TEST_F(CliTest, ExitStatusFollowsTheResultCode) {
     int status;
     std::string err;  // the one line on stderr starts with this (empty: no stderr)
   } cases[] = {
-      {{"--service", service_, "lists", "ya29.wrong"}, 1, "taskclient: lists: HTTP/1.1 401 Unauthorized"},
-      {{"--service", service_, "token", "4/0Awrong", "s", "c"}, 1, "taskclient: token: HTTP/1.1 400 Bad Request"},
+      {{"--service", service_, "lists", "ya29.wrong"}, 4,
+       "taskclient: lists: HTTP/1.1 401 Unauthorized: Request had invalid authentication credentials."},
+      {{"--service", service_, "token", "4/0Awrong", "s", "c"}, 7,
+       "taskclient: token: HTTP/1.1 400 Bad Request: invalid_grant: "},
+      {{"--service", service_, "-o", "/dev/null", "lists", "ya29.wrong"}, 4, "taskclient: lists: HTTP/1.1 401"},
       {{"--service", service_, "lists", "tab\there"}, TC_BAD_ARGUMENT, "taskclient: lists: result 10 TC_BAD_ARGUMENT"},
       {{"--service", service_, "lists", longToken}, TC_TOO_LONG, "taskclient: lists: result 11 TC_TOO_LONG"},
       {{"--service", "127.0.0.1:1", "lists", "t"}, TC_CONNECT_FAILED, "taskclient: lists: result 24 TC_CONNECT_FAILED"},
@@ -123,14 +146,19 @@ TEST_F(CliTest, ExitStatusFollowsTheResultCode) {
       {{"--service", service_, "lists", "t", "--feild"}, 2,
        "taskclient: unknown option --feild (put -- before values that begin with '-')"},
       // Ids and tokens may begin with '-': they reach the service as values.
-      {{"--service", service_, "complete", "-ya29.wrong", "l", "t"}, 1, "taskclient: complete: HTTP/1.1 401"},
-      {{"--service", service_, "lists", "--", "-v"}, 1, "taskclient: lists: HTTP/1.1 401"},
+      {{"--service", service_, "complete", "-ya29.wrong", "l", "t"}, 4, "taskclient: complete: HTTP/1.1 401"},
+      {{"--service", service_, "lists", "--", "-v"}, 4, "taskclient: lists: HTTP/1.1 401"},
       {{"lists", "\xC3("}, 2, "taskclient: accessToken is not valid UTF-8"},
-      {{"--service", service_, "--all", "tasks", "ya29.wrong", "l"}, 1,
+      {{"--service", service_, "--all", "tasks", "ya29.wrong", "l"}, 4,
        "taskclient: tasks --all: page 1: HTTP/1.1 401 Unauthorized"},
       {{"--service", service_, "-o", "/nonexistent-folder/reply", "--all", "tasks", "t", "l"}, TC_FILE_OPEN_FAILED,
        "taskclient: tasks --all: page 1: result 27 TC_FILE_OPEN_FAILED"},
-      {{"--service", service_, "complete", "ya29.wrong", "l", "t"}, 1, "taskclient: complete: HTTP/1.1 401"},
+      {{"--service", service_, "complete", "ya29.wrong", "l", "t"}, 4, "taskclient: complete: HTTP/1.1 401"},
+      {{"refresh", "@-", "@-", "c"}, 2, "taskclient: only one value can be read from standard input"},
+      {{"lists", "@/nonexistent-folder/token"}, 2,
+       "taskclient: cannot read accessToken from /nonexistent-folder/token: No such file"},
+      {{"lists", "@-"}, 2, "taskclient: accessToken from standard input is empty"},
+      {{"--raw", "--field", "id", "lists", "t"}, 2, "taskclient: --raw outputs the reply; --field outputs values"},
       {{"--pkce", "tasks", "t", "l"}, 2, "taskclient: --pkce goes with token only"},
       {{"--all", "lists", "t"}, 2, "taskclient: --all goes with tasks only"},
       {{"--all", "--pkce", "token", "c", "s", "i"}, 2, "taskclient: --pkce and --all do not go together"},
@@ -145,6 +173,7 @@ TEST_F(CliTest, ExitStatusFollowsTheResultCode) {
        "taskclient: auth-url: no \"nothing\""},
       {{}, 2, "usage: taskclient"},
       {{"--help"}, 0, ""},
+      {{"-V"}, 0, ""},
       {{"help", "token"}, 0, ""},
   };
   for (const Case& c : cases) {
@@ -164,6 +193,99 @@ TEST_F(CliTest, ExitStatusFollowsTheResultCode) {
   }
 }
 
+// The HTTP statuses a script acts on, from replies as a response file holds
+// them: the body is output with its framing removed, the service's message
+// goes to stderr.
+TEST_F(CliTest, ExitStatusFollowsTheHttpStatus) {
+  struct Case {
+    std::string reply;
+    std::vector<std::string> options;
+    int status;
+    std::string out;
+    std::string err;
+  } cases[] = {
+      {"HTTP/1.1 200 OK\r\nContent-Length: 2\r\n\r\nokEXTRA", {}, 0, "ok", ""},
+      {"HTTP/1.1 200 OK\r\n\r\n{\"items\": [{\"id\": \"a\", \"title\": \"A\\tB\"}, {\"id\": \"b\"}, {}], \"kind\": \"k\"}",
+       {"--field", "items.*.id", "--field", "items.*.title", "--field", "kind"}, 0, "a\tA B\tk\nb\t\tk\n", ""},
+      {"HTTP/1.1 403 Forbidden\r\n\r\n{\"error\": {\"message\": \"Not\\nyours.\"}}", {"--field", "id"}, 4, "",
+       "taskclient: read: HTTP/1.1 403 Forbidden: Not yours.\n"},
+      {"HTTP/1.1 410 Gone\r\nContent-Length: 0\r\n\r\n", {}, 5, "", "taskclient: read: HTTP/1.1 410 Gone\n"},
+      {"HTTP/1.1 429 Too Many Requests\r\n\r\n", {}, 6, "", "taskclient: read: HTTP/1.1 429 Too Many Requests\n"},
+      {"HTTP/1.1 503 Service Unavailable\r\n\r\n{\"error\": \"backend\"}", {}, 6, "{\"error\": \"backend\"}",
+       "taskclient: read: HTTP/1.1 503 Service Unavailable: backend\n"},
+      {"HTTP/1.1 302 Found\r\nContent-Length: 0\r\n\r\n", {}, 7, "", "taskclient: read: HTTP/1.1 302 Found\n"},
+      {"HTTP/1.1 400 Bad Request\r\n\r\n{\"error\": \"invalid_request\", \"error_description\": \"No code.\"}",
+       {"-o", "/dev/null"}, 7, "", "taskclient: read: HTTP/1.1 400 Bad Request: invalid_request: No code.\n"},
+      {"HTTP/1.1 200 OK\r\n", {"--raw"}, 1, "HTTP/1.1 200 OK\r\n",
+       "taskclient: read: unreadable reply: the reply's head is incomplete\n"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.reply);
+    std::vector<std::string> args = c.options;
+    args.insert(args.end(), {"read", Write("reply.http", c.reply)});
+    Outcome run = Cli(args);
+    EXPECT_EQ(run.status, c.status);
+    EXPECT_EQ(run.out, c.out);
+    EXPECT_EQ(run.err, c.err);
+  }
+}
+
+// Output modes and where the output goes; secrets from a file, stdin or the
+// environment instead of the command line.
+TEST_F(CliTest, OutputModesAndSecrets) {
+  Outcome signIn = Cli({"--service", service_, "--field", "access_token", "--field", "refresh_token", "token",
+                        local_->authorizationCode(), "s", "c"});
+  ASSERT_EQ(signIn.status, 0) << signIn.err;
+  const std::string access = Line(signIn);
+  const std::string refresh = signIn.out.substr(access.size() + 1, signIn.out.size() - access.size() - 2);
+  const std::string tokenFile = Write("token", access + "\r\nnot this line\n");
+  const std::string refreshFile = Write("refresh", refresh);  // no line end at all
+  const std::string output = (dir_ / "lists.json").string();
+  const std::string body = "{\n  \"kind\": \"tasks#taskLists\"", head = "HTTP/1.1 200 OK\r\n";
+  struct Case {
+    std::vector<std::string> args;
+    std::string input;        // standard input
+    std::string environment;  // TASKCLIENT_ACCESS_TOKEN
+    int status;
+    std::string starts;  // the output begins with this (empty: there is none)
+    std::string has;     // and holds this
+  } cases[] = {
+      {{"lists", access}, "", "", 0, body, ""},
+      {{"-o", "-", "lists", access}, "", "", 0, body, ""},
+      {{"-i", "lists", access}, "", "", 0, head, "\r\n\r\n" + body},
+      {{"--include", "--raw", "lists", access}, "", "", 0, head, "chunked\r\n\r\n"},
+      {{"-o", "/dev/null", "lists", access}, "", "", 0, "", ""},
+      {{"-o", output, "lists", access}, "", "", 0, "", ""},
+      {{"lists", "@" + tokenFile}, "", "", 0, body, ""},
+      {{"lists", "@-"}, access + "\n", "", 0, body, ""},
+      {{"lists"}, "", access, 0, body, ""},
+      {{"tasks", "no-such-list"}, "", access, 5, "{\n  \"error\"", ""},
+      {{"lists", "ya29.wrong"}, "", access, 4, "{\n  \"error\"", ""},
+      {{"--field", "token_type", "refresh", "@" + refreshFile, "@-", "c"}, "s\n", "", 0, "Bearer\n", ""},
+  };
+  for (const Case& c : cases) {
+    std::vector<std::string> args = {"--service", service_};
+    args.insert(args.end(), c.args.begin(), c.args.end());
+    SCOPED_TRACE(args[2] + " " + args[3]);
+    Outcome run = Cli(args, c.input, c.environment);
+    EXPECT_EQ(run.status, c.status) << run.err;
+    EXPECT_EQ(run.out.rfind(c.starts, 0), 0u) << run.out;
+    if (c.starts.empty()) {
+      EXPECT_EQ(run.out, "");
+    }
+    EXPECT_NE(run.out.find(c.has), std::string::npos) << run.out;
+  }
+  EXPECT_EQ(ReadFile(output), Cli({"--service", service_, "lists", access}).out) << "what stdout gets";
+  // A call that ends with nothing to output leaves -o FILE as it was, and
+  // does not leave one behind.
+  EXPECT_EQ(Cli({"--service", "127.0.0.1:1", "-o", output, "lists", access}).status, TC_CONNECT_FAILED);
+  EXPECT_EQ(ReadFile(output).rfind(body, 0), 0u);
+  EXPECT_EQ(Cli({"--service", "127.0.0.1:1", "-o", (dir_ / "new").string(), "lists", access}).status,
+            TC_CONNECT_FAILED);
+  EXPECT_FALSE(std::filesystem::exists(dir_ / "new"));
+  EXPECT_EQ(Cli({"-V"}).out.rfind(std::string("taskclient ") + TASKCLIENT_TOOL_VERSION + " (libtaskclient ", 0), 0u);
+}
+
 TEST_F(CliTest, HelpNamesEveryCommandAndItsArguments) {
   Outcome help = Cli({"--help"});
   for (const char* line : {"token authorizationCode clientSecret clientId", "refresh refreshToken clientSecret clientId",
@@ -171,7 +293,9 @@ TEST_F(CliTest, HelpNamesEveryCommandAndItsArguments) {
                            "delete accessToken taskListId taskId", "--service HOST:PORT", "Exit status",
                            "token --pkce --redirect-uri URI [--code-verifier VERIFIER] authorizationCode",
                            "tasks --all accessToken taskListId", "complete accessToken taskListId taskId",
-                           "auth-url --redirect-uri URI [--code-verifier VERIFIER] clientId"}) {
+                           "auth-url --redirect-uri URI [--code-verifier VERIFIER] clientId", "-V, --version",
+                           "-i, --include", "--raw", "process list", "TASKCLIENT_ACCESS_TOKEN", "@FILE",
+                           "4   401 or 403", "5   404 or 410", "6   429 or 5xx"}) {
     EXPECT_NE(help.out.find(line), std::string::npos) << line;
   }
   for (const char* command : {"token", "refresh", "lists", "tasks", "add", "complete", "delete", "auth-url"}) {
@@ -205,13 +329,13 @@ TEST_F(CliTest, AllPagesCompleteAndPkceSignIn) {
 
   // -o FILE: one file per page, their names printed.
   const std::string prefix = (dir_ / "page").string();
-  Outcome files = Cli({"--service", service_, "-o", prefix, "-v", "tasks", "--all", access, backlog});
+  Outcome files = Cli({"--service", service_, "--raw", "-o", prefix, "-v", "tasks", "--all", access, backlog});
   ASSERT_EQ(files.status, 0) << files.err;
   EXPECT_EQ(files.out, prefix + ".1\n" + prefix + ".2\n");
   EXPECT_NE(files.err.find("page 2: HTTP/1.1 200 OK"), std::string::npos) << files.err;
   Outcome second = Cli({"read", prefix + ".2", "--field", "items.0.title"});
   EXPECT_EQ(second.out, "Backlog item 101\n");
-  Outcome printed = Cli({"--service", service_, "tasks", "--all", access, backlog});
+  Outcome printed = Cli({"--service", service_, "--raw", "tasks", "--all", access, backlog});
   EXPECT_EQ(printed.status, 0);
   EXPECT_EQ(printed.out.rfind("HTTP/1.1 200 OK\r\n", 0), 0u);
   EXPECT_NE(printed.out.find("\r\n0\r\n\r\nHTTP/1.1 200 OK\r\n"), std::string::npos) << "two replies in turn";
@@ -224,9 +348,9 @@ TEST_F(CliTest, AllPagesCompleteAndPkceSignIn) {
   Outcome statuses = Cli({"--service", service_, "--field", "items.*.status", "tasks", "--all", access, myTasks});
   EXPECT_EQ(statuses.out, "completed\nneedsAction\n");
   Outcome unknown = Cli({"--service", service_, "complete", access, myTasks, "no-such-task"});
-  EXPECT_EQ(unknown.status, 1);
-  EXPECT_EQ(unknown.err, "taskclient: complete: HTTP/1.1 404 Not Found\n");
-  EXPECT_EQ(Cli({"--service", service_, "tasks", "--all", access, "no-such-list"}).status, 1);
+  EXPECT_EQ(unknown.status, 5);
+  EXPECT_EQ(unknown.err, "taskclient: complete: HTTP/1.1 404 Not Found: Requested entity was not found.\n");
+  EXPECT_EQ(Cli({"--service", service_, "tasks", "--all", access, "no-such-list"}).status, 5);
 
   // auth-url gives the verifier and the URL; token --pkce exchanges the code.
   const std::string verifier = "dBjftJeZ4CVP-mB92K27uhbUJU1p1r_wW1gFWFOEjXk";
@@ -243,12 +367,11 @@ TEST_F(CliTest, AllPagesCompleteAndPkceSignIn) {
   Outcome fresh = Cli({"auth-url", "--redirect-uri", redirect, "--field", "authorization_url", "--field",
                        "code_verifier", "c"});
   EXPECT_EQ(fresh.out.rfind("https://accounts.google.com/o/oauth2/v2/auth?response_type=code&client_id=c&", 0), 0u);
-  EXPECT_TRUE(tools::IsPkceVerifier(fresh.out.substr(fresh.out.rfind('\n', fresh.out.size() - 2) + 1,
-                                                     43)));
+  EXPECT_TRUE(tools::IsPkceVerifier(fresh.out.substr(fresh.out.find('\t') + 1, 43))) << "beside the URL";
   struct Case {
     std::string verifier;
     int status;
-  } cases[] = {{verifier, 0}, {std::string(43, 'x'), 1}};
+  } cases[] = {{verifier, 0}, {std::string(43, 'x'), 7}};
   for (const Case& c : cases) {
     const std::string code = local_->IssueLoopbackCode(redirect, tools::PkceChallenge(verifier));
     Outcome token = Cli({"--service", service_, "--field", "refresh_token", "token", "--pkce", "--redirect-uri",
@@ -257,7 +380,7 @@ TEST_F(CliTest, AllPagesCompleteAndPkceSignIn) {
     if (c.status == 0) {
       EXPECT_EQ(token.out.rfind("1//", 0), 0u);
     } else {
-      EXPECT_EQ(token.err, "taskclient: token: HTTP/1.1 400 Bad Request\n");
+      EXPECT_EQ(token.err.rfind("taskclient: token: HTTP/1.1 400 Bad Request: invalid_grant", 0), 0u) << token.err;
     }
   }
 }

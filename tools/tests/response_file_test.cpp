@@ -84,11 +84,27 @@ TEST(ReplyReader, RemovesChunkedFramingExactly) {
   EXPECT_EQ(plain->status, 204);
   EXPECT_EQ(plain->body, "");
 
+  struct Framed {
+    const char* raw;
+    const char* body;
+  } framed[] = {
+      {"HTTP/1.1 200 OK\r\nContent-Length: 2\r\n\r\nabcd", "ab"},  // bytes past the length are not the body
+      {"HTTP/1.1 200 OK\r\nConnection: close\r\n\r\nto the end", "to the end"},
+      {"HTTP/1.1 304 Not Modified\r\n\r\nstray", ""},
+  };
+  for (const Framed& f : framed) {
+    std::optional<tools::Reply> read = ReadReply(f.raw);
+    ASSERT_TRUE(read) << f.raw;
+    EXPECT_EQ(read->body, f.body);
+  }
+
   for (const char* broken : {
            "HTTP/1.1 200 OK\r\nContent-Length: 2\r\n",                             // head cut short
            "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n5\r\nab",         // chunk cut short
            "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\nzz\r\nab\r\n0\r\n\r\n",  // size not hex
            "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n2\r\nabc\r\n0\r\n\r\n",  // no CRLF after data
+           "HTTP/1.1 200 OK\r\nContent-Length: 5\r\n\r\nabc",                // body shorter than its length
+           "HTTP/1.1 200 OK\r\nContent-Length: x\r\n\r\nabc",                // length not a number
        }) {
     std::string error;
     EXPECT_FALSE(ReadReply(broken, &error)) << broken;
