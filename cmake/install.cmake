@@ -1,5 +1,6 @@
 # Installation as C and C++ users expect it: the header, the versioned shared
-# library with its links, a CMake package (find_package(taskclient) gives the
+# library with its links, the licence (MIT) in the documentation folder, a
+# CMake package (find_package(taskclient) gives the
 # target taskclient::taskclient) and a pkg-config file (taskclient.pc). Both
 # package files find the tree relative to themselves, so an installed tree can
 # be moved (cmake --install build --prefix DIR).
@@ -14,6 +15,7 @@ install(TARGETS taskclient EXPORT taskclientTargets
   RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR}
   INCLUDES DESTINATION ${CMAKE_INSTALL_INCLUDEDIR})
 install(FILES ${PROJECT_SOURCE_DIR}/include/taskclient.h DESTINATION ${CMAKE_INSTALL_INCLUDEDIR})
+install(FILES ${PROJECT_SOURCE_DIR}/LICENSE DESTINATION ${CMAKE_INSTALL_DOCDIR})
 
 install(EXPORT taskclientTargets NAMESPACE taskclient:: DESTINATION ${TASKCLIENT_CMAKE_DIR})
 configure_package_config_file(${CMAKE_CURRENT_LIST_DIR}/taskclientConfig.cmake.in

@@ -20,15 +20,31 @@
 #ifndef TASKCLIENT_H
 #define TASKCLIENT_H
 
+/* The library's version; the shared library's soname carries the major. */
+#define TASKCLIENT_VERSION_MAJOR 1
+#define TASKCLIENT_VERSION_MINOR 1
+#define TASKCLIENT_VERSION_PATCH 0
+#define TASKCLIENT_VERSION_STRING "1.1.0"
+
+/* The 16-bit text unit: wchar_t on Windows, char16_t where the language has
+ * it (C11, C++11 and later), else a 16-bit unsigned integer of the same size
+ * and representation (C89, C99, C++98). The header compiles as C89 to C17
+ * and C++98 to C++20. */
 #if defined(_WIN32)
 #include <wchar.h>
 typedef wchar_t tc_text16;
-#elif defined(__cplusplus)
+#elif defined(__cplusplus) && __cplusplus >= 201103L
 typedef char16_t tc_text16;
-#else
+#elif !defined(__cplusplus) && defined(__STDC_VERSION__) && __STDC_VERSION__ >= 201112L
 #include <uchar.h>
 typedef char16_t tc_text16;
+#else
+typedef unsigned short tc_text16;
 #endif
+
+/* Fails to compile where the text unit is not two bytes (a negative array
+ * size), in every language mode. */
+typedef char tc_text16_is_two_bytes[sizeof(tc_text16) == 2 ? 1 : -1];
 
 #include <stdint.h>
 

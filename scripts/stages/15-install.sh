@@ -22,6 +22,8 @@ for name in libtaskclient.so "libtaskclient.so.${version%%.*}" "libtaskclient.so
   [ -e "$libdir/$name" ] || { echo "install: $name missing" >&2; exit 1; }
 done
 [ -f "$prefix/include/taskclient.h" ] || { echo "install: taskclient.h missing" >&2; exit 1; }
+cmp -s LICENSE "$prefix/share/doc/taskclient/LICENSE" || { echo "install: LICENSE missing" >&2; exit 1; }
+grep -q '^# License: MIT' "$libdir/pkgconfig/taskclient.pc" || { echo "install: no licence in taskclient.pc" >&2; exit 1; }
 
 # 1. CMake package, moved after installation: the package finds its tree
 # relative to itself.

@@ -1,0 +1,448 @@
+// Runs every export of the real libtaskclient through bindings/dotnet/TaskClient.cs
+// against the local stand-in for the service, reached as www.googleapis.com:443
+// under scripts/with-local-service.sh, whose variables give the authorization
+// codes. C# 2.0, like the binding. Cases run in order, later ones using the
+// tokens and ids earlier ones read; prints "N passed, M failed" last and exits
+// 1 when any failed.
+//
+// The response files are read here by the test's own reader (status line,
+// headers, chunked or plain body), not through the binding, so the cases of
+// the first nine exports do not depend on GTaskReadReply. The cases named
+// "GTaskReadReply" and "GTaskRequestSSL" exercise exports 11 and 10 alone.
+using System;
+using System.Collections;
+using System.IO;
+using System.Text;
+using System.Text.RegularExpressions;
+using TaskClientInterop;
+
+class TaskClientTest
+{
+    delegate void Case();
+    delegate int Call(string path);
+
+    const string Secret = "dotnet-secret";
+    const string ClientId = "dotnet-client";
+    const string Untouched = "untouched\n";
+
+    static string work;
+    static int passed, failed;
+    static string accessToken, firstAccessToken, refreshToken, listId, backlogId, taskId;
+    // Response files of finished exchanges, read again by the GTaskReadReply cases.
+    static ArrayList replies = new ArrayList();
+
+    static int Main()
+    {
+        work = Path.Combine(Path.GetTempPath(), "taskclient-dotnet-" + Guid.NewGuid().ToString("N"));
+        Directory.CreateDirectory(work);
+        try
+        {
+            Run("GoogleTasksGetTokenSSL: the issued code gives an access and a refresh token", TokenFromCode);
+            Run("GoogleTasksGetTokenSSL: a spent code gets 400 invalid_grant", SpentCodeRefused);
+            Run("GoogleTasksGetTokenPkceSSL: a loopback code with its verifier gives tokens", TokenFromPkceCode);
+            Run("GoogleTasksTokenRefreshSSL: a new access token, no new refresh token", Refresh);
+            Run("GTaskListTasksSSL: the three task lists", ListLists);
+            Run("GTaskListTasksSSL: an unknown access token gets 401", UnknownTokenRefused);
+            Run("GTaskTaskAddSSL: a non-ASCII title comes back as sent", AddTask);
+            Run("GTaskListTasksListSSL: the added task is listed", ListTasks);
+            Run("GTaskTaskCompleteSSL: the task is completed", CompleteTask);
+            Run("GTaskListTasksListPageSSL: 120 tasks of Backlog over two pages", ListEveryPage);
+            Run("GTaskTaskDeleteSSL: 204 without a body, then 404", DeleteTask);
+            Run("each of the nine exports refuses a null argument with 10, the file untouched", NullsRefused);
+            Run("a response file that cannot be opened gives 27", UnopenableFileRefused);
+
+            Run("GTaskReadReply: status and body as the response files hold them", ReadRepliesOfTheRun);
+            Run("GTaskReadReply: a missing file gives 27, ReadBody throws", ReadMissingFile);
+            Run("GTaskReadReply: a reply cut inside its body gives 26", ReadCutReply);
+            Run("GTaskReadReply: a null response path gives 10", ReadNullPath);
+
+            Run("GTaskRequestSSL: GET the task lists without a body", RequestGet);
+            Run("GTaskRequestSSL: POST, PATCH and DELETE one task", RequestWriteCycle);
+            Run("GTaskRequestSSL: a null argument or a CR LF gives 10, the file untouched", RequestBadInputRefused);
+            Run("GTaskRequestSSL: a target outside /tasks/v1/ is not sent", RequestOutsideTasksRefused);
+        }
+        finally
+        {
+            Directory.Delete(work, true);
+        }
+        Console.WriteLine(passed + " passed, " + failed + " failed");
+        return failed == 0 ? 0 : 1;
+    }
+
+    static void Run(string name, Case body)
+    {
+        try
+        {
+            body();
+            passed++;
+            Console.WriteLine("ok    " + name);
+        }
+        catch (Exception e)
+        {
+            failed++;
+            Console.WriteLine("FAIL  " + name + ": " + e.GetType().Name + ": " + e.Message);
+        }
+    }
+
+    // --- Reading a response file, independently of the library ---------------
+
+    class Reply
+    {
+        public int Status;
+        public string Headers;
+        public string Body;
+    }
+
+    static Reply Read(string path)
+    {
+        byte[] bytes = ReadAll(path);
+        string text = Encoding.UTF8.GetString(bytes, 0, bytes.Length);
+        Match head = Regex.Match(text, "^HTTP/1\\.1 (\\d{3}) [^\\r\\n]*\\r\\n");
+        int end = text.IndexOf("\r\n\r\n");
+        Expect(head.Success && end > 0, "no status line and headers in " + Path.GetFileName(path));
+        Reply reply = new Reply();
+        reply.Status = int.Parse(head.Groups[1].Value);
+        reply.Headers = text.Substring(0, end + 2);
+        string rest = text.Substring(end + 4);
+        if (!Regex.IsMatch(reply.Headers, "\\r\\nTransfer-Encoding: *chunked\\r\\n", RegexOptions.IgnoreCase))
+        {
+            reply.Body = rest;
+            return reply;
+        }
+        // Chunks are counted in bytes: walk the bytes, then decode the body.
+        MemoryStream body = new MemoryStream();
+        int at = Encoding.UTF8.GetByteCount(text.Substring(0, end + 4));
+        while (true)
+        {
+            int lineEnd = IndexOf(bytes, at);
+            string sizeLine = Encoding.ASCII.GetString(bytes, at, lineEnd - at).Split(';')[0].Trim();
+            int size = Convert.ToInt32(sizeLine, 16);
+            at = lineEnd + 2;
+            if (size == 0) break;
+            Expect(at + size + 2 <= bytes.Length, "a chunk runs past the end of the file");
+            body.Write(bytes, at, size);
+            at += size + 2;
+        }
+        reply.Body = Encoding.UTF8.GetString(body.ToArray(), 0, (int)body.Length);
+        return reply;
+    }
+
+    static int IndexOf(byte[] bytes, int from)
+    {
+        for (int i = from; i + 1 < bytes.Length; i++)
+        {
+            if (bytes[i] == '\r' && bytes[i + 1] == '\n') return i;
+        }
+        throw new Exception("a chunk size line without an end");
+    }
+
+    static byte[] ReadAll(string path)
+    {
+        FileStream stream = new FileStream(path, FileMode.Open, FileAccess.Read);
+        try
+        {
+            byte[] bytes = new byte[stream.Length];
+            int at = 0, count;
+            while (at < bytes.Length && (count = stream.Read(bytes, at, bytes.Length - at)) > 0) at += count;
+            return bytes;
+        }
+        finally
+        {
+            stream.Close();
+        }
+    }
+
+    // --- Shared steps ------------------------------------------------------------
+
+    static string InWork(string name)
+    {
+        return Path.Combine(work, name);
+    }
+
+    static void Expect(bool condition, string what)
+    {
+        if (!condition) throw new Exception(what);
+    }
+
+    static string Env(string name)
+    {
+        string value = Environment.GetEnvironmentVariable(name);
+        Expect(value != null && value.Length > 0, name + " is not set: run under scripts/with-local-service.sh");
+        return value;
+    }
+
+    // One exchange that must complete with the given HTTP status; its reply.
+    static Reply Exchanged(int result, string path, int status)
+    {
+        Expect(result == TaskClient.ExchangeComplete, "result " + result + ", expected 999");
+        Reply reply = Read(path);
+        Expect(reply.Status == status, "HTTP " + reply.Status + ", expected " + status + ": " + reply.Body);
+        replies.Add(path);
+        return reply;
+    }
+
+    // The string members called name in a JSON text, in order.
+    static ArrayList Fields(string json, string name)
+    {
+        ArrayList values = new ArrayList();
+        foreach (Match m in Regex.Matches(json, "\"" + name + "\"\\s*:\\s*\"((?:[^\"\\\\]|\\\\.)*)\""))
+        {
+            values.Add(m.Groups[1].Value);
+        }
+        return values;
+    }
+
+    static string Field(string json, string name)
+    {
+        ArrayList values = Fields(json, name);
+        Expect(values.Count > 0, "no " + name + " in " + json);
+        return (string)values[0];
+    }
+
+    static void Untouch(string path)
+    {
+        using (StreamWriter writer = new StreamWriter(path, false)) writer.Write(Untouched);
+    }
+
+    static void ExpectUntouched(string path)
+    {
+        using (StreamReader reader = new StreamReader(path)) Expect(reader.ReadToEnd() == Untouched, "the file was changed");
+    }
+
+    // --- The nine exports --------------------------------------------------------
+
+    static void TokenFromCode()
+    {
+        string path = InWork("token.http");
+        Reply reply = Exchanged(TaskClient.GoogleTasksGetTokenSSL(Env("TASKCLIENT_LOCAL_CODE"), Secret, ClientId, path), path, 200);
+        firstAccessToken = accessToken = Field(reply.Body, "access_token");
+        refreshToken = Field(reply.Body, "refresh_token");
+        Expect(Field(reply.Body, "token_type") == "Bearer", "token_type is not Bearer");
+    }
+
+    static void SpentCodeRefused()
+    {
+        string path = InWork("token-again.http");
+        Reply reply = Exchanged(TaskClient.GoogleTasksGetTokenSSL(Env("TASKCLIENT_LOCAL_CODE"), Secret, ClientId, path), path, 400);
+        Expect(Field(reply.Body, "error") == "invalid_grant", "error is not invalid_grant");
+    }
+
+    static void TokenFromPkceCode()
+    {
+        string path = InWork("token-pkce.http");
+        Reply reply = Exchanged(TaskClient.GoogleTasksGetTokenPkceSSL(Env("TASKCLIENT_LOCAL_PKCE_CODE"), Secret, ClientId,
+            Env("TASKCLIENT_LOCAL_REDIRECT_URI"), Env("TASKCLIENT_LOCAL_PKCE_VERIFIER"), path), path, 200);
+        Field(reply.Body, "access_token");
+        Field(reply.Body, "refresh_token");
+    }
+
+    static void Refresh()
+    {
+        string path = InWork("refresh.http");
+        Reply reply = Exchanged(TaskClient.GoogleTasksTokenRefreshSSL(refreshToken, Secret, ClientId, path), path, 200);
+        accessToken = Field(reply.Body, "access_token");
+        Expect(accessToken != firstAccessToken, "the same access token again");
+        Expect(Fields(reply.Body, "refresh_token").Count == 0, "a refresh token in a refresh reply");
+    }
+
+    static void ListLists()
+    {
+        string path = InWork("lists.http");
+        Reply reply = Exchanged(TaskClient.GTaskListTasksSSL(accessToken, path), path, 200);
+        ArrayList titles = Fields(reply.Body, "title");
+        ArrayList ids = Fields(reply.Body, "id");
+        Expect(string.Join("|", (string[])titles.ToArray(typeof(string))) == "My Tasks|Groceries|Backlog",
+            "lists: " + reply.Body);
+        listId = (string)ids[0];
+        backlogId = (string)ids[titles.IndexOf("Backlog")];
+    }
+
+    static void UnknownTokenRefused()
+    {
+        string path = InWork("lists-401.http");
+        Reply reply = Exchanged(TaskClient.GTaskListTasksSSL("ya29.not-issued", path), path, 401);
+        Expect(reply.Headers.IndexOf("WWW-Authenticate: Bearer") >= 0, "no WWW-Authenticate header");
+    }
+
+    const string Title = "Milch & Brot f\u00fcr morgen \u2014 10 \u20ac";
+
+    static void AddTask()
+    {
+        string path = InWork("add.http");
+        Reply reply = Exchanged(TaskClient.GTaskTaskAddSSL(accessToken, listId, Title, IntPtr.Zero, path), path, 200);
+        Expect(Field(reply.Body, "title") == Title, "title came back as " + Field(reply.Body, "title"));
+        Expect(Field(reply.Body, "status") == "needsAction", "status is not needsAction");
+        taskId = Field(reply.Body, "id");
+    }
+
+    static void ListTasks()
+    {
+        string path = InWork("tasks.http");
+        Reply reply = Exchanged(TaskClient.GTaskListTasksListSSL(accessToken, listId, path), path, 200);
+        Expect(Field(reply.Body, "kind") == "tasks#tasks", "not a list of tasks");
+        Expect(Fields(reply.Body, "id").Contains(taskId), "the added task is not listed");
+    }
+
+    static void CompleteTask()
+    {
+        string path = InWork("complete.http");
+        Reply reply = Exchanged(TaskClient.GTaskTaskCompleteSSL(accessToken, listId, taskId, path), path, 200);
+        Expect(Field(reply.Body, "status") == "completed", "status is not completed");
+        Field(reply.Body, "completed");
+    }
+
+    static void ListEveryPage()
+    {
+        string pageToken = "";
+        int pages = 0, tasks = 0;
+        do
+        {
+            pages++;
+            string path = InWork("backlog-" + pages + ".http");
+            Reply reply = Exchanged(TaskClient.GTaskListTasksListPageSSL(accessToken, backlogId, pageToken, path), path, 200);
+            tasks += Fields(reply.Body, "id").Count;
+            ArrayList next = Fields(reply.Body, "nextPageToken");
+            pageToken = next.Count > 0 ? (string)next[0] : null;
+        } while (pageToken != null && pages < 10);
+        Expect(pages == 2 && tasks == 120, pages + " pages, " + tasks + " tasks");
+    }
+
+    static void DeleteTask()
+    {
+        string path = InWork("delete.http");
+        Reply reply = Exchanged(TaskClient.GTaskTaskDeleteSSL(accessToken, listId, taskId, path), path, 204);
+        Expect(reply.Body.Length == 0, "a body with 204");
+        path = InWork("delete-again.http");
+        Exchanged(TaskClient.GTaskTaskDeleteSSL(accessToken, listId, taskId, path), path, 404);
+    }
+
+    // Every export with null first argument: refused before any networking.
+    static void NullsRefused()
+    {
+        Call[] calls = new Call[] {
+            delegate(string p) { return TaskClient.GoogleTasksGetTokenSSL(null, Secret, ClientId, p); },
+            delegate(string p) { return TaskClient.GoogleTasksTokenRefreshSSL(null, Secret, ClientId, p); },
+            delegate(string p) { return TaskClient.GTaskListTasksSSL(null, p); },
+            delegate(string p) { return TaskClient.GTaskListTasksListSSL(null, "list", p); },
+            delegate(string p) { return TaskClient.GTaskTaskAddSSL(null, "list", "title", IntPtr.Zero, p); },
+            delegate(string p) { return TaskClient.GTaskTaskDeleteSSL(null, "list", "task", p); },
+            delegate(string p) { return TaskClient.GoogleTasksGetTokenPkceSSL(null, Secret, ClientId, "http://127.0.0.1", "", p); },
+            delegate(string p) { return TaskClient.GTaskListTasksListPageSSL(null, "list", "", p); },
+            delegate(string p) { return TaskClient.GTaskTaskCompleteSSL(null, "list", "task", p); },
+        };
+        ExpectRefused(calls);
+    }
+
+    static void ExpectRefused(Call[] calls)
+    {
+        for (int i = 0; i < calls.Length; i++)
+        {
+            string path = InWork("refused-" + i + ".http");
+            Untouch(path);
+            int result = calls[i](path);
+            Expect(result == TaskClient.BadArgument, "call " + (i + 1) + ": result " + result + ", expected 10");
+            ExpectUntouched(path);
+        }
+    }
+
+    static void UnopenableFileRefused()
+    {
+        int result = TaskClient.GTaskListTasksSSL(accessToken, InWork("no-such-folder/lists.http"));
+        Expect(result == TaskClient.FileOpenFailed, "result " + result + ", expected 27");
+    }
+
+    // --- Export 11: reading a response file (TaskClient.ReadStatus, ReadBody) ---
+
+    static void ReadRepliesOfTheRun()
+    {
+        Expect(replies.Count >= 10, "too few replies to read: " + replies.Count);
+        foreach (string path in replies)
+        {
+            Reply expected = Read(path);
+            string name = Path.GetFileName(path);
+            Expect(TaskClient.ReadStatus(path) == expected.Status, name + ": status " + TaskClient.ReadStatus(path));
+            Expect(TaskClient.ReadBody(path) == expected.Body, name + ": the body differs");
+        }
+    }
+
+    static void ReadMissingFile()
+    {
+        string path = InWork("missing.http");
+        Expect(TaskClient.ReadStatus(path) == TaskClient.FileOpenFailed, "status " + TaskClient.ReadStatus(path));
+        try
+        {
+            TaskClient.ReadBody(path);
+        }
+        catch (IOException)
+        {
+            return;
+        }
+        throw new Exception("ReadBody read a missing file");
+    }
+
+    static void ReadCutReply()
+    {
+        byte[] whole = ReadAll(InWork("lists.http"));
+        string path = InWork("lists-cut.http");
+        using (FileStream cut = new FileStream(path, FileMode.Create)) cut.Write(whole, 0, whole.Length - 40);
+        int status = TaskClient.ReadStatus(path);
+        Expect(status == TaskClient.ReplyCutShort, "status " + status + ", expected 26");
+    }
+
+    static void ReadNullPath()
+    {
+        int result = TaskClient.GTaskReadReply(null, InWork("body.txt"));
+        Expect(result == TaskClient.BadArgument, "result " + result + ", expected 10");
+    }
+
+    // --- Export 10: any request (checked with the test's own reader) -----------
+
+    static void RequestGet()
+    {
+        string path = InWork("request-lists.http");
+        Reply reply = Exchanged(TaskClient.GTaskRequestSSL(accessToken, "GET", "/tasks/v1/users/@me/lists", null, path), path, 200);
+        Expect(Fields(reply.Body, "id").Contains(backlogId), "Backlog is not listed");
+    }
+
+    static void RequestWriteCycle()
+    {
+        string tasks = "/tasks/v1/lists/" + listId + "/tasks";
+        string path = InWork("request-post.http");
+        Reply reply = Exchanged(TaskClient.GTaskRequestSSL(accessToken, "POST", tasks,
+            "{\"title\": \"Request \u00fc\"}", path), path, 200);
+        Expect(Field(reply.Body, "title") == "Request \u00fc", "title came back as " + Field(reply.Body, "title"));
+        string task = tasks + "/" + Field(reply.Body, "id");
+
+        path = InWork("request-patch.http");
+        reply = Exchanged(TaskClient.GTaskRequestSSL(accessToken, "PATCH", task, "{\"title\": \"Renamed\"}", path), path, 200);
+        Expect(Field(reply.Body, "title") == "Renamed", "not renamed");
+
+        path = InWork("request-delete.http");
+        Exchanged(TaskClient.GTaskRequestSSL(accessToken, "DELETE", task, null, path), path, 204);
+        path = InWork("request-delete-again.http");
+        Exchanged(TaskClient.GTaskRequestSSL(accessToken, "DELETE", task, null, path), path, 404);
+    }
+
+    static void RequestBadInputRefused()
+    {
+        Call[] calls = new Call[] {
+            delegate(string p) { return TaskClient.GTaskRequestSSL(null, "GET", "/tasks/v1/users/@me/lists", null, p); },
+            delegate(string p) { return TaskClient.GTaskRequestSSL(accessToken, null, "/tasks/v1/users/@me/lists", null, p); },
+            delegate(string p) { return TaskClient.GTaskRequestSSL(accessToken, "GET", null, null, p); },
+            delegate(string p) { return TaskClient.GTaskRequestSSL(accessToken, "GET", "/tasks/v1/users/@me/lists\r\nX: y", null, p); },
+            delegate(string p) { return TaskClient.GTaskRequestSSL("ya29\r\nX: y", "GET", "/tasks/v1/users/@me/lists", null, p); },
+        };
+        ExpectRefused(calls);
+        int result = TaskClient.GTaskRequestSSL(accessToken, "GET", "/tasks/v1/users/@me/lists", null, null);
+        Expect(result == TaskClient.BadArgument, "null response path: result " + result);
+    }
+
+    static void RequestOutsideTasksRefused()
+    {
+        string path = InWork("request-token.http");
+        Untouch(path);
+        int result = TaskClient.GTaskRequestSSL(accessToken, "POST", "/oauth2/v3/token", "{}", path);
+        Expect(result != TaskClient.ExchangeComplete, "sent");
+        ExpectUntouched(path);
+    }
+}
