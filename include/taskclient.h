@@ -143,6 +143,32 @@ TASKCLIENT_EXPORT int32_t TASKCLIENT_CALL GTaskTaskCompleteSSL(const tc_text16* 
                                                                const tc_text16* taskId,
                                                                const tc_text16* responsePath);
 
+/* Sends any request to the task paths with the access token, as one exchange
+ * like the others, and returns the same result codes.
+ * `method`: exactly GET, POST, PUT, PATCH or DELETE.
+ * `target`: the request-target (path and optional query) as it goes on the
+ * wire, already percent-encoded: it begins with "/tasks/v1/" and holds
+ * visible ASCII only (no space, no '#'), up to 1000 bytes (longer: 11).
+ * `jsonBody`: null or empty for none (GET and DELETE take none: 10),
+ * otherwise JSON text sent as it stands, in UTF-8, up to 8192 bytes (longer:
+ * 11). POST, PUT and PATCH without a body send "Content-Length: 0". */
+TASKCLIENT_EXPORT int32_t TASKCLIENT_CALL GTaskRequestSSL(const tc_text16* accessToken,
+                                                          const tc_text16* method,
+                                                          const tc_text16* target,
+                                                          const tc_text16* jsonBody,
+                                                          const tc_text16* responsePath);
+
+/* Reads a response file written by any of the functions above and writes the
+ * final reply's body, with chunked framing removed, into the file at
+ * `bodyPath` (created or emptied). Interim 1xx replies are skipped. Returns
+ * the final reply's HTTP status (100-599), or TC_BAD_ARGUMENT (a null path),
+ * TC_FILE_OPEN_FAILED (the response file cannot be opened or the body file
+ * cannot be created), TC_FILE_WRITE_FAILED (writing the body failed) or
+ * TC_REPLY_CUT_SHORT (the file holds no whole reply: cut short or broken
+ * framing; the body file then holds the body bytes read so far). */
+TASKCLIENT_EXPORT int32_t TASKCLIENT_CALL GTaskReadReply(const tc_text16* responsePath,
+                                                         const tc_text16* bodyPath);
+
 #ifdef __cplusplus
 }
 #endif

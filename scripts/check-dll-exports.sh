@@ -26,7 +26,9 @@ fixed="1 GoogleTasksGetTokenSSL 16
 6 GTaskTaskDeleteSSL 16
 7 GoogleTasksGetTokenPkceSSL 24
 8 GTaskListTasksListPageSSL 16
-9 GTaskTaskCompleteSSL 16"
+9 GTaskTaskCompleteSSL 16
+10 GTaskRequestSSL 20
+11 GTaskReadReply 8"
 fixedCount=$(wc -l <<<"$fixed")
 
 # "ordinal name" per export of the .def file, in ordinal order.

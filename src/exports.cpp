@@ -2,12 +2,15 @@
 // platform and the endpoint the build names (ExportedService()).
 #include "taskclient.h"
 
+#include "exchange/reply_reader.h"
+#include "exchange/result.h"
 #include "exchange/service.h"
 #include "platform/platform.h"
 #include "tasks/tasks.h"
 #include "tokens/tokens.h"
 
 using taskclient::ExportedService;
+using taskclient::PublicCode;
 using taskclient::SystemPlatform;
 
 extern "C" {
@@ -16,43 +19,43 @@ TASKCLIENT_EXPORT int32_t TASKCLIENT_CALL GoogleTasksGetTokenSSL(const tc_text16
                                                                  const tc_text16* clientSecret,
                                                                  const tc_text16* clientId,
                                                                  const tc_text16* responsePath) {
-  return taskclient::GetToken(SystemPlatform(), ExportedService(), authorizationCode, clientSecret, clientId,
-                              responsePath);
+  return PublicCode(taskclient::GetToken(SystemPlatform(), ExportedService(), authorizationCode, clientSecret, clientId,
+                              responsePath));
 }
 
 TASKCLIENT_EXPORT int32_t TASKCLIENT_CALL GoogleTasksTokenRefreshSSL(const tc_text16* refreshToken,
                                                                      const tc_text16* clientSecret,
                                                                      const tc_text16* clientId,
                                                                      const tc_text16* responsePath) {
-  return taskclient::RefreshToken(SystemPlatform(), ExportedService(), refreshToken, clientSecret, clientId,
-                                  responsePath);
+  return PublicCode(taskclient::RefreshToken(SystemPlatform(), ExportedService(), refreshToken, clientSecret, clientId,
+                                  responsePath));
 }
 
 TASKCLIENT_EXPORT int32_t TASKCLIENT_CALL GTaskListTasksSSL(const tc_text16* accessToken,
                                                             const tc_text16* responsePath) {
-  return taskclient::ListTaskLists(SystemPlatform(), ExportedService(), accessToken, responsePath);
+  return PublicCode(taskclient::ListTaskLists(SystemPlatform(), ExportedService(), accessToken, responsePath));
 }
 
 TASKCLIENT_EXPORT int32_t TASKCLIENT_CALL GTaskListTasksListSSL(const tc_text16* accessToken,
                                                                 const tc_text16* taskListId,
                                                                 const tc_text16* responsePath) {
-  return taskclient::ListTasks(SystemPlatform(), ExportedService(), accessToken, taskListId, responsePath);
+  return PublicCode(taskclient::ListTasks(SystemPlatform(), ExportedService(), accessToken, taskListId, responsePath));
 }
 
 TASKCLIENT_EXPORT int32_t TASKCLIENT_CALL GTaskTaskAddSSL(const tc_text16* accessToken,
                                                           const tc_text16* taskListId,
                                                           const tc_text16* title, const void* reserved,
                                                           const tc_text16* responsePath) {
-  return taskclient::AddTask(SystemPlatform(), ExportedService(), accessToken, taskListId, title, reserved,
-                             responsePath);
+  return PublicCode(taskclient::AddTask(SystemPlatform(), ExportedService(), accessToken, taskListId, title, reserved,
+                             responsePath));
 }
 
 TASKCLIENT_EXPORT int32_t TASKCLIENT_CALL GTaskTaskDeleteSSL(const tc_text16* accessToken,
                                                              const tc_text16* taskListId,
                                                              const tc_text16* taskId,
                                                              const tc_text16* responsePath) {
-  return taskclient::DeleteTask(SystemPlatform(), ExportedService(), accessToken, taskListId, taskId,
-                                responsePath);
+  return PublicCode(taskclient::DeleteTask(SystemPlatform(), ExportedService(), accessToken, taskListId, taskId,
+                                responsePath));
 }
 
 TASKCLIENT_EXPORT int32_t TASKCLIENT_CALL GoogleTasksGetTokenPkceSSL(const tc_text16* authorizationCode,
@@ -61,24 +64,36 @@ TASKCLIENT_EXPORT int32_t TASKCLIENT_CALL GoogleTasksGetTokenPkceSSL(const tc_te
                                                                      const tc_text16* redirectUri,
                                                                      const tc_text16* codeVerifier,
                                                                      const tc_text16* responsePath) {
-  return taskclient::GetTokenPkce(SystemPlatform(), ExportedService(), authorizationCode, clientSecret, clientId,
-                                  redirectUri, codeVerifier, responsePath);
+  return PublicCode(taskclient::GetTokenPkce(SystemPlatform(), ExportedService(), authorizationCode, clientSecret, clientId,
+                                  redirectUri, codeVerifier, responsePath));
 }
 
 TASKCLIENT_EXPORT int32_t TASKCLIENT_CALL GTaskListTasksListPageSSL(const tc_text16* accessToken,
                                                                     const tc_text16* taskListId,
                                                                     const tc_text16* pageToken,
                                                                     const tc_text16* responsePath) {
-  return taskclient::ListTasksPage(SystemPlatform(), ExportedService(), accessToken, taskListId, pageToken,
-                                   responsePath);
+  return PublicCode(taskclient::ListTasksPage(SystemPlatform(), ExportedService(), accessToken, taskListId, pageToken,
+                                   responsePath));
 }
 
 TASKCLIENT_EXPORT int32_t TASKCLIENT_CALL GTaskTaskCompleteSSL(const tc_text16* accessToken,
                                                                const tc_text16* taskListId,
                                                                const tc_text16* taskId,
                                                                const tc_text16* responsePath) {
-  return taskclient::CompleteTask(SystemPlatform(), ExportedService(), accessToken, taskListId, taskId,
-                                  responsePath);
+  return PublicCode(taskclient::CompleteTask(SystemPlatform(), ExportedService(), accessToken, taskListId, taskId,
+                                  responsePath));
+}
+
+TASKCLIENT_EXPORT int32_t TASKCLIENT_CALL GTaskRequestSSL(const tc_text16* accessToken, const tc_text16* method,
+                                                          const tc_text16* target, const tc_text16* jsonBody,
+                                                          const tc_text16* responsePath) {
+  return PublicCode(taskclient::SendApiRequest(SystemPlatform(), ExportedService(), accessToken, method, target,
+                                               jsonBody, responsePath));
+}
+
+TASKCLIENT_EXPORT int32_t TASKCLIENT_CALL GTaskReadReply(const tc_text16* responsePath, const tc_text16* bodyPath) {
+  taskclient::ReplyRead read = taskclient::ReadReply(SystemPlatform(), responsePath, bodyPath);
+  return read.result == taskclient::kOk ? read.status : PublicCode(read.result);
 }
 
 }  // extern "C"

@@ -24,7 +24,7 @@ TEST(RequestText, BodilessListingRequest) {
   FixedText<kTokenCapacity> token;
   Put(&token, "ya29.token");
   RequestText request;
-  RequestParts parts = {"GET ", &path, kApiHost, &token, nullptr, nullptr};
+  RequestParts parts = {"GET ", &path, kApiHost, &token, nullptr, nullptr, nullptr, 0};
   ASSERT_TRUE(ComposeRequest(parts, &request));
   EXPECT_EQ(Str(request),
             "GET /tasks/v1/users/@me/lists HTTP/1.1\r\n"
@@ -40,7 +40,7 @@ TEST(RequestText, EmptyTokenLeavesAnEmptyBearer) {
   FixedText<kTokenCapacity> token;
   Put(&token, "");
   RequestText request;
-  RequestParts parts = {"DELETE ", &path, "h", &token, nullptr, nullptr};
+  RequestParts parts = {"DELETE ", &path, "h", &token, nullptr, nullptr, nullptr, 0};
   ASSERT_TRUE(ComposeRequest(parts, &request));
   EXPECT_EQ(Str(request), "DELETE /p HTTP/1.1\r\nHost: h\r\nAuthorization: Bearer \r\nAccept: */*\r\n\r\n");
 }
@@ -51,7 +51,7 @@ TEST(RequestText, FormAndJsonVariantsEndWithTheBody) {
   FixedText<kBodyCapacity> body;
   Put(&body, std::string(57, 'b'));
   RequestText form;
-  RequestParts formParts = {"POST ", &path, kApiHost, nullptr, kFormContentType, &body};
+  RequestParts formParts = {"POST ", &path, kApiHost, nullptr, kFormContentType, &body, nullptr, 0};
   ASSERT_TRUE(ComposeRequest(formParts, &form));
   EXPECT_EQ(Str(form),
             "POST /oauth2/v3/token HTTP/1.1\r\n"
@@ -66,7 +66,7 @@ TEST(RequestText, FormAndJsonVariantsEndWithTheBody) {
   FixedText<kBodyCapacity> json;
   Put(&json, "{ \"title\": \"Buy milk\" }");
   RequestText add;
-  RequestParts addParts = {"POST ", &path, kApiHost, &token, kJsonContentType, &json};
+  RequestParts addParts = {"POST ", &path, kApiHost, &token, kJsonContentType, &json, nullptr, 0};
   ASSERT_TRUE(ComposeRequest(addParts, &add));
   EXPECT_EQ(Str(add),
             "POST /oauth2/v3/token HTTP/1.1\r\n"
@@ -88,7 +88,7 @@ TEST(RequestText, LargestRequestFitsAndOverflowIsReported) {
   Put(&body, std::string(kBodyCapacity - 1, 'b'));
   std::string host(kHostCapacity - 1, 'h');
   RequestText request;
-  RequestParts parts = {"DELETE ", &path, host.c_str(), &token, kFormContentType, &body};
+  RequestParts parts = {"DELETE ", &path, host.c_str(), &token, kFormContentType, &body, nullptr, 0};
   EXPECT_TRUE(ComposeRequest(parts, &request));
 
   FixedText<64> small;

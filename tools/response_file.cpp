@@ -1,5 +1,7 @@
 #include "response_file.h"
 
+#include "exchange/reply_scanner.h"
+
 #include <algorithm>
 #include <cctype>
 #include <cstdint>
@@ -302,69 +304,65 @@ std::optional<Reply> ReadReply(std::string_view raw, std::string* error) {
     if (error) *error = why;
     return std::nullopt;
   };
-  size_t headEnd = raw.find("\r\n\r\n");
-  if (headEnd == std::string_view::npos) return fail("the reply's head is incomplete");
-  Reply reply;
-  std::string_view head = raw.substr(0, headEnd);
-  size_t lineEnd = head.find("\r\n");
-  reply.statusLine = std::string(head.substr(0, lineEnd));
-  if (reply.statusLine.size() >= 12 && reply.statusLine.compare(0, 7, "HTTP/1.") == 0 &&
-      reply.statusLine[8] == ' ' && std::all_of(reply.statusLine.begin() + 9, reply.statusLine.begin() + 12,
-                                                [](char c) { return std::isdigit(static_cast<unsigned char>(c)); })) {
-    reply.status = std::stoi(reply.statusLine.substr(9, 3));
-  }
-  size_t position = lineEnd == std::string_view::npos ? head.size() : lineEnd + 2;
-  while (position < head.size()) {
-    size_t end = std::min(head.find("\r\n", position), head.size());
-    std::string_view line = head.substr(position, end - position);
-    size_t colon = line.find(':');
-    if (colon != std::string_view::npos) {
-      std::string name(line.substr(0, colon));
-      std::transform(name.begin(), name.end(), name.begin(), [](unsigned char c) { return std::tolower(c); });
-      std::string_view value = line.substr(colon + 1);
-      while (!value.empty() && (value.front() == ' ' || value.front() == '\t')) value.remove_prefix(1);
-      while (!value.empty() && (value.back() == ' ' || value.back() == '\t')) value.remove_suffix(1);
-      reply.headers[name] = std::string(value);
+  // The body, and where the reply ends, come from the library's own scanner,
+  // so the tools read a reply exactly as the exchange does.
+  struct Body : taskclient::BodySink {
+    std::string bytes;
+    int pieces = 0;
+    void TakeBody(const char* b, size_t n) override {
+      bytes.append(b, n);
+      ++pieces;
     }
-    position = end + 2;
+  } body;
+  taskclient::ReplyScanner scanner(&body);
+  size_t scanned = 0;
+  const auto verdict = scanner.Feed(raw.data(), raw.size(), &scanned);
+  if (verdict == taskclient::ReplyScanner::kMalformed) return fail("the reply's framing is broken");
+  if (verdict == taskclient::ReplyScanner::kNeedMore && !scanner.CloseEndsReply()) {
+    return fail(raw.find("\r\n\r\n") == std::string_view::npos ? "the reply's head is incomplete"
+                                                                  : "the reply is cut short");
   }
-  std::string_view body = raw.substr(headEnd + 4);
+
+  // The head of the final reply: interim 1xx replies, and empty lines before
+  // a status line, are passed over.
+  Reply reply;
+  std::string_view rest = raw;
+  for (;;) {
+    while (rest.substr(0, 2) == "\r\n") rest.remove_prefix(2);
+    size_t headEnd = rest.find("\r\n\r\n");
+    if (headEnd == std::string_view::npos) return fail("the reply's head is incomplete");
+    std::string_view head = rest.substr(0, headEnd);
+    rest.remove_prefix(headEnd + 4);
+    size_t lineEnd = head.find("\r\n");
+    reply = Reply();
+    reply.statusLine = std::string(head.substr(0, lineEnd));
+    if (reply.statusLine.size() >= 12 && reply.statusLine.compare(0, 7, "HTTP/1.") == 0 &&
+        reply.statusLine[8] == ' ' && std::all_of(reply.statusLine.begin() + 9, reply.statusLine.begin() + 12,
+                                                  [](char c) { return std::isdigit(static_cast<unsigned char>(c)); })) {
+      reply.status = std::stoi(reply.statusLine.substr(9, 3));
+    }
+    size_t position = lineEnd == std::string_view::npos ? head.size() : lineEnd + 2;
+    while (position < head.size()) {
+      size_t end = std::min(head.find("\r\n", position), head.size());
+      std::string_view line = head.substr(position, end - position);
+      size_t colon = line.find(':');
+      if (colon != std::string_view::npos) {
+        std::string name(line.substr(0, colon));
+        std::transform(name.begin(), name.end(), name.begin(), [](unsigned char c) { return std::tolower(c); });
+        std::string_view value = line.substr(colon + 1);
+        while (!value.empty() && (value.front() == ' ' || value.front() == '\t')) value.remove_prefix(1);
+        while (!value.empty() && (value.back() == ' ' || value.back() == '\t')) value.remove_suffix(1);
+        reply.headers[name] = std::string(value);
+      }
+      position = end + 2;
+    }
+    if (reply.status / 100 != 1 || reply.status == 101) break;
+  }
   auto encoding = reply.headers.find("transfer-encoding");
   reply.chunked = encoding != reply.headers.end() && encoding->second.find("chunked") != std::string::npos;
-  if (!reply.chunked) {
-    // No body for 1xx, 204 and 304; otherwise Content-Length bytes, or
-    // everything up to the end when the reply gives no length.
-    if (reply.status / 100 == 1 || reply.status == 204 || reply.status == 304) return reply;
-    auto length = reply.headers.find("content-length");
-    if (length != reply.headers.end()) {
-      const std::string& digits = length->second;
-      if (digits.empty() || digits.size() > 12 || digits.find_first_not_of("0123456789") != std::string::npos) {
-        return fail("malformed Content-Length");
-      }
-      const size_t size = std::stoull(digits);
-      if (body.size() < size) return fail("the body is shorter than its Content-Length");
-      body = body.substr(0, size);
-    }
-    reply.body = std::string(body);
-    return reply;
-  }
-  // size in hex [; extensions] CRLF, data CRLF, ... then a zero size and trailers.
-  for (;;) {
-    size_t sizeEnd = body.find("\r\n");
-    if (sizeEnd == std::string_view::npos) return fail("chunk size line incomplete");
-    std::string_view sizeText = body.substr(0, std::min(sizeEnd, body.find(';')));
-    if (sizeText.empty() || sizeText.size() > 8 ||
-        sizeText.find_first_not_of("0123456789abcdefABCDEF") != std::string_view::npos) {
-      return fail("malformed chunk size");
-    }
-    size_t size = std::stoul(std::string(sizeText), nullptr, 16);
-    body.remove_prefix(sizeEnd + 2);
-    if (size == 0) return reply;  // trailers, if any, are not kept
-    if (body.size() < size + 2 || body.substr(size, 2) != "\r\n") return fail("chunk data cut short");
-    reply.body.append(body.data(), size);
-    ++reply.chunks;
-    body.remove_prefix(size + 2);
-  }
+  reply.body = std::move(body.bytes);
+  reply.chunks = reply.chunked ? body.pieces : 0;
+  return reply;
 }
 
 }  // namespace tools

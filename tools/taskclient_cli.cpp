@@ -68,8 +68,15 @@ struct Command {
   const char* details;
   Flow flow;
   // For kAllPages the arguments end with the page token (empty: the first page).
-  int32_t (*run)(const Context& c, const Arguments& a, const tc_text16* path);
+  taskclient::Result (*run)(const Context& c, const Arguments& a, const tc_text16* path);
 };
+
+bool IsRequestMethod(const std::string& word) {
+  for (const char* method : {"GET", "POST", "PUT", "PATCH", "DELETE"}) {
+    if (word == method) return true;
+  }
+  return false;
+}
 
 // Adding an operation is adding an entry here.
 const Command kCommands[] = {
@@ -157,6 +164,18 @@ const Command kCommands[] = {
      Flow::kExchange,
      [](const Context& c, const Arguments& a, const tc_text16* path) {
        return taskclient::DeleteTask(SystemPlatform(), c.service, T(a[0]), T(a[1]), T(a[2]), path);
+     }},
+    {"request", nullptr, {"accessToken", "method", "target", "[jsonBody]"}, "",
+     "send any request to the task paths (GTaskRequestSSL)",
+     "METHOD is GET, POST, PUT, PATCH or DELETE; TARGET the path and query as\n"
+     "they go on the wire, beginning /tasks/v1/ and already percent-encoded;\n"
+     "JSON, for POST, PUT and PATCH, the body as it is sent. Examples:\n"
+     "  request TOKEN PATCH /tasks/v1/lists/LIST/tasks/TASK '{\"notes\": \"n\"}'\n"
+     "  request TOKEN POST '/tasks/v1/lists/LIST/tasks/TASK/move?parent=P'\n"
+     "  request TOKEN POST /tasks/v1/lists/LIST/clear\n",
+     Flow::kExchange,
+     [](const Context& c, const Arguments& a, const tc_text16* path) {
+       return taskclient::SendApiRequest(SystemPlatform(), c.service, T(a[0]), T(a[1]), T(a[2]), T(a[3]), path);
      }},
     {"auth-url", nullptr, {"clientId"}, "--redirect-uri URI [--code-verifier VERIFIER]",
      "print a code verifier and the authorization URL to open (no exchange)",
@@ -829,12 +848,20 @@ int main(int argc, char** argv) {
   }
   if (takesSignIn && !redirectUri) return UsageError(UsageLine(*command) + ": --redirect-uri is missing");
   // The access token may come from the environment: the command is then
-  // given one word fewer, its first argument left out.
+  // given one word fewer, its first argument left out. An optional last
+  // argument ("[name]") may be left out too; for request, whose second
+  // argument is a method, a method in first place tells the token is left out.
   const char* accessToken = std::getenv("TASKCLIENT_ACCESS_TOKEN");
-  const bool tokenFromEnvironment = accessToken && *accessToken && !command->arguments.empty() &&
-                                    std::strcmp(command->arguments[0], "accessToken") == 0 &&
-                                    words.size() == command->arguments.size();
+  const bool optionalLast = !command->arguments.empty() && command->arguments.back()[0] == '[';
+  const bool startsWithMethod =
+      words.size() > 1 && std::strcmp(command->name, "request") == 0 && IsRequestMethod(words[1]);
+  const bool tokenFromEnvironment =
+      accessToken && *accessToken && !command->arguments.empty() &&
+      std::strcmp(command->arguments[0], "accessToken") == 0 &&
+      (optionalLast ? startsWithMethod || words.size() + 1 == command->arguments.size()
+                    : words.size() == command->arguments.size());
   if (tokenFromEnvironment) words.insert(words.begin() + 1, accessToken);
+  if (optionalLast && words.size() == command->arguments.size()) words.push_back("");
   if (words.size() - 1 != command->arguments.size()) {
     if (!unknownOption.empty()) return UsageError(unknownOptionError);
     std::string expected;

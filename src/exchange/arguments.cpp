@@ -8,6 +8,11 @@ const char kHexDigits[] = "0123456789ABCDEF";
 
 bool IsControl(unsigned char c) { return c < 0x20 || c == 0x7F; }
 
+bool IsUnreserved(unsigned char c) {
+  return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '-' || c == '.' ||
+         c == '_' || c == '~';
+}
+
 bool NeedsPathEscape(unsigned char c) {
   if (c <= 0x20 || c >= 0x7F) return true;
   switch (c) {
@@ -18,26 +23,60 @@ bool NeedsPathEscape(unsigned char c) {
   }
 }
 
+bool NeedsQueryEscape(unsigned char c) { return !IsUnreserved(c); }
+
+bool NeedsFormEscape(unsigned char c) {
+  switch (c) {
+    case ' ': case '!': case '$': case '%': case '&': case '\'': case '(': case ')': case '*':
+    case '+': case ',': case '/': case ':': case ';': case '=': case '?': case '@':
+      return true;
+    default:
+      return false;
+  }
+}
+
+// JSON string escapes: the short forms where JSON has one, \u00XX for the
+// other control bytes.
+bool NeedsJsonEscape(unsigned char c) { return c < 0x20 || c == '"' || c == '\\'; }
+
+bool AppendJsonEscape(unsigned char c, Text* out) {
+  char escape[6] = {'\\', 0, 0, 0, 0, 0};
+  switch (c) {
+    case '"': escape[1] = '"'; break;
+    case '\\': escape[1] = '\\'; break;
+    case '\n': escape[1] = 'n'; break;
+    case '\r': escape[1] = 'r'; break;
+    case '\t': escape[1] = 't'; break;
+    case '\b': escape[1] = 'b'; break;
+    case '\f': escape[1] = 'f'; break;
+    default: {
+      const char unicode[6] = {'\\', 'u', '0', '0', kHexDigits[c >> 4], kHexDigits[c & 0x0F]};
+      return out->Append(unicode, sizeof unicode);
+    }
+  }
+  return out->Append(escape, 2);
+}
+
 }  // namespace
 
-int32_t NarrowArgument(Platform& platform, const tc_text16* text, NarrowEncoding encoding, Text* out) {
-  if (!text) return TC_BAD_ARGUMENT;
+Result NarrowArgument(Platform& platform, const tc_text16* text, NarrowEncoding encoding, Text* out) {
+  if (!text) return kBadArgument;
   size_t length = 0;
   if (!platform.Narrow(text, encoding, out->Storage(), out->capacity(), &length)) {
     out->SetLength(0);
-    return TC_TOO_LONG;
+    return kTooLong;
   }
   out->SetLength(length);
-  return 0;
+  return kOk;
 }
 
-int32_t NarrowToken(Platform& platform, const tc_text16* token, Text* out) {
-  int32_t result = NarrowArgument(platform, token, kSystemText, out);
-  if (result != 0) return result;
+Result NarrowToken(Platform& platform, const tc_text16* token, Text* out) {
+  Result result = NarrowArgument(platform, token, kSystemText, out);
+  if (result != kOk) return result;
   for (size_t i = 0; i < out->size(); ++i) {
-    if (IsControl(static_cast<unsigned char>(out->data()[i]))) return TC_BAD_ARGUMENT;
+    if (IsControl(static_cast<unsigned char>(out->data()[i]))) return kBadArgument;
   }
-  return 0;
+  return kOk;
 }
 
 bool AppendPercentEscape(unsigned char byte, Text* out) {
@@ -45,47 +84,31 @@ bool AppendPercentEscape(unsigned char byte, Text* out) {
   return out->Append(escape, sizeof escape);
 }
 
-bool AppendPathSegment(const Text& id, Text* out) {
-  for (size_t i = 0; i < id.size(); ++i) {
-    unsigned char c = static_cast<unsigned char>(id.data()[i]);
-    if (NeedsPathEscape(c) ? !AppendPercentEscape(c, out) : !out->AppendByte(static_cast<char>(c))) return false;
+const Escaping kPathSegmentEscaping = {NeedsPathEscape, AppendPercentEscape};
+const Escaping kQueryValueEscaping = {NeedsQueryEscape, AppendPercentEscape};
+const Escaping kFormValueEscaping = {NeedsFormEscape, AppendPercentEscape};
+const Escaping kJsonStringEscaping = {NeedsJsonEscape, AppendJsonEscape};
+
+bool AppendEscaped(const Escaping& escaping, const char* bytes, size_t length, Text* out) {
+  for (size_t i = 0; i < length; ++i) {
+    unsigned char c = static_cast<unsigned char>(bytes[i]);
+    if (escaping.needsEscape(c) ? !escaping.appendEscape(c, out) : !out->AppendByte(static_cast<char>(c))) {
+      return false;
+    }
   }
   return true;
+}
+
+bool AppendPathSegment(const Text& id, Text* out) {
+  return AppendEscaped(kPathSegmentEscaping, id.data(), id.size(), out);
 }
 
 bool AppendQueryValue(const Text& value, Text* out) {
-  for (size_t i = 0; i < value.size(); ++i) {
-    unsigned char c = static_cast<unsigned char>(value.data()[i]);
-    bool unreserved = (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '-' ||
-                      c == '.' || c == '_' || c == '~';
-    if (unreserved ? !out->AppendByte(static_cast<char>(c)) : !AppendPercentEscape(c, out)) return false;
-  }
-  return true;
+  return AppendEscaped(kQueryValueEscaping, value.data(), value.size(), out);
 }
 
 bool AppendJsonString(const Text& text, Text* out) {
-  for (size_t i = 0; i < text.size(); ++i) {
-    unsigned char c = static_cast<unsigned char>(text.data()[i]);
-    bool ok;
-    switch (c) {
-      case '"': ok = out->Append("\\\"", 2); break;
-      case '\\': ok = out->Append("\\\\", 2); break;
-      case '\n': ok = out->Append("\\n", 2); break;
-      case '\r': ok = out->Append("\\r", 2); break;
-      case '\t': ok = out->Append("\\t", 2); break;
-      case '\b': ok = out->Append("\\b", 2); break;
-      case '\f': ok = out->Append("\\f", 2); break;
-      default:
-        if (c < 0x20) {
-          char escape[6] = {'\\', 'u', '0', '0', kHexDigits[c >> 4], kHexDigits[c & 0x0F]};
-          ok = out->Append(escape, sizeof escape);
-        } else {
-          ok = out->AppendByte(static_cast<char>(c));
-        }
-    }
-    if (!ok) return false;
-  }
-  return true;
+  return AppendEscaped(kJsonStringEscaping, text.data(), text.size(), out);
 }
 
 }  // namespace taskclient

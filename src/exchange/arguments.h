@@ -5,21 +5,34 @@
 #include <stddef.h>
 #include <stdint.h>
 
+#include "exchange/result.h"
 #include "exchange/text.h"
 #include "platform/platform.h"
 
 namespace taskclient {
 
-// Converts `text` into `out`. Returns 0, TC_BAD_ARGUMENT for a null pointer,
-// or TC_TOO_LONG when the narrow text does not fit.
-int32_t NarrowArgument(Platform& platform, const tc_text16* text, NarrowEncoding encoding, Text* out);
+// Converts `text` into `out`. Returns kOk, kBadArgument for a null pointer,
+// or kTooLong when the narrow text does not fit.
+Result NarrowArgument(Platform& platform, const tc_text16* text, NarrowEncoding encoding, Text* out);
 
 // Converts an access token for the "Authorization" line. A control byte would
-// end the header line early or inject another one: TC_BAD_ARGUMENT.
-int32_t NarrowToken(Platform& platform, const tc_text16* token, Text* out);
+// end the header line early or inject another one: kBadArgument.
+Result NarrowToken(Platform& platform, const tc_text16* token, Text* out);
 
 // Appends "%XX" (upper-case hex) for `byte`.
 bool AppendPercentEscape(unsigned char byte, Text* out);
+
+// One way of escaping text: which bytes are escaped, and how one is written.
+struct Escaping {
+  bool (*needsEscape)(unsigned char byte);
+  bool (*appendEscape)(unsigned char byte, Text* out);
+};
+
+// Appends `bytes`, each byte as it is or as its escape. False when they do
+// not fit; an escape is never split.
+bool AppendEscaped(const Escaping& escaping, const char* bytes, size_t length, Text* out);
+
+extern const Escaping kFormValueEscaping;
 
 // Appends an id as it may stand in a request target: control bytes, space,
 // " # < > \ ^ ` { | } and bytes from 0x80 are written as %XX; every other

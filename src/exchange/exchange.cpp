@@ -1,47 +1,61 @@
 #include "exchange/exchange.h"
 
 #include "exchange/reply_scanner.h"
+#include "text/utf8.h"
 
 namespace taskclient {
 
 namespace {
 
 // Receives until the reply ends, writing every received byte to the file.
-int32_t CaptureReply(Platform& platform, Connection* connection, ResponseFile* file, int timeoutMs) {
+Result CaptureReply(Platform& platform, Connection* connection, ResponseFile* file, int timeoutMs) {
   ReplyScanner scanner;
   for (;;) {
     const char* chunk = 0;
     long received = platform.Receive(connection, &chunk, timeoutMs);
-    if (received == kReceiveClosed) return scanner.CloseEndsReply() ? TC_EXCHANGE_COMPLETE : TC_REPLY_CUT_SHORT;
-    if (received < 0) return TC_REPLY_CUT_SHORT;
+    if (received == kReceiveClosed) return scanner.CloseEndsReply() ? kExchangeComplete : kReplyCutShort;
+    if (received < 0) return kReplyCutShort;
     size_t length = static_cast<size_t>(received);
-    if (!platform.WriteResponseFile(file, chunk, length)) return TC_FILE_WRITE_FAILED;
+    if (!platform.WriteResponseFile(file, chunk, length)) return kFileWriteFailed;
     size_t scanned = 0;
     ReplyScanner::Verdict verdict = scanner.Feed(chunk, length, &scanned);
-    if (verdict == ReplyScanner::kComplete) return TC_EXCHANGE_COMPLETE;
-    if (verdict == ReplyScanner::kMalformed) return TC_REPLY_CUT_SHORT;
+    if (verdict == ReplyScanner::kComplete) return kExchangeComplete;
+    if (verdict == ReplyScanner::kMalformed) return kReplyCutShort;
+  }
+}
+
+// Sends the request text, then the rest of a 16-bit body in converted pieces.
+bool SendAll(Platform& platform, Connection* connection, const Text& request, const tc_text16* bodyText,
+             size_t bodyPosition, int timeoutMs) {
+  if (!platform.Send(connection, request.data(), request.size(), timeoutMs)) return false;
+  if (!bodyText) return true;
+  char piece[kBodyPieceCapacity];
+  for (;;) {
+    size_t length = Utf16ToUtf8Piece(bodyText, &bodyPosition, piece, sizeof piece);
+    if (length == 0) return true;
+    if (!platform.Send(connection, piece, length, timeoutMs)) return false;
   }
 }
 
 // Everything between starting and stopping networking. What it leaves held in
 // `connection` and `file` the caller releases.
-int32_t Exchange(Platform& platform, const Service& service, const Text& request, const tc_text16* responsePath,
-                 Connection* connection, ResponseFile* file) {
+Result Exchange(Platform& platform, const Service& service, const Text& request, const tc_text16* bodyText,
+                size_t bodyPosition, const tc_text16* responsePath, Connection* connection, ResponseFile* file) {
   uint32_t address = 0;
-  if (!platform.Resolve(service.host, &address)) return TC_RESOLVE_FAILED;
-  if (!platform.OpenSocket(connection) || !platform.SetTlsMode(connection, service.host)) return TC_TLS_MODE_FAILED;
-  if (!platform.InstallAcceptAllHook(connection)) return TC_CERT_HOOK_FAILED;
-  if (!platform.Connect(connection, address, service.port, service.connectTimeoutMs)) return TC_CONNECT_FAILED;
-  if (!platform.OpenResponseFile(responsePath, file)) return TC_FILE_OPEN_FAILED;
-  if (!platform.Send(connection, request.data(), request.size(), service.receiveTimeoutMs)) return TC_SEND_FAILED;
+  if (!platform.Resolve(service.host, &address)) return kResolveFailed;
+  if (!platform.OpenSocket(connection) || !platform.SetTlsMode(connection, service.host)) return kTlsModeFailed;
+  if (!platform.InstallAcceptAllHook(connection)) return kCertHookFailed;
+  if (!platform.Connect(connection, address, service.port, service.connectTimeoutMs)) return kConnectFailed;
+  if (!platform.OpenResponseFile(responsePath, file)) return kFileOpenFailed;
+  if (!SendAll(platform, connection, request, bodyText, bodyPosition, service.receiveTimeoutMs)) return kSendFailed;
   return CaptureReply(platform, connection, file, service.receiveTimeoutMs);
 }
 
 }  // namespace
 
-int32_t RunExchange(Platform& platform, const Service& service, const Text& request,
-                    const tc_text16* responsePath) {
-  if (!platform.StartNetworking()) return TC_NETWORKING_FAILED;
+Result RunExchange(Platform& platform, const Service& service, const Text& request, const tc_text16* bodyText,
+                   size_t bodyPosition, const tc_text16* responsePath) {
+  if (!platform.StartNetworking()) return kNetworkingFailed;
 
   // The platform's room for this call: received bytes, and its TLS state
   // where it keeps that itself.
@@ -53,14 +67,27 @@ int32_t RunExchange(Platform& platform, const Service& service, const Text& requ
   } storage;
   Connection connection = {kNoSocket, 0, 0, storage.bytes};
   ResponseFile file = {kNoFile};
-  int32_t result = Exchange(platform, service, request, responsePath, &connection, &file);
+  Result result = Exchange(platform, service, request, bodyText, bodyPosition, responsePath, &connection, &file);
 
   if (connection.socket != kNoSocket) platform.CloseSocket(&connection);
-  if (file.handle != kNoFile && !platform.CloseResponseFile(&file) && result == TC_EXCHANGE_COMPLETE) {
-    result = TC_FILE_WRITE_FAILED;
+  if (file.handle != kNoFile && !platform.CloseResponseFile(&file) && result == kExchangeComplete) {
+    result = kFileWriteFailed;
   }
   platform.StopNetworking();
   return result;
+}
+
+Result SendRequest(Platform& platform, const Service& service, const RequestParts& parts,
+                   const tc_text16* responsePath) {
+  RequestText request;
+  if (!ComposeRequest(parts, &request)) return kTooLong;
+  size_t bodyPosition = 0;
+  if (parts.bodyText) {
+    size_t room = request.capacity() - 1 - request.size();
+    size_t length = Utf16ToUtf8Piece(parts.bodyText, &bodyPosition, request.Storage() + request.size(), room);
+    request.SetLength(request.size() + length);
+  }
+  return RunExchange(platform, service, request, parts.bodyText, bodyPosition, responsePath);
 }
 
 }  // namespace taskclient

@@ -41,14 +41,14 @@ bool ComposeRequest(const RequestParts& parts, Text* request) {
     request->Append(parts.accessToken->data(), parts.accessToken->size());
     request->Append(kLineEnd);
   }
-  if (parts.body) {
+  if (parts.contentType) {
     request->Append(parts.contentType);
     request->Append(kLineEnd);
   }
   request->Append(kAccept);
-  if (parts.body) {
+  if (parts.body || parts.bodyText) {
     request->Append(kLengthField);
-    request->AppendDecimal(static_cast<uint32_t>(parts.body->size()));
+    request->AppendDecimal(static_cast<uint32_t>(parts.body ? parts.body->size() : parts.bodyTextLength));
     request->Append(kLineEnd);
   }
   request->Append(kLineEnd);

@@ -8,6 +8,7 @@
 
 #include "exchange/service.h"
 #include "exchange/text.h"
+#include "taskclient.h"
 
 namespace taskclient {
 
@@ -28,15 +29,24 @@ extern const char kJsonContentType[];
 
 struct RequestParts {
   const char* method;       // "GET ", "POST ", "DELETE ": the name and one space
-  const Text* path;
+  const Text* path;         // the request-target
   const char* host;
   const Text* accessToken;  // null: no "Authorization" line (token requests)
-  const char* contentType;  // null together with body: a bodiless request
+  const char* contentType;  // null: no content-type line
+  // The body: null together with bodyText for a request without one, which
+  // then has no "Content-Length" line either; an empty text for an empty body
+  // ("Content-Length: 0").
   const Text* body;
+  // A body of the caller's 16-bit text, sent as UTF-8 after the composed text
+  // and converted piece by piece, `bodyTextLength` bytes long. Used instead
+  // of `body`.
+  const tc_text16* bodyText;
+  size_t bodyTextLength;
 };
 
 // Composes the request into `request`, every line ended by CRLF and nothing
-// after the body. False when it does not fit; `request` is then unusable.
+// after the body (a `bodyText` is not part of it). False when it does not
+// fit; `request` is then unusable.
 bool ComposeRequest(const RequestParts& parts, Text* request);
 
 typedef FixedText<kRequestCapacity> RequestText;

@@ -84,6 +84,12 @@ class Platform {
   // failure the handle stays kNoFile.
   virtual bool OpenResponseFile(const tc_text16* path, ResponseFile* file) = 0;
   virtual bool WriteResponseFile(ResponseFile* file, const char* bytes, size_t length) = 0;
+  // Opens the file at the 16-bit `path` for binary reading; on failure the
+  // handle stays kNoFile.
+  virtual bool OpenFileForReading(const tc_text16* path, ResponseFile* file) = 0;
+  // Reads up to `capacity` bytes: their count, 0 at the end of the file, or
+  // -1 when reading failed.
+  virtual long ReadFile(ResponseFile* file, char* buffer, size_t capacity) = 0;
   // Releases the file and sets the handle to kNoFile. False when data could
   // not be brought to the file.
   virtual bool CloseResponseFile(ResponseFile* file) = 0;

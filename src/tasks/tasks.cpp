@@ -2,6 +2,7 @@
 
 #include "exchange/arguments.h"
 #include "exchange/exchange.h"
+#include "text/utf8.h"
 
 namespace taskclient {
 
@@ -15,97 +16,159 @@ const char kTitleTail[] = "\" }";
 const char kPageQuery[] = "?maxResults=100&showCompleted=true&showHidden=true";
 const char kPageTokenField[] = "&pageToken=";
 const char kCompletedBody[] = "{ \"status\": \"completed\" }";
+const char kTargetPrefix[] = "/tasks/v1/";
+
+// The methods a request may use, each as it starts the request line, and
+// whether it carries a body.
+struct Method {
+  const char* name;
+  const char* requestLine;
+  bool hasBody;
+};
+const Method kMethods[] = {
+    {"GET", "GET ", false},      {"POST", "POST ", true},     {"PUT", "PUT ", true},
+    {"PATCH", "PATCH ", true},   {"DELETE", "DELETE ", false},
+};
+
+// Whether the 16-bit `text` is exactly the ASCII `name`.
+bool SameAscii(const tc_text16* text, const char* name) {
+  size_t i = 0;
+  for (; name[i] != 0; ++i) {
+    if (text[i] != static_cast<tc_text16>(name[i])) return false;
+  }
+  return text[i] == 0;
+}
+
+// Copies a request-target as the caller gave it: visible ASCII but '#', at
+// most kTargetCapacity - 1 bytes, under the task paths.
+Result CopyTarget(const tc_text16* target, Text* out) {
+  for (size_t i = 0; target[i] != 0; ++i) {
+    uint32_t unit = static_cast<uint16_t>(target[i]);
+    if (unit < 0x21 || unit > 0x7E || unit == '#') return kBadArgument;
+    if (!out->AppendByte(static_cast<char>(unit))) return kTooLong;
+  }
+  const size_t prefixLength = sizeof kTargetPrefix - 1;
+  if (out->size() < prefixLength) return kBadArgument;
+  for (size_t i = 0; i < prefixLength; ++i) {
+    if (out->data()[i] != kTargetPrefix[i]) return kBadArgument;
+  }
+  return kOk;
+}
 
 // Converts an id and appends it to the path as a request-target segment.
-int32_t AppendId(Platform& platform, const tc_text16* id, Text* path) {
+Result AppendId(Platform& platform, const tc_text16* id, Text* path) {
   FixedText<kAddPathCapacity> narrow;
-  int32_t result = NarrowArgument(platform, id, kSystemText, &narrow);
-  if (result != 0) return result;
-  return AppendPathSegment(narrow, path) ? 0 : TC_TOO_LONG;
+  Result result = NarrowArgument(platform, id, kSystemText, &narrow);
+  if (result != kOk) return result;
+  return AppendPathSegment(narrow, path) ? kOk : kTooLong;
 }
 
 // The path of a list's tasks: /tasks/v1/lists/{list}/tasks.
-int32_t BuildTasksPath(Platform& platform, const tc_text16* taskListId, Text* path) {
+Result BuildTasksPath(Platform& platform, const tc_text16* taskListId, Text* path) {
   path->Append(kListsPrefix);
-  int32_t result = AppendId(platform, taskListId, path);
+  Result result = AppendId(platform, taskListId, path);
   path->Append(kTasksSegment);
   return result;
 }
 
 // The path of one task: /tasks/v1/lists/{list}/tasks/{task}.
-int32_t BuildTaskPath(Platform& platform, const tc_text16* taskListId, const tc_text16* taskId, Text* path) {
-  int32_t result = BuildTasksPath(platform, taskListId, path);
-  if (result != 0) return result;
+Result BuildTaskPath(Platform& platform, const tc_text16* taskListId, const tc_text16* taskId, Text* path) {
+  Result result = BuildTasksPath(platform, taskListId, path);
+  if (result != kOk) return result;
   path->AppendByte('/');
   return AppendId(platform, taskId, path);
 }
 
 // Sends a request with the caller's bearer token and captures the reply.
-// `body` (with its content type) is null for a bodiless request.
-int32_t SendWithToken(Platform& platform, const Service& service, const char* method, const Text& path,
-                      const tc_text16* accessToken, const Text* body, const tc_text16* responsePath) {
+// `body` is null for a bodiless request, or JSON text; `bodyText` instead
+// gives the caller's own JSON as 16-bit text, `bodyTextLength` bytes in UTF-8.
+Result SendWithToken(Platform& platform, const Service& service, const char* method, const Text& path,
+                     const tc_text16* accessToken, const Text* body, const tc_text16* responsePath,
+                     const tc_text16* bodyText = 0, size_t bodyTextLength = 0) {
   FixedText<kTokenCapacity> token;
-  int32_t result = NarrowToken(platform, accessToken, &token);
-  if (result != 0) return result;
-  if (path.overflowed()) return TC_TOO_LONG;
-
-  RequestText request;
-  RequestParts parts = {method, &path, service.host, &token, body ? kJsonContentType : 0, body};
-  if (!ComposeRequest(parts, &request)) return TC_TOO_LONG;
-  return RunExchange(platform, service, request, responsePath);
+  Result result = NarrowToken(platform, accessToken, &token);
+  if (result != kOk) return result;
+  if (path.overflowed()) return kTooLong;
+  const char* contentType = (body && body->size() > 0) || bodyText ? kJsonContentType : 0;
+  RequestParts parts = {method, &path, service.host, &token, contentType, body, bodyText, bodyTextLength};
+  return SendRequest(platform, service, parts, responsePath);
 }
 
 }  // namespace
 
-int32_t ListTaskLists(Platform& platform, const Service& service, const tc_text16* accessToken,
+Result SendApiRequest(Platform& platform, const Service& service, const tc_text16* accessToken,
+                      const tc_text16* method, const tc_text16* target, const tc_text16* jsonBody,
                       const tc_text16* responsePath) {
-  if (!accessToken || !responsePath) return TC_BAD_ARGUMENT;
+  if (!accessToken || !method || !target || !responsePath) return kBadArgument;
+  const Method* chosen = 0;
+  for (size_t i = 0; i < sizeof kMethods / sizeof kMethods[0]; ++i) {
+    if (SameAscii(method, kMethods[i].name)) chosen = &kMethods[i];
+  }
+  if (!chosen) return kBadArgument;
+  FixedText<kTargetCapacity> path;
+  Result result = CopyTarget(target, &path);
+  if (result != kOk) return result;
+
+  const bool withBody = jsonBody && jsonBody[0] != 0;
+  if (withBody && !chosen->hasBody) return kBadArgument;
+  size_t bodyLength = 0;
+  if (withBody && !Utf8LengthWithin(jsonBody, kJsonBodyLimit, &bodyLength)) return kTooLong;
+  // A bodiless POST, PUT or PATCH still says "Content-Length: 0".
+  FixedText<1> empty;
+  const Text* body = chosen->hasBody && !withBody ? &empty : 0;
+  return SendWithToken(platform, service, chosen->requestLine, path, accessToken, body, responsePath,
+                       withBody ? jsonBody : 0, bodyLength);
+}
+
+Result ListTaskLists(Platform& platform, const Service& service, const tc_text16* accessToken,
+                      const tc_text16* responsePath) {
+  if (!accessToken || !responsePath) return kBadArgument;
   FixedText<kPathCapacity> path;
   path.Append(kTaskListsPath);
   return SendWithToken(platform, service, "GET ", path, accessToken, 0, responsePath);
 }
 
-int32_t ListTasks(Platform& platform, const Service& service, const tc_text16* accessToken,
+Result ListTasks(Platform& platform, const Service& service, const tc_text16* accessToken,
                   const tc_text16* taskListId, const tc_text16* responsePath) {
-  if (!accessToken || !taskListId || !responsePath) return TC_BAD_ARGUMENT;
+  if (!accessToken || !taskListId || !responsePath) return kBadArgument;
   FixedText<kPathCapacity> path;
-  int32_t result = BuildTasksPath(platform, taskListId, &path);
-  if (result != 0) return result;
+  Result result = BuildTasksPath(platform, taskListId, &path);
+  if (result != kOk) return result;
   return SendWithToken(platform, service, "GET ", path, accessToken, 0, responsePath);
 }
 
-int32_t AddTask(Platform& platform, const Service& service, const tc_text16* accessToken,
+Result AddTask(Platform& platform, const Service& service, const tc_text16* accessToken,
                 const tc_text16* taskListId, const tc_text16* title, const void* /*reserved*/,
                 const tc_text16* responsePath) {
-  if (!accessToken || !taskListId || !title || !responsePath) return TC_BAD_ARGUMENT;
+  if (!accessToken || !taskListId || !title || !responsePath) return kBadArgument;
   FixedText<kAddPathCapacity> path;
-  int32_t result = BuildTasksPath(platform, taskListId, &path);
-  if (result != 0) return result;
+  Result result = BuildTasksPath(platform, taskListId, &path);
+  if (result != kOk) return result;
 
   // JSON text is UTF-8, whatever the platform's own narrow encoding.
   FixedText<kAddBodyCapacity> body;
   {
     FixedText<kBodyCapacity> narrowTitle;
     result = NarrowArgument(platform, title, kUtf8, &narrowTitle);
-    if (result != 0) return result;
+    if (result != kOk) return result;
     body.Append(kTitleHead);
     AppendJsonString(narrowTitle, &body);
     body.Append(kTitleTail);
   }
-  if (body.overflowed()) return TC_TOO_LONG;
+  if (body.overflowed()) return kTooLong;
   return SendWithToken(platform, service, "POST ", path, accessToken, &body, responsePath);
 }
 
-int32_t ListTasksPage(Platform& platform, const Service& service, const tc_text16* accessToken,
+Result ListTasksPage(Platform& platform, const Service& service, const tc_text16* accessToken,
                       const tc_text16* taskListId, const tc_text16* pageToken, const tc_text16* responsePath) {
-  if (!accessToken || !taskListId || !pageToken || !responsePath) return TC_BAD_ARGUMENT;
+  if (!accessToken || !taskListId || !pageToken || !responsePath) return kBadArgument;
   FixedText<kAddPathCapacity> path;
-  int32_t result = BuildTasksPath(platform, taskListId, &path);
-  if (result != 0) return result;
+  Result result = BuildTasksPath(platform, taskListId, &path);
+  if (result != kOk) return result;
   path.Append(kPageQuery);
   FixedText<kAddPathCapacity> token;
   result = NarrowArgument(platform, pageToken, kUtf8, &token);
-  if (result != 0) return result;
+  if (result != kOk) return result;
   if (token.size() > 0) {
     path.Append(kPageTokenField);
     AppendQueryValue(token, &path);
@@ -113,23 +176,23 @@ int32_t ListTasksPage(Platform& platform, const Service& service, const tc_text1
   return SendWithToken(platform, service, "GET ", path, accessToken, 0, responsePath);
 }
 
-int32_t CompleteTask(Platform& platform, const Service& service, const tc_text16* accessToken,
+Result CompleteTask(Platform& platform, const Service& service, const tc_text16* accessToken,
                      const tc_text16* taskListId, const tc_text16* taskId, const tc_text16* responsePath) {
-  if (!accessToken || !taskListId || !taskId || !responsePath) return TC_BAD_ARGUMENT;
+  if (!accessToken || !taskListId || !taskId || !responsePath) return kBadArgument;
   FixedText<kPathCapacity> path;
-  int32_t result = BuildTaskPath(platform, taskListId, taskId, &path);
-  if (result != 0) return result;
-  FixedText<kBodyCapacity> body;
+  Result result = BuildTaskPath(platform, taskListId, taskId, &path);
+  if (result != kOk) return result;
+  FixedText<sizeof kCompletedBody> body;
   body.Append(kCompletedBody);
   return SendWithToken(platform, service, "PATCH ", path, accessToken, &body, responsePath);
 }
 
-int32_t DeleteTask(Platform& platform, const Service& service, const tc_text16* accessToken,
+Result DeleteTask(Platform& platform, const Service& service, const tc_text16* accessToken,
                    const tc_text16* taskListId, const tc_text16* taskId, const tc_text16* responsePath) {
-  if (!accessToken || !taskListId || !taskId || !responsePath) return TC_BAD_ARGUMENT;
+  if (!accessToken || !taskListId || !taskId || !responsePath) return kBadArgument;
   FixedText<kPathCapacity> path;
-  int32_t result = BuildTaskPath(platform, taskListId, taskId, &path);
-  if (result != 0) return result;
+  Result result = BuildTaskPath(platform, taskListId, taskId, &path);
+  if (result != kOk) return result;
   return SendWithToken(platform, service, "DELETE ", path, accessToken, 0, responsePath);
 }
 

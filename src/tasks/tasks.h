@@ -1,39 +1,53 @@
-// The four requests to the task-list paths, each with a bearer token.
+// The requests to the task paths, each with a bearer token.
 #ifndef TASKCLIENT_TASKS_TASKS_H
 #define TASKCLIENT_TASKS_TASKS_H
 
+#include <stddef.h>
 #include <stdint.h>
 
-#include "exchange/request.h"
+#include "exchange/result.h"
+#include "exchange/service.h"
 #include "platform/platform.h"
 
 namespace taskclient {
 
 // The user's task lists.
-int32_t ListTaskLists(Platform& platform, const Service& service, const tc_text16* accessToken,
+Result ListTaskLists(Platform& platform, const Service& service, const tc_text16* accessToken,
                       const tc_text16* responsePath);
 
 // The tasks of one task list.
-int32_t ListTasks(Platform& platform, const Service& service, const tc_text16* accessToken,
+Result ListTasks(Platform& platform, const Service& service, const tc_text16* accessToken,
                   const tc_text16* taskListId, const tc_text16* responsePath);
 
 // Adds a task with a title; `reserved` is never read.
-int32_t AddTask(Platform& platform, const Service& service, const tc_text16* accessToken,
+Result AddTask(Platform& platform, const Service& service, const tc_text16* accessToken,
                 const tc_text16* taskListId, const tc_text16* title, const void* reserved,
                 const tc_text16* responsePath);
 
 // Deletes one task of one task list.
-int32_t DeleteTask(Platform& platform, const Service& service, const tc_text16* accessToken,
+Result DeleteTask(Platform& platform, const Service& service, const tc_text16* accessToken,
                    const tc_text16* taskListId, const tc_text16* taskId, const tc_text16* responsePath);
 
 // One page of up to 100 tasks of a list, completed and hidden ones included;
 // an empty page token asks for the first page.
-int32_t ListTasksPage(Platform& platform, const Service& service, const tc_text16* accessToken,
+Result ListTasksPage(Platform& platform, const Service& service, const tc_text16* accessToken,
                       const tc_text16* taskListId, const tc_text16* pageToken, const tc_text16* responsePath);
 
 // Marks a task completed.
-int32_t CompleteTask(Platform& platform, const Service& service, const tc_text16* accessToken,
+Result CompleteTask(Platform& platform, const Service& service, const tc_text16* accessToken,
                      const tc_text16* taskListId, const tc_text16* taskId, const tc_text16* responsePath);
+
+// The longest request-target and JSON body a caller may send, in bytes.
+const size_t kTargetCapacity = 1001;
+const size_t kJsonBodyLimit = 8192;
+
+// Any request to the task paths: `method` is GET, POST, PUT, PATCH or DELETE;
+// `target` the request-target as it goes on the wire, visible ASCII without
+// '#' under "/tasks/v1/"; `jsonBody` null or empty for none (GET and DELETE
+// take none), otherwise JSON sent as it stands in UTF-8.
+Result SendApiRequest(Platform& platform, const Service& service, const tc_text16* accessToken,
+                      const tc_text16* method, const tc_text16* target, const tc_text16* jsonBody,
+                      const tc_text16* responsePath);
 
 }  // namespace taskclient
 

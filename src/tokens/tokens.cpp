@@ -25,11 +25,11 @@ struct FormField {
 // Builds the form body field by field, each value encoded straight into the
 // body, and posts it to the token path. Nothing is sent unless every value is
 // present and the whole body fits.
-int32_t PostForm(Platform& platform, const Service& service, const FormField* fields, size_t count,
+Result PostForm(Platform& platform, const Service& service, const FormField* fields, size_t count,
                  const tc_text16* responsePath) {
-  if (!responsePath) return TC_BAD_ARGUMENT;
+  if (!responsePath) return kBadArgument;
   for (size_t i = 0; i < count; ++i) {
-    if (!fields[i].fixedValue && !fields[i].value) return TC_BAD_ARGUMENT;
+    if (!fields[i].fixedValue && !fields[i].value) return kBadArgument;
   }
 
   FixedText<kBodyCapacity> body;
@@ -39,26 +39,24 @@ int32_t PostForm(Platform& platform, const Service& service, const FormField* fi
       FormEncode(fields[i].fixedValue, strlen(fields[i].fixedValue), &body);
     } else {
       FixedText<kBodyCapacity> value;
-      int32_t result = NarrowArgument(platform, fields[i].value, kSystemText, &value);
-      if (result != 0) return result;
+      Result result = NarrowArgument(platform, fields[i].value, kSystemText, &value);
+      if (result != kOk) return result;
       if (value.size() == 0 && fields[i].omitWhenEmpty) continue;
       body.Append(fields[i].name);
       FormEncode(value.data(), value.size(), &body);
     }
-    if (body.overflowed()) return TC_TOO_LONG;
+    if (body.overflowed()) return kTooLong;
   }
 
   FixedText<kPathCapacity> path;
   path.Append(kTokenPath);
-  RequestText request;
-  RequestParts parts = {"POST ", &path, service.host, 0, kFormContentType, &body};
-  if (!ComposeRequest(parts, &request)) return TC_TOO_LONG;
-  return RunExchange(platform, service, request, responsePath);
+  RequestParts parts = {"POST ", &path, service.host, 0, kFormContentType, &body, 0, 0};
+  return SendRequest(platform, service, parts, responsePath);
 }
 
 }  // namespace
 
-int32_t GetToken(Platform& platform, const Service& service, const tc_text16* authorizationCode,
+Result GetToken(Platform& platform, const Service& service, const tc_text16* authorizationCode,
                  const tc_text16* clientSecret, const tc_text16* clientId, const tc_text16* responsePath) {
   const FormField fields[] = {
       {"code=", authorizationCode, 0, false},
@@ -70,7 +68,7 @@ int32_t GetToken(Platform& platform, const Service& service, const tc_text16* au
   return PostForm(platform, service, fields, sizeof fields / sizeof fields[0], responsePath);
 }
 
-int32_t RefreshToken(Platform& platform, const Service& service, const tc_text16* refreshToken,
+Result RefreshToken(Platform& platform, const Service& service, const tc_text16* refreshToken,
                      const tc_text16* clientSecret, const tc_text16* clientId, const tc_text16* responsePath) {
   // The service expects the client id first, although it is the third argument.
   const FormField fields[] = {
@@ -82,7 +80,7 @@ int32_t RefreshToken(Platform& platform, const Service& service, const tc_text16
   return PostForm(platform, service, fields, sizeof fields / sizeof fields[0], responsePath);
 }
 
-int32_t GetTokenPkce(Platform& platform, const Service& service, const tc_text16* authorizationCode,
+Result GetTokenPkce(Platform& platform, const Service& service, const tc_text16* authorizationCode,
                      const tc_text16* clientSecret, const tc_text16* clientId, const tc_text16* redirectUri,
                      const tc_text16* codeVerifier, const tc_text16* responsePath) {
   const FormField fields[] = {

@@ -334,16 +334,40 @@ void PosixPlatform::CloseSocket(Connection* connection) {
   ERR_clear_error();
 }
 
-bool PosixPlatform::OpenResponseFile(const tc_text16* path, ResponseFile* file) {
+namespace {
+
+// Opens the file at a 16-bit path with `flags`; a file it creates gets `mode`.
+bool OpenPath(const tc_text16* path, int flags, mode_t mode, ResponseFile* file) {
   char narrowPath[kPathBytes];
   size_t length = 0;
   if (!Utf16ToUtf8(path, narrowPath, sizeof narrowPath, &length) || length == 0) return false;
   int handle;
   do {
-    handle = open(narrowPath, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOCTTY, 0666);
+    handle = open(narrowPath, flags | O_CLOEXEC | O_NOCTTY, mode);
   } while (handle < 0 && errno == EINTR);
   file->handle = handle >= 0 ? handle : kNoFile;
   return handle >= 0;
+}
+
+}  // namespace
+
+// A response file may hold tokens or a client secret's answer: one the
+// library creates is readable by its owner only. An existing file keeps its
+// mode.
+bool PosixPlatform::OpenResponseFile(const tc_text16* path, ResponseFile* file) {
+  return OpenPath(path, O_WRONLY | O_CREAT | O_TRUNC, 0600, file);
+}
+
+bool PosixPlatform::OpenFileForReading(const tc_text16* path, ResponseFile* file) {
+  return OpenPath(path, O_RDONLY, 0, file);
+}
+
+long PosixPlatform::ReadFile(ResponseFile* file, char* buffer, size_t capacity) {
+  for (;;) {
+    ssize_t got = read(static_cast<int>(file->handle), buffer, capacity);
+    if (got >= 0) return static_cast<long>(got);
+    if (errno != EINTR) return -1;
+  }
 }
 
 bool PosixPlatform::WriteResponseFile(ResponseFile* file, const char* bytes, size_t length) {

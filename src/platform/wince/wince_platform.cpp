@@ -135,6 +135,20 @@ bool WinCePlatform::OpenResponseFile(const tc_text16* path, ResponseFile* file) 
   return stream != 0;
 }
 
+bool WinCePlatform::OpenFileForReading(const tc_text16* path, ResponseFile* file) {
+  if (!path[0]) return false;
+  FILE* stream = _wfopen(path, L"rb");
+  file->handle = stream ? reinterpret_cast<intptr_t>(stream) : kNoFile;
+  return stream != 0;
+}
+
+long WinCePlatform::ReadFile(ResponseFile* file, char* buffer, size_t capacity) {
+  FILE* stream = StreamOf(file);
+  size_t got = fread(buffer, 1, capacity, stream);
+  if (got == 0 && ferror(stream)) return -1;
+  return static_cast<long>(got);
+}
+
 bool WinCePlatform::WriteResponseFile(ResponseFile* file, const char* bytes, size_t length) {
   return fwrite(bytes, 1, length, StreamOf(file)) == length;
 }

@@ -23,6 +23,8 @@ class WinCePlatform : public Platform {
   virtual void CloseSocket(Connection* connection);
   virtual bool OpenResponseFile(const tc_text16* path, ResponseFile* file);
   virtual bool WriteResponseFile(ResponseFile* file, const char* bytes, size_t length);
+  virtual bool OpenFileForReading(const tc_text16* path, ResponseFile* file);
+  virtual long ReadFile(ResponseFile* file, char* buffer, size_t capacity);
   virtual bool CloseResponseFile(ResponseFile* file);
   virtual bool Narrow(const tc_text16* text, NarrowEncoding encoding, char* output, size_t capacity,
                       size_t* length);

@@ -1,0 +1,64 @@
+#include "exchange/reply_reader.h"
+
+#include "exchange/reply_scanner.h"
+
+namespace taskclient {
+
+namespace {
+
+// Writes the body bytes the scanner reports into the body file; remembers a
+// failed write.
+class BodyFile : public BodySink {
+ public:
+  BodyFile(Platform& platform, ResponseFile* file) : platform_(platform), file_(file), failed_(false) {}
+  virtual void TakeBody(const char* bytes, size_t length) {
+    if (!failed_ && length > 0 && !platform_.WriteResponseFile(file_, bytes, length)) failed_ = true;
+  }
+  bool failed() const { return failed_; }
+
+ private:
+  Platform& platform_;
+  ResponseFile* file_;
+  bool failed_;
+};
+
+// Scans the response file to the end of its reply.
+Result Scan(Platform& platform, ResponseFile* reply, ReplyScanner* scanner) {
+  char piece[kReadPieceCapacity];
+  for (;;) {
+    long got = platform.ReadFile(reply, piece, sizeof piece);
+    if (got < 0) return kReplyCutShort;
+    if (got == 0) return scanner->CloseEndsReply() ? kOk : kReplyCutShort;
+    size_t scanned = 0;
+    ReplyScanner::Verdict verdict = scanner->Feed(piece, static_cast<size_t>(got), &scanned);
+    if (verdict == ReplyScanner::kComplete) return kOk;
+    if (verdict == ReplyScanner::kMalformed) return kReplyCutShort;
+  }
+}
+
+}  // namespace
+
+ReplyRead ReadReply(Platform& platform, const tc_text16* responsePath, const tc_text16* bodyPath) {
+  ReplyRead read = {kBadArgument, 0};
+  if (!responsePath || !bodyPath) return read;
+  read.result = kFileOpenFailed;
+  ResponseFile reply = {kNoFile};
+  if (!platform.OpenFileForReading(responsePath, &reply)) return read;
+  ResponseFile body = {kNoFile};
+  if (!platform.OpenResponseFile(bodyPath, &body)) {
+    platform.CloseResponseFile(&reply);
+    return read;
+  }
+
+  BodyFile sink(platform, &body);
+  ReplyScanner scanner(&sink);
+  read.result = Scan(platform, &reply, &scanner);
+  if (read.result == kOk && (scanner.status() < 100 || scanner.status() > 599)) read.result = kReplyCutShort;
+  if (sink.failed()) read.result = kFileWriteFailed;
+  platform.CloseResponseFile(&reply);
+  if (!platform.CloseResponseFile(&body) && read.result == kOk) read.result = kFileWriteFailed;
+  if (read.result == kOk) read.status = scanner.status();
+  return read;
+}
+
+}  // namespace taskclient

@@ -1,0 +1,30 @@
+// Reading a response file back: the final reply's status and body.
+#ifndef TASKCLIENT_EXCHANGE_REPLY_READER_H
+#define TASKCLIENT_EXCHANGE_REPLY_READER_H
+
+#include "exchange/result.h"
+#include "platform/platform.h"
+
+namespace taskclient {
+
+// Bytes read from the response file at a time.
+const size_t kReadPieceCapacity = 4096;
+
+struct ReplyRead {
+  Result result;  // kOk when the file held a whole reply
+  int status;     // then its final status, 100 to 599
+};
+
+// Reads the reply in the file at `responsePath` with the same framing rules
+// as the exchange, skips interim replies, and writes the final reply's body
+// (chunked framing removed) into the file at `bodyPath`, created or emptied.
+// kBadArgument for a null path; kFileOpenFailed when the response file cannot
+// be opened or the body file created; kFileWriteFailed when writing the body
+// failed; kReplyCutShort when the file holds no whole reply (cut short, broken
+// framing, or a status outside 100-599), the body file then holding the body
+// bytes read so far.
+ReplyRead ReadReply(Platform& platform, const tc_text16* responsePath, const tc_text16* bodyPath);
+
+}  // namespace taskclient
+
+#endif
