@@ -4,10 +4,15 @@
 
 #include <gtest/gtest.h>
 
+#include "exchange/reply_reader.h"
+#include "testing/text16.h"
+
 #include <string>
 #include <vector>
 
 using taskclient::ReplyScanner;
+using testsupport::PathText;
+using testsupport::T;
 
 namespace {
 
@@ -191,6 +196,71 @@ TEST(ReplyScanner, EmptyPiecesChangeNothing) {
   EXPECT_EQ(scanner.Feed("", 0, &used), ReplyScanner::kNeedMore);
   EXPECT_EQ(used, 0u);
   EXPECT_FALSE(scanner.CloseEndsReply());
+}
+
+// The reader of response files shares the framing: every case above, read
+// back from a file, gives the final status and body, or 26 where the file
+// holds no whole reply.
+TEST(ReplyReader, ReadsEveryFramingCaseFromAFile) {
+  testsupport::TempDir dir;
+  const std::u16string reply = PathText(dir / "reply"), body = PathText(dir / "body");
+  for (const Case& c : Cases()) {
+    SCOPED_TRACE(c.name);
+    testsupport::WriteFile(dir / "reply", c.bytes);
+    testsupport::WriteFile(dir / "body", "stale");
+    auto read = taskclient::ReadReply(taskclient::SystemPlatform(), T(reply), T(body));
+    std::string expectedBody;
+    const bool whole = c.verdict == ReplyScanner::kComplete || c.closeEnds;
+    Scan(c.bytes, {}, &expectedBody);
+    if (whole) {
+      EXPECT_EQ(read.result, taskclient::kOk);
+      EXPECT_EQ(read.status, std::stoi(c.bytes.substr(c.bytes.rfind("HTTP/1.") + 9, 3)));
+    } else {
+      EXPECT_EQ(read.result, taskclient::kReplyCutShort);
+    }
+    EXPECT_EQ(testsupport::ReadFile(dir / "body"), c.body && whole ? std::string(c.body) : expectedBody);
+  }
+}
+
+TEST(ReplyReader, RefusesWhatItCannotRead) {
+  testsupport::TempDir dir;
+  const std::u16string reply = PathText(dir / "reply"), body = PathText(dir / "body");
+  const std::u16string missing = PathText(dir / "missing"), noFolder = PathText(dir / "no" / "body");
+  const std::u16string full = u"/dev/full";
+  testsupport::WriteFile(dir / "reply", "HTTP/1.1 200 OK\r\nContent-Length: 2\r\n\r\n{}");
+  struct Row {
+    const char* why;
+    const tc_text16* reply;
+    const tc_text16* body;
+    taskclient::Result result;
+  } rows[] = {
+      {"null reply path", nullptr, T(body), taskclient::kBadArgument},
+      {"null body path", T(reply), nullptr, taskclient::kBadArgument},
+      {"missing reply", T(missing), T(body), taskclient::kFileOpenFailed},
+      {"body in a missing folder", T(reply), T(noFolder), taskclient::kFileOpenFailed},
+      {"body cannot be written", T(reply), T(full), taskclient::kFileWriteFailed},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.why);
+    EXPECT_EQ(taskclient::ReadReply(taskclient::SystemPlatform(), row.reply, row.body).result, row.result);
+  }
+  // A status outside 100-599 is no HTTP reply the reader can report.
+  testsupport::WriteFile(dir / "reply", "HTTP/1.1 999 Odd\r\nContent-Length: 0\r\n\r\n");
+  EXPECT_EQ(taskclient::ReadReply(taskclient::SystemPlatform(), T(reply), T(body)).result, taskclient::kReplyCutShort);
+  // Any size: a chunked listing far beyond one read.
+  std::string listing = "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n", expected;
+  for (int i = 0; i < 3000; ++i) {
+    std::string item = "{\"id\": \"" + std::to_string(i) + "\", \"title\": \"" + std::string(40, 't') + "\"},";
+    char size[16];
+    std::snprintf(size, sizeof size, "%zx\r\n", item.size());
+    listing += size + item + "\r\n";
+    expected += item;
+  }
+  testsupport::WriteFile(dir / "reply", listing + "0\r\n\r\n");
+  auto read = taskclient::ReadReply(taskclient::SystemPlatform(), T(reply), T(body));
+  EXPECT_EQ(read.result, taskclient::kOk);
+  EXPECT_EQ(read.status, 200);
+  EXPECT_EQ(testsupport::ReadFile(dir / "body"), expected);
 }
 
 }  // namespace

@@ -5,6 +5,7 @@
 #include <fcntl.h>
 #include <netdb.h>
 #include <netinet/in.h>
+#include <netinet/tcp.h>
 #include <openssl/bio.h>
 #include <openssl/err.h>
 #include <openssl/ssl.h>
@@ -228,7 +229,12 @@ bool PosixPlatform::Resolve(const char* host, uint32_t* address) {
 bool PosixPlatform::OpenSocket(Connection* connection) {
   int socket = ::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
   connection->socket = socket >= 0 ? socket : kNoSocket;
-  return socket >= 0;
+  if (socket < 0) return false;
+  // A request longer than one piece goes out in several sends: none of them
+  // may wait for the peer's delayed acknowledgement of the one before.
+  int on = 1;
+  setsockopt(socket, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
+  return true;
 }
 
 bool PosixPlatform::SetTlsMode(Connection* connection, const char* serverName) {
