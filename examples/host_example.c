@@ -1,7 +1,8 @@
 /* What a device application does with taskclient: refresh the access token,
  * read it out of the response file, list the task lists, take the first
- * list's id, add a task to it, mark the task completed, then list every task
- * of the list page by page. Plain C; every reply comes back in a file.
+ * list's id, add a task to it, give it notes and a due date, mark it
+ * completed, then list every task of the list page by page. Plain C; every
+ * reply comes back in a file, and GTaskReadReply takes its body out.
  *
  * usage: host_example REFRESH_TOKEN CLIENT_SECRET CLIENT_ID [TITLE] */
 #include <locale.h>
@@ -28,38 +29,26 @@ static int widen(const char *text, char16_t *out, size_t capacity) {
   return n == 0;
 }
 
-/* Reads the response file: the first line is the HTTP status line; after the
- * empty line comes the body, which may be sent in chunks ("size in hex CRLF,
- * data CRLF", ending with size 0). Header names are matched as the service
- * writes them. Leaves the body, unchunked, in `body`.
- * Returns the HTTP status, or 0 when the file is not a reply. */
-static int read_reply(char *body, size_t capacity) {
-  static char raw[65536];
-  FILE *file = fopen(REPLY_FILE, "rb");
-  size_t size = file ? fread(raw, 1, sizeof raw - 1, file) : 0;
-  char *head_end, *p;
-  int status = 0;
+#define BODY_FILE "host_example_body.json"
+
+/* Reads the response file with GTaskReadReply, which leaves the final reply's
+ * body, framing removed, in BODY_FILE, and loads that whole body, however
+ * long, into `*body` (NUL-terminated; the caller frees it). Returns the HTTP
+ * status, or the library's code when the file holds no whole reply. */
+static int read_reply(char **body) {
+  static const char16_t reply[] = u"" REPLY_FILE, body_file[] = u"" BODY_FILE;
+  int32_t status = GTaskReadReply(reply, body_file);
+  FILE *file = fopen(BODY_FILE, "rb");
+  long size = 0;
+  free(*body);
+  *body = NULL;
+  if (file && fseek(file, 0, SEEK_END) == 0 && (size = ftell(file)) >= 0 && fseek(file, 0, SEEK_SET) == 0 &&
+      (*body = malloc((size_t)size + 1)) != NULL) {
+    size = (long)fread(*body, 1, (size_t)size, file);
+    (*body)[size] = 0;
+  }
   if (file) fclose(file);
-  raw[size] = 0;
-  head_end = strstr(raw, "\r\n\r\n");
-  if (!head_end || sscanf(raw, "HTTP/1.%*d %d", &status) != 1) return 0;
-  *head_end = 0;
-  p = head_end + 4;
-  if (!strstr(raw, "Transfer-Encoding: chunked")) {
-    snprintf(body, capacity, "%s", p);
-    return status;
-  }
-  body[0] = 0;
-  for (;;) { /* one chunk per pass */
-    unsigned long length = strtoul(p, &p, 16);
-    size_t have = strlen(body);
-    p = strstr(p, "\r\n");
-    if (length == 0 || !p || have + length >= capacity) break;
-    memcpy(body + have, p + 2, length);
-    body[have + length] = 0;
-    p += 2 + length + 2;
-  }
-  return status;
+  return *body ? (int)status : 0;
 }
 
 /* Copies the string value of the first "name": "..." in `json` (the values
@@ -76,14 +65,16 @@ static int json_string(const char *json, const char *name, char *out, size_t cap
 }
 
 /* The result code must be 999 and the status 2xx; otherwise say which. */
-static int check(const char *step, int32_t result, char *body, size_t capacity) {
-  int status = result == TC_EXCHANGE_COMPLETE ? read_reply(body, capacity) : 0;
+static int check(const char *step, int32_t result, char **body) {
+  int status = result == TC_EXCHANGE_COMPLETE ? read_reply(body) : 0;
   printf("%-8s result %d, HTTP status %d\n", step, (int)result, status);
   return result == TC_EXCHANGE_COMPLETE && status >= 200 && status < 300;
 }
 
 int main(int argc, char **argv) {
-  static char body[65536];
+  char *body = NULL;
+  char16_t target16[600];
+  char target[600];
   char16_t refresh[1024], secret[256], client[256], title[512], token16[2100], list16[256], task16[256];
   char16_t page16[256];
   char token[2100], list[256], task[256], status[32], page[256];
@@ -96,23 +87,34 @@ int main(int argc, char **argv) {
     return 2;
   }
 
-  if (!check("refresh", GoogleTasksTokenRefreshSSL(refresh, secret, client, reply), body, sizeof body) ||
+  if (!check("refresh", GoogleTasksTokenRefreshSSL(refresh, secret, client, reply), &body) ||
       !json_string(body, "access_token", token, sizeof token) || !widen(token, token16, 2100))
     return 1;
   printf("         access token: %.12s...\n", token);
 
-  if (!check("lists", GTaskListTasksSSL(token16, reply), body, sizeof body) ||
+  if (!check("lists", GTaskListTasksSSL(token16, reply), &body) ||
       !json_string(body, "id", list, sizeof list) || !widen(list, list16, 256))
     return 1;
   printf("         first list: %s\n", list);
 
-  if (!check("add", GTaskTaskAddSSL(token16, list16, title, NULL, reply), body, sizeof body) ||
+  if (!check("add", GTaskTaskAddSSL(token16, list16, title, NULL, reply), &body) ||
       !json_string(body, "id", task, sizeof task) || !widen(task, task16, 256))
     return 1;
   printf("         added task %s\n", task);
 
+  /* Any other request goes through GTaskRequestSSL: here, notes and a due
+   * date for the new task (ids need no percent-encoding in a path). */
+  snprintf(target, sizeof target, "/tasks/v1/lists/%s/tasks/%s", list, task);
+  if (!widen(target, target16, 600) ||
+      !check("notes", GTaskRequestSSL(token16, u"PATCH", target16,
+                                      u"{\"notes\": \"From the example\", \"due\": \"2026-12-24T00:00:00.000Z\"}", reply),
+             &body) ||
+      !json_string(body, "due", status, sizeof status))
+    return 1;
+  printf("         task %s is due %s\n", task, status);
+
   /* The reply is the task, now with status "completed". */
-  if (!check("complete", GTaskTaskCompleteSSL(token16, list16, task16, reply), body, sizeof body) ||
+  if (!check("complete", GTaskTaskCompleteSSL(token16, list16, task16, reply), &body) ||
       !json_string(body, "status", status, sizeof status))
     return 1;
   printf("         task %s is %s\n", task, status);
@@ -121,8 +123,9 @@ int main(int argc, char **argv) {
    * each reply's nextPageToken asks for the next, until a reply has none. */
   page16[0] = 0;
   for (pages = 1;; ++pages) {
-    const char *p = body;
-    if (!check("page", GTaskListTasksListPageSSL(token16, list16, page16, reply), body, sizeof body)) return 1;
+    const char *p;
+    if (!check("page", GTaskListTasksListPageSSL(token16, list16, page16, reply), &body)) return 1;
+    p = body;
     while ((p = strstr(p, "\"tasks#task\"")) != NULL) { /* one per task on the page */
       ++tasks;
       ++p;
@@ -133,6 +136,8 @@ int main(int argc, char **argv) {
     if (!widen(page, page16, 256)) return 1;
   }
   printf("         %d tasks on %d page%s\n", tasks, pages, pages == 1 ? "" : "s");
+  free(body);
   remove(REPLY_FILE);
+  remove(BODY_FILE);
   return 0;
 }

@@ -385,4 +385,28 @@ TEST_F(CliTest, AllPagesCompleteAndPkceSignIn) {
   }
 }
 
+// The example host program reads every reply through GTaskReadReply, so a
+// listing far larger than 64 KiB is read whole: 106 tasks with long titles
+// on the first list, each counted across both pages.
+TEST_F(CliTest, ExampleReadsAListingLargerThan64KiBWhole) {
+  Outcome token = Cli({"--service", service_, "--field", "access_token", "--field", "refresh_token", "token",
+                       local_->authorizationCode(), "secret", "client"});
+  ASSERT_EQ(token.status, 0) << token.err;
+  const std::string access = Line(token);
+  const std::string refresh = token.out.substr(access.size() + 1, token.out.find('\n') - access.size() - 1);
+  const std::string list = Line(Cli({"--service", service_, "--field", "items.0.id", "lists", access}));
+  Outcome before = Cli({"--service", service_, "--field", "items.*.id", "tasks", list, "--all"}, "", access);
+  ASSERT_EQ(before.status, 0) << before.err;
+  const long seeded = std::count(before.out.begin(), before.out.end(), '\n');
+  for (int i = 0; i < 106; ++i) {
+    ASSERT_EQ(Cli({"--service", service_, "add", access, list, std::to_string(i) + std::string(900, 't')}).status, 0);
+  }
+  const std::string command = "cd " + Quote(dir_.path().string()) + " && TASKCLIENT_SERVICE=" + service_ + " " +
+                              Quote(HOST_EXAMPLE_LOCAL) + " " + Quote(refresh) + " secret client >" +
+                              Quote((dir_ / "out").string()) + " 2>&1";
+  ASSERT_EQ(std::system(command.c_str()), 0) << ReadFile(dir_ / "out");
+  EXPECT_NE(ReadFile(dir_ / "out").find(std::to_string(seeded + 107) + " tasks on 2 pages"), std::string::npos)
+      << ReadFile(dir_ / "out");
+}
+
 }  // namespace
