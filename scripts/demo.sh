@@ -4,8 +4,10 @@
 # runs every operation through the library's code: authorization code to
 # tokens, the sign-in with a loopback redirect and PKCE, refresh, task lists,
 # tasks of the first list, add "Buy milk", complete it, list every task page
-# by page, delete it, list; the 120 tasks of "Backlog" over two pages; then
-# the example host program. Nothing leaves this machine (curl, standing in
+# by page, delete it, list; through the request for any task path: a task
+# with notes and a due date made a subtask, moved to a new list, renamed,
+# reopened, cleared, and the list deleted; the 120 tasks of "Backlog" over
+# two pages; then the example host program. Nothing leaves this machine (curl, standing in
 # for the browser, opens only the local service's sign-in page).
 # Exits non-zero on the first step that does not go as it should.
 set -euo pipefail
@@ -213,6 +215,48 @@ step "List the tasks once more" -- tasks "$token" "$list"
 show tasks items.*.title
 ids=$(field items.*.id)
 if grep -qx "$task" <<<"$ids"; then fail "the deleted task is still listed"; fi
+
+step "Add a task with notes and a due date (GTaskRequestSSL)" -- \
+  request "$token" POST "/tasks/v1/lists/$list/tasks" \
+  '{"title": "Plan the trip", "notes": "Tickets and hotel", "due": "2026-12-24T00:00:00.000Z"}'
+show notes notes
+show due due
+trip=$(field id)
+
+step "Add \"Holidays\" (GTaskRequestSSL)" -- request "$token" POST "/tasks/v1/lists/$list/tasks" '{"title": "Holidays"}'
+holidays=$(field id)
+
+step "Make the trip a subtask of \"Holidays\" (move with parent)" -- \
+  request "$token" POST "/tasks/v1/lists/$list/tasks/$trip/move?parent=$holidays"
+show parent parent
+[ "$(field parent)" = "$holidays" ] || fail "the task is not a subtask of Holidays"
+
+step "Create a list \"Trips\"" -- request "$token" POST /tasks/v1/users/@me/lists '{"title": "Trips"}'
+trips=$(field id)
+
+step "Move the trip to \"Trips\" (move with destinationTasklist)" -- \
+  request "$token" POST "/tasks/v1/lists/$list/tasks/$trip/move?destinationTasklist=$trips"
+
+step "Rename it (PATCH)" -- request "$token" PATCH "/tasks/v1/lists/$trips/tasks/$trip" '{"title": "Plan the winter trip"}'
+show title title
+
+step "Complete it" -- complete "$token" "$trips" "$trip"
+show status status
+
+step "Reopen it (PATCH back to needsAction)" -- \
+  request "$token" PATCH "/tasks/v1/lists/$trips/tasks/$trip" '{"status": "needsAction", "completed": null}'
+show status status
+[ "$(field status)" = needsAction ] || fail "the task is not open again"
+
+step "Complete it again" -- complete "$token" "$trips" "$trip"
+step "Clear the completed tasks of \"Trips\" (POST .../clear)" -- request "$token" POST "/tasks/v1/lists/$trips/clear"
+
+step "List \"Trips\": a cleared task is hidden" -- tasks "$token" "$trips"
+line tasks "$(field 'items.*.id' 2>/dev/null | wc -l)"
+if field 'items.*.id' 2>/dev/null | grep -qx "$trip"; then fail "the cleared task is still listed"; fi
+
+step "Delete the list \"Trips\"" -- request "$token" DELETE "/tasks/v1/users/@me/lists/$trips"
+step "Delete \"Holidays\"" -- request "$token" DELETE "/tasks/v1/lists/$list/tasks/$holidays"
 
 step "List the tasks of \"Backlog\" the plain way: the service's first page only" -- tasks "$token" "$backlog"
 line tasks "$(field 'items.*.id' | wc -l) of 120, hidden completed ones left out"
