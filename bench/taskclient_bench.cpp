@@ -139,6 +139,26 @@ bool LibraryCapture(const char16_t* listId, const std::u16string& path) {
                                path.c_str()) == TC_EXCHANGE_COMPLETE;
 }
 
+// A PATCH whose JSON body is 8,192 bytes of UTF-8, multi-byte characters
+// included: sent as the head and as much body as fits, then the rest in
+// pieces.
+const std::u16string& LargeJsonBody() {
+  static const std::u16string body = [] {
+    std::u16string text = u"{\"notes\": \"";
+    while (text.size() < 4000) text += u"\u00e9";  // two bytes each in UTF-8
+    size_t bytes = 11 + (text.size() - 11) * 2;
+    text += std::u16string(8192 - 2 - bytes, u'x');
+    return text + u"\"}";
+  }();
+  return body;
+}
+
+bool LibraryRequest8K(const std::u16string& path) {
+  return taskclient::SendApiRequest(taskclient::SystemPlatform(), gWorld->service, gWorld->token16.c_str(), u"PATCH",
+                                    u"/tasks/v1/users/@me/lists/L1", LargeJsonBody().c_str(),
+                                    path.c_str()) == TC_EXCHANGE_COMPLETE;
+}
+
 bool FloorListing(const FloorClient& client) {
   return client.Call(gWorld->server->port(), gWorld->listingRequest, gWorld->listingReply.size(), nullptr);
 }
@@ -430,6 +450,9 @@ class SummaryReporter : public benchmark::ConsoleReporter {
     std::fprintf(out, "  library/floor %.3f | exported/floor %.3f | library/libcurl %.3f | exported/libcurl %.3f | "
                  "library/floor_file %.3f\n", Get("Latency", "library_per_floor"), Get("Latency", "exported_per_floor"),
                  library / curl, exported / curl, library / Get("Latency", "floor_file_us"));
+    std::fprintf(out, "  request with an 8 KB body %.1f us (%.1f) | listing %.1f us | request_8k/listing %.3f\n",
+                 Get("Request8K", "request_8k_us"), Get("Request8K", "request_8k_cpu_us"), Get("Request8K", "listing_us"),
+                 Get("Request8K", "request_8k_per_listing"));
     double context = Get("ContextNew", "seconds") * 1e6;
     std::fprintf(out, "  SSL_CTX_new+free alone: %.1f us = %.1f%% of a floor call\n", context, 100 * context / floor);
     for (const char* mode : {"ContentLength", "Chunked"}) {
@@ -443,7 +466,7 @@ class SummaryReporter : public benchmark::ConsoleReporter {
                    "other %.1f\n", who, Get(name, "own"), Get(name, "openssl"), Get(name, "libc"),
                    Get(name, "curl"), Get(name, "other"));
     }
-    for (const char* who : {"Library", "Exported", "Floor", "Curl"}) {
+    for (const char* who : {"Library", "Request8K", "Exported", "Floor", "Curl"}) {
       std::string name = std::string("Stack/") + who;
       std::fprintf(out, "  peak stack, %s: first call on a thread %.0f bytes | later call %.0f bytes\n", who,
                    Get(name, "first_call_bytes"), Get(name, "call_bytes"));
@@ -597,6 +620,13 @@ void Register(World& world) {
   if (world.exported) latency.push_back({"exported", [latencyPath] { return ExportedListing(latencyPath); }});
   RegisterBenchmark("Latency", Paired, latency, size_t{0});
   RegisterBenchmark("ContextNew", ContextNew);
+  // A request with an 8 KB body against a bodiless listing, side by side: the
+  // pieces it is sent in must not wait on delayed acknowledgements.
+  std::vector<Contender> request8k = {
+      {"listing", [latencyPath] { return LibraryListing(latencyPath); }},
+      {"request_8k", [latencyPath] { return LibraryRequest8K(latencyPath); }},
+  };
+  RegisterBenchmark("Request8K", Paired, request8k, size_t{0});
 
   const std::string captureFile = FilePath("capture.json");
   const std::u16string capturePath = Widen(captureFile);
@@ -627,6 +657,8 @@ void Register(World& world) {
   RegisterBenchmark("Allocations/Curl", Allocations, curl)->Iterations(20);
 
   RegisterBenchmark("Stack/Library", Stack, library)->Iterations(1);
+  std::function<bool()> request8kCall = [path] { return LibraryRequest8K(path); };
+  RegisterBenchmark("Stack/Request8K", Stack, request8kCall)->Iterations(1);
   if (world.exported) RegisterBenchmark("Stack/Exported", Stack, exported)->Iterations(1);
   RegisterBenchmark("Stack/Floor", Stack, floor)->Iterations(1);
   RegisterBenchmark("Stack/Curl", Stack, curl)->Iterations(1);
