@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
 # Installs the built library into a scratch prefix and builds a tiny consumer
 # against the installed tree both ways a C or C++ user would: CMake's
-# find_package(taskclient) and pkg-config. Each consumer must run.
+# find_package(taskclient) and pkg-config. Each consumer must run, one of them
+# also against the local stand-in through scripts/with-local-service.sh. The
+# installed library must not need the C++ runtime.
 set -euo pipefail
 cd "$(dirname "$0")/../.."
 build=${TASKCLIENT_BUILD_DIR:-build}
@@ -24,6 +26,10 @@ done
 [ -f "$prefix/include/taskclient.h" ] || { echo "install: taskclient.h missing" >&2; exit 1; }
 cmp -s LICENSE "$prefix/share/doc/taskclient/LICENSE" || { echo "install: LICENSE missing" >&2; exit 1; }
 grep -q '^# License: MIT' "$libdir/pkgconfig/taskclient.pc" || { echo "install: no licence in taskclient.pc" >&2; exit 1; }
+if ldd "$libdir/libtaskclient.so" | grep -q 'libstdc++'; then
+  echo "install: libtaskclient.so needs the C++ runtime" >&2
+  exit 1
+fi
 
 # 1. CMake package, moved after installation: the package finds its tree
 # relative to itself.
@@ -34,6 +40,8 @@ cmake -S tests/install -B "$work/cmake-build" -DCMAKE_PREFIX_PATH="$prefix" >"$w
   { cat "$work/cmake.log"; exit 1; }
 cmake --build "$work/cmake-build" >"$work/cmake-build.log" || { cat "$work/cmake-build.log"; exit 1; }
 "$work/cmake-build/consumer"
+# The installed library as it ships, against the local stand-in.
+scripts/with-local-service.sh "$work/cmake-build/consumer"
 ldd "$work/cmake-build/consumer" | grep -q "$prefix/.*libtaskclient.so.1" ||
   { echo "install: the CMake consumer does not load the installed library" >&2; exit 1; }
 
