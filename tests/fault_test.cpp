@@ -208,21 +208,4 @@ TEST_F(FaultTest, AnUnresolvableHostIsReported) {
   EXPECT_EQ(server.server().accepted(), 0);
 }
 
-// The exports added after the first six, like those six (see
-// platform_failure_test): a null in any position, or in several, is refused
-// with 10 before anything else happens. Every call here has a null, so none
-// can reach the network.
-TEST(ExportedFunctions, LaterExportsRefuseNullInEveryPosition) {
-  const tc_text16* x = T(u"x");
-  for (unsigned nulls = 1; nulls < (1u << 6); ++nulls) {
-    auto arg = [&](int i) { return (nulls >> i) & 1 ? nullptr : x; };
-    SCOPED_TRACE(nulls);
-    EXPECT_EQ(GoogleTasksGetTokenPkceSSL(arg(0), arg(1), arg(2), arg(3), arg(4), arg(5)), TC_BAD_ARGUMENT);
-    if (nulls < (1u << 4)) {
-      EXPECT_EQ(GTaskListTasksListPageSSL(arg(0), arg(1), arg(2), arg(3)), TC_BAD_ARGUMENT);
-      EXPECT_EQ(GTaskTaskCompleteSSL(arg(0), arg(1), arg(2), arg(3)), TC_BAD_ARGUMENT);
-    }
-  }
-}
-
 }  // namespace

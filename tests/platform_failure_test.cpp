@@ -11,8 +11,6 @@
 #include "testing/text16.h"
 #include "tasks/tasks.h"
 
-extern "C" int taskclient_c_callers_refused(void);
-
 using namespace taskclient;
 using testsupport::PathText;
 using testsupport::ReadFile;
@@ -105,33 +103,6 @@ TEST(PlatformFailure, EachStepHasItsResultAndReleasesInOrder) {
   }
   // Only the last two rows got as far as a connection.
   EXPECT_EQ(server.server().accepted(), 2);
-}
-
-TEST(ExportedFunctions, CallableFromC) { EXPECT_EQ(taskclient_c_callers_refused(), 6); }
-
-TEST(ExportedFunctions, NullInAnyPositionIsRefused) {
-  const tc_text16* x = T(u"x");
-  for (int position = 0; position < 6; ++position) {
-    auto arg = [&](int i) { return i == position ? nullptr : x; };
-    SCOPED_TRACE(position);
-    if (position < 4) {
-      EXPECT_EQ(GTaskListTasksListPageSSL(arg(0), arg(1), arg(2), arg(3)), TC_BAD_ARGUMENT);
-      EXPECT_EQ(GTaskTaskCompleteSSL(arg(0), arg(1), arg(2), arg(3)), TC_BAD_ARGUMENT);
-      EXPECT_EQ(GoogleTasksGetTokenSSL(arg(0), arg(1), arg(2), arg(3)), TC_BAD_ARGUMENT);
-      EXPECT_EQ(GoogleTasksTokenRefreshSSL(arg(0), arg(1), arg(2), arg(3)), TC_BAD_ARGUMENT);
-      EXPECT_EQ(GTaskTaskDeleteSSL(arg(0), arg(1), arg(2), arg(3)), TC_BAD_ARGUMENT);
-    }
-    if (position < 2) {
-      EXPECT_EQ(GTaskListTasksSSL(arg(0), arg(1)), TC_BAD_ARGUMENT);
-    }
-    if (position < 3) {
-      EXPECT_EQ(GTaskListTasksListSSL(arg(0), arg(1), arg(2)), TC_BAD_ARGUMENT);
-    }
-    EXPECT_EQ(GoogleTasksGetTokenPkceSSL(arg(0), arg(1), arg(2), arg(3), arg(4), arg(5)), TC_BAD_ARGUMENT);
-    if (position != 3 && position < 5) {
-      EXPECT_EQ(GTaskTaskAddSSL(arg(0), arg(1), arg(2), nullptr, arg(4)), TC_BAD_ARGUMENT);
-    }
-  }
 }
 
 }  // namespace
