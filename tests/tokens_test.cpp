@@ -1,15 +1,17 @@
-// Token requests: the form bodies byte for byte, their capacity, and many
-// requests at once on several threads.
+// Token requests (code, refresh and PKCE): the form bodies byte for byte,
+// their capacity, and many requests at once on several threads.
 #include <gtest/gtest.h>
 
 #include <set>
 #include <thread>
 
+#include "support/requests.h"
 #include "support/scripted_server.h"
 #include "testing/text16.h"
 #include "tokens/tokens.h"
 
 using namespace taskclient;
+using testsupport::FormRequest;
 using testsupport::PathText;
 using testsupport::ReadFile;
 using testsupport::T;
@@ -18,12 +20,6 @@ using testsupport::U;
 namespace {
 
 const std::string kOob = "&redirect_uri=urn%3Aietf%3Awg%3Aoauth%3A2.0%3Aoob&grant_type=authorization_code";
-
-std::string FormRequest(const std::string& body) {
-  return "POST /oauth2/v3/token HTTP/1.1\r\nHost: 127.0.0.1\r\n"
-         "Content-type: application/x-www-form-urlencoded\r\nAccept: */*\r\n"
-         "Content-Length: " + std::to_string(body.size()) + "\r\n\r\n" + body;
-}
 
 class TokensTest : public ::testing::Test {
  protected:
@@ -55,6 +51,24 @@ TEST_F(TokensTest, BodiesAreEncodedFieldByField) {
                          : GetToken(SystemPlatform(), server.service(), T(row.first), T(row.secret), T(row.id), T(path));
     EXPECT_EQ(result, TC_EXCHANGE_COMPLETE);
     EXPECT_EQ(server.LastRequest(), FormRequest(row.body));
+  }
+}
+
+TEST_F(TokensTest, PkceBodyEndsWithTheVerifierWhereThereIsOne) {
+  struct Row {
+    std::u16string verifier;
+    std::string tail;
+  } rows[] = {
+      {u"dBjftJeZ4CVP-mB92K27uhbUJU1p1r_wW1gFWFOEjXk", "&code_verifier=dBjftJeZ4CVP-mB92K27uhbUJU1p1r_wW1gFWFOEjXk"},
+      {u"", ""},
+  };
+  for (const Row& row : rows) {
+    ASSERT_EQ(GetTokenPkce(SystemPlatform(), server.service(), T(u"4/0Ab cd"), T(u"GOCSPX-x/y"), T(u"1.apps"),
+                           T(u"http://127.0.0.1:8765"), T(row.verifier), T(path)),
+              TC_EXCHANGE_COMPLETE);
+    EXPECT_EQ(server.LastRequest(), FormRequest("code=4%2F0Ab%20cd&client_secret=GOCSPX-x%2Fy&client_id=1.apps"
+                                                "&redirect_uri=http%3A%2F%2F127.0.0.1%3A8765"
+                                                "&grant_type=authorization_code" + row.tail));
   }
 }
 
