@@ -19,8 +19,10 @@
 #include "tasks/tasks.h"
 
 using namespace taskclient;
+using testsupport::Joined;
 using testsupport::OpenDescriptors;
 using testsupport::PathText;
+using testsupport::Pieces;
 using testsupport::ReadFile;
 using testsupport::Reply;
 using testsupport::T;
@@ -46,14 +48,6 @@ class FaultTest : public ::testing::Test {
   std::u16string path = PathText(file);
 };
 
-Reply Pieces(std::vector<std::string> pieces, Reply::End end, int pauseMs = 20) {
-  Reply reply;
-  reply.pieces = std::move(pieces);
-  reply.end = end;
-  reply.pauseMs = pauseMs;
-  return reply;
-}
-
 TEST_F(FaultTest, ClosesAtTheEdgesOfTheFraming) {
   const std::string chunked = "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n";
   struct Row {
@@ -74,9 +68,7 @@ TEST_F(FaultTest, ClosesAtTheEdgesOfTheFraming) {
     server.SetReply(row.reply);
     testsupport::WriteFile(file, "stale content that must go, longer than any reply above");
     EXPECT_EQ(List(server.service(2000)), TC_REPLY_CUT_SHORT);
-    std::string sent;
-    for (const auto& piece : row.reply.pieces) sent += piece;
-    EXPECT_EQ(ReadFile(file), sent);  // what arrived, nothing more and nothing changed
+    EXPECT_EQ(ReadFile(file), Joined(row.reply.pieces));  // what arrived, nothing more and nothing changed
   }
 }
 
@@ -163,9 +155,7 @@ TEST_F(FaultTest, ATricklingServerFinishesOrTimesOut) {
     auto tookMs = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - started);
     EXPECT_GE(tookMs.count(), row.minimumMs);
     EXPECT_LE(tookMs.count(), row.maximumMs);
-    std::string sent;
-    for (const auto& piece : row.reply.pieces) sent += piece;
-    EXPECT_EQ(ReadFile(file), sent);
+    EXPECT_EQ(ReadFile(file), Joined(row.reply.pieces));
   }
 }
 
