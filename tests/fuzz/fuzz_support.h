@@ -49,6 +49,32 @@ class HeapText : public taskclient::Text {
   HeapText(char* storage, size_t capacity) : Text(storage, capacity) {}
 };
 
+// Appends `input` through `append` to a text of `capacity` bytes that already
+// holds `prefixLength` bytes (fewer where they would not fit), and checks what
+// every encoder must keep: the text's invariants; success exactly when the
+// `encodedLength` bytes fit, and overflow marked exactly on failure; the
+// prefix untouched; what was appended decodes through `decode` (so no escape
+// is split) to the input, or after a failure to the input's start. Returns
+// what was appended.
+template <typename Append, typename Decode>
+std::string CheckEncoder(const std::string& input, size_t capacity, size_t prefixLength, size_t encodedLength,
+                         Append append, Decode decode) {
+  auto text = HeapText::Make(capacity);
+  const std::string prefix(prefixLength < capacity ? prefixLength : capacity - 1, 'p');
+  FUZZ_CHECK(text->Append(prefix.data(), prefix.size()), prefix);
+  const bool ok = append(text.get());
+  text->CheckInvariants();
+  FUZZ_CHECK(ok == (prefix.size() + encodedLength <= capacity - 1), input);
+  FUZZ_CHECK(text->overflowed() == !ok, input);
+  const std::string all = text->str();
+  FUZZ_CHECK(all.compare(0, prefix.size(), prefix) == 0, all);
+  const std::string encoded = all.substr(prefix.size());
+  std::string decoded;
+  FUZZ_CHECK(decode(encoded, &decoded), encoded);
+  FUZZ_CHECK(ok ? decoded == input : input.compare(0, decoded.size(), decoded) == 0, encoded);
+  return encoded;
+}
+
 // The decoders the unit tests use too.
 using testsupport::JsonStringDecode;
 using testsupport::PercentDecode;
