@@ -4,17 +4,12 @@
 
 #include "support/decode.h"
 #include "support/requests.h"
-#include "support/scripted_server.h"
+#include "support/server_test.h"
 #include "testing/text16.h"
 #include "tasks/tasks.h"
 
 using namespace taskclient;
-using testsupport::JsonRequest;
-using testsupport::PathText;
-using testsupport::ReadFile;
-using testsupport::Reply;
-using testsupport::T;
-using testsupport::U;
+using namespace testsupport;
 
 namespace {
 
@@ -27,13 +22,13 @@ std::string ParseTitle(const std::string& body) {
                       body.compare(body.size() - tail.size(), tail.size(), tail) == 0;
   EXPECT_TRUE(shaped) << body;
   if (shaped) {
-    EXPECT_TRUE(testsupport::JsonStringDecode(body.substr(head.size(), body.size() - head.size() - tail.size()), &title))
+    EXPECT_TRUE(JsonStringDecode(body.substr(head.size(), body.size() - head.size() - tail.size()), &title))
         << body;
   }
   return title;
 }
 
-class AddDeleteTest : public ::testing::Test {
+class AddDeleteTest : public ServerTest {
  protected:
   int32_t Add(const std::u16string& list, const std::u16string& title, const void* reserved = nullptr) {
     return AddTask(SystemPlatform(), server.service(), T(u"tok"), T(list), T(title), reserved, T(path));
@@ -42,10 +37,6 @@ class AddDeleteTest : public ::testing::Test {
     return DeleteTask(SystemPlatform(), server.service(), T(u"tok"), T(list), T(task), T(path));
   }
 
-  testsupport::ScriptedServer server;
-  testsupport::TempDir dir;
-  std::filesystem::path file = dir / "reply.json";
-  std::u16string path = PathText(file);
 };
 
 TEST_F(AddDeleteTest, TitleIsSentAsAJsonString) {
@@ -98,7 +89,7 @@ TEST_F(AddDeleteTest, CapacitiesAreExactAndNothingIsSentBeyondThem) {
 
   ASSERT_EQ(Delete(std::u16string(100, u'a'), std::u16string(76, u'b')), TC_EXCHANGE_COMPLETE);
 
-  testsupport::WriteFile(file, "untouched");
+  WriteFile(file, "untouched");
   const int before = server.server().accepted();
   EXPECT_EQ(Add(std::u16string(978, u'l'), u"t"), TC_TOO_LONG);
   EXPECT_EQ(Add(u"l", std::u16string(494, u'"')), TC_TOO_LONG);
@@ -125,18 +116,18 @@ TEST_F(AddDeleteTest, CompleteSendsAPatch) {
 
 TEST_F(AddDeleteTest, DeleteCapturesTheServiceAnswer) {
   const std::string noContent = "HTTP/1.1 204 No Content\r\nDate: Tue, 08 Dec 2026 03:00:00 GMT\r\n\r\n";
-  Reply held = testsupport::Respond(noContent);
+  Reply held = Respond(noContent);
   held.end = Reply::End::kHold;  // the service keeps the connection open after a 204
   server.SetReply(held);
-  testsupport::WriteFile(file, "an earlier, longer reply that must not survive");
+  WriteFile(file, "an earlier, longer reply that must not survive");
   ASSERT_EQ(Delete(u"MDk2NTk0", u"dGFzaw"), TC_EXCHANGE_COMPLETE);
-  EXPECT_EQ(server.LastRequest(), testsupport::Bodiless("DELETE", "/tasks/v1/lists/MDk2NTk0/tasks/dGFzaw", "tok"));
+  EXPECT_EQ(server.LastRequest(), Bodiless("DELETE", "/tasks/v1/lists/MDk2NTk0/tasks/dGFzaw", "tok"));
   EXPECT_EQ(ReadFile(file), noContent);
 
   const std::string body = "{\"error\": {\"code\": 401, \"message\": \"Invalid Credentials\"}}";
   const std::string unauthorized = "HTTP/1.1 401 Unauthorized\r\nContent-Length: " + std::to_string(body.size()) +
                                    "\r\n\r\n" + body;
-  server.SetReply(testsupport::Respond(unauthorized));
+  server.SetReply(Respond(unauthorized));
   ASSERT_EQ(Delete(u"a b", u"c/d"), TC_EXCHANGE_COMPLETE);
   EXPECT_EQ(server.LastRequest().substr(0, 40), "DELETE /tasks/v1/lists/a%20b/tasks/c/d H");
   EXPECT_EQ(ReadFile(file), unauthorized);

@@ -11,33 +11,21 @@
 
 #include "exchange/exchange.h"
 #include "support/descriptors.h"
-#include "support/scripted_server.h"
+#include "support/server_test.h"
 #include "testing/text16.h"
 #include "tasks/tasks.h"
 
 using namespace taskclient;
-using testsupport::Joined;
-using testsupport::OpenDescriptors;
-using testsupport::PathText;
-using testsupport::Pieces;
-using testsupport::ReadFile;
-using testsupport::Reply;
-using testsupport::Respond;
-using testsupport::Split;
-using testsupport::T;
+using namespace testsupport;
 
 namespace {
 
-class ExchangeTest : public ::testing::Test {
+class ExchangeTest : public ServerTest {
  protected:
   int32_t List(int timeoutMs = 5000) {
     return ListTaskLists(SystemPlatform(), server.service(timeoutMs), T(token), T(path));
   }
 
-  testsupport::ScriptedServer server;
-  testsupport::TempDir dir;
-  std::filesystem::path file = dir / "reply.bin";
-  std::u16string path = PathText(file);
   std::u16string token = u"ya29.token";
 };
 
@@ -101,7 +89,7 @@ TEST_F(ExchangeTest, FindsTheEndOfEveryKindOfReply) {
   for (const ReplyCase& c : cases) {
     SCOPED_TRACE(c.name);
     server.SetReply(c.reply);
-    testsupport::WriteFile(file, "stale content that must go");
+    WriteFile(file, "stale content that must go");
     auto started = std::chrono::steady_clock::now();
     EXPECT_EQ(List(1000), c.result);
     auto took = std::chrono::steady_clock::now() - started;
@@ -117,7 +105,7 @@ TEST_F(ExchangeTest, FindsTheEndOfEveryKindOfReply) {
 }
 
 TEST_F(ExchangeTest, FailuresBeforeTheRequestLeaveTheFileAlone) {
-  testsupport::WriteFile(file, "keep me");
+  WriteFile(file, "keep me");
 
   // Garbage instead of a TLS handshake.
   server.server().SetRawHandler([](int socket) {
@@ -153,7 +141,7 @@ TEST_F(ExchangeTest, FailuresBeforeTheRequestLeaveTheFileAlone) {
 }
 
 TEST_F(ExchangeTest, AFileThatCannotBeOpenedCostsNoRequest) {
-  testsupport::WriteFile(file, "x");
+  WriteFile(file, "x");
   const std::filesystem::path unopenable[] = {dir / "missing" / "reply.bin", dir.path()};
   for (const auto& target : unopenable) {
     SCOPED_TRACE(target.string());

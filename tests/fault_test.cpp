@@ -14,24 +14,18 @@
 #include <thread>
 
 #include "support/descriptors.h"
-#include "support/scripted_server.h"
+#include "support/server_test.h"
 #include "testing/text16.h"
 #include "tasks/tasks.h"
 
 using namespace taskclient;
-using testsupport::Joined;
-using testsupport::OpenDescriptors;
-using testsupport::PathText;
-using testsupport::Pieces;
-using testsupport::ReadFile;
-using testsupport::Reply;
-using testsupport::T;
+using namespace testsupport;
 
 namespace {
 
 // Every case must release what it took: after the server has finished with
 // every connection, the process holds the descriptors it held before.
-class FaultTest : public ::testing::Test {
+class FaultTest : public ServerTest {
  protected:
   void SetUp() override { descriptors = OpenDescriptors(); }
   void TearDown() override {
@@ -42,10 +36,6 @@ class FaultTest : public ::testing::Test {
   int descriptors = 0;
   int32_t List(const Service& service) { return ListTaskLists(SystemPlatform(), service, T(u"ya29.t"), T(path)); }
 
-  testsupport::ScriptedServer server;
-  testsupport::TempDir dir;
-  std::filesystem::path file = dir / "reply.bin";
-  std::u16string path = PathText(file);
 };
 
 TEST_F(FaultTest, ClosesAtTheEdgesOfTheFraming) {
@@ -66,7 +56,7 @@ TEST_F(FaultTest, ClosesAtTheEdgesOfTheFraming) {
   for (const Row& row : rows) {
     SCOPED_TRACE(row.name);
     server.SetReply(row.reply);
-    testsupport::WriteFile(file, "stale content that must go, longer than any reply above");
+    WriteFile(file, "stale content that must go, longer than any reply above");
     EXPECT_EQ(List(server.service(2000)), TC_REPLY_CUT_SHORT);
     EXPECT_EQ(ReadFile(file), Joined(row.reply.pieces));  // what arrived, nothing more and nothing changed
   }
@@ -82,7 +72,7 @@ TEST_F(FaultTest, HundredMegabyteReplyIsStreamedToTheFile) {
     const std::string head = chunkedFraming
                                  ? "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n"
                                  : "HTTP/1.1 200 OK\r\nContent-Length: " + std::to_string(kPiece * kPieces) + "\r\n\r\n";
-    testsupport::TlsServer big([&](testsupport::TlsStream& stream) {
+    TlsServer big([&](TlsStream& stream) {
       if (!stream.ReadRequest(5000)) return;
       stream.Write(head);
       std::string piece(kPiece, '\0');
@@ -162,7 +152,7 @@ TEST_F(FaultTest, ATricklingServerFinishesOrTimesOut) {
 // Root may write any file whatever its mode bits, so the file is made
 // immutable, which stops root too.
 TEST_F(FaultTest, AReadOnlyFileCostsNoRequest) {
-  testsupport::WriteFile(file, "keep me");
+  WriteFile(file, "keep me");
   int handle = open(file.c_str(), O_RDONLY);
   ASSERT_GE(handle, 0);
   int flags = 0;
@@ -188,7 +178,7 @@ TEST_F(FaultTest, AReadOnlyFileCostsNoRequest) {
 // A name the resolver refuses before any query (it is not a valid host name,
 // so no lookup leaves the machine); the file stays as it was.
 TEST_F(FaultTest, AnUnresolvableHostIsReported) {
-  testsupport::WriteFile(file, "keep me");
+  WriteFile(file, "keep me");
   for (const char* host : {"no such host!", "bad..name", ""}) {
     SCOPED_TRACE(host);
     Service service = {host, server.server().port(), 1000, 1000};

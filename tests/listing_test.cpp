@@ -3,25 +3,16 @@
 #include <gtest/gtest.h>
 
 #include "support/requests.h"
-#include "support/scripted_server.h"
+#include "support/server_test.h"
 #include "testing/text16.h"
 #include "tasks/tasks.h"
 
 using namespace taskclient;
-using testsupport::Bodiless;
-using testsupport::PathText;
-using testsupport::ReadFile;
-using testsupport::T;
+using namespace testsupport;
 
 namespace {
 
-class ListingTest : public ::testing::Test {
- protected:
-  testsupport::ScriptedServer server;
-  testsupport::TempDir dir;
-  std::filesystem::path file = dir / "reply.json";
-  std::u16string path = PathText(file);
-};
+class ListingTest : public ServerTest {};
 
 TEST_F(ListingTest, ListsSendTheExactRequest) {
   ASSERT_EQ(ListTaskLists(SystemPlatform(), server.service(), T(u"ya29.a0AfH6"), T(path)), TC_EXCHANGE_COMPLETE);
@@ -96,7 +87,7 @@ TEST_F(ListingTest, BadArgumentsSendNothing) {
       {"id over capacity once escaped", T(token), T(escapedTooLong), T(path), TC_TOO_LONG},
       {"token over capacity", T(tooLongToken), T(id), T(path), TC_TOO_LONG},
   };
-  testsupport::WriteFile(file, "untouched");
+  WriteFile(file, "untouched");
   for (const Row& row : rows) {
     EXPECT_EQ(ListTasks(SystemPlatform(), server.service(), row.token, row.id, row.path), row.result) << row.name;
   }
@@ -111,7 +102,7 @@ TEST_F(ListingTest, RejectedTokenStillCompletes) {
   const std::string body = "{\"error\": {\"code\": 401, \"status\": \"UNAUTHENTICATED\"}}";
   const std::string reply = "HTTP/1.1 401 Unauthorized\r\nContent-Type: application/json; charset=UTF-8\r\n"
                             "Content-Length: " + std::to_string(body.size()) + "\r\n\r\n" + body;
-  server.SetReply(testsupport::Respond(reply));
+  server.SetReply(Respond(reply));
   EXPECT_EQ(ListTaskLists(SystemPlatform(), server.service(), T(u"expired"), T(path)), TC_EXCHANGE_COMPLETE);
   EXPECT_EQ(ReadFile(file), reply);
 }

@@ -22,12 +22,7 @@
 #include "tokens/tokens.h"
 
 using namespace taskclient;
-using testsupport::Joined;
-using testsupport::OpenDescriptors;
-using testsupport::PathText;
-using testsupport::ReadFile;
-using testsupport::T;
-using testsupport::U;
+using namespace testsupport;
 
 namespace {
 
@@ -42,7 +37,7 @@ int CountFromEnvironment(const char* name, int fallback) {
 // servers do, rather than holding a small write back for the client's delayed
 // ACK (Nagle), which would add 40 ms to every reply the server does not close
 // after.
-void ServeWithoutDelay(testsupport::TlsServer& server) {
+void ServeWithoutDelay(TlsServer& server) {
   server.SetRawHandler([](int socket) {
     int on = 1;
     setsockopt(socket, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
@@ -96,7 +91,7 @@ std::vector<std::string> EchoReply(const std::string& request, bool* closeEnds) 
 class EchoServer {
  public:
   EchoServer()
-      : server_([this](testsupport::TlsStream& stream) {
+      : server_([this](TlsStream& stream) {
           std::string error;
           auto request = stream.ReadRequest(10000, &error);
           if (!request) {
@@ -116,11 +111,11 @@ class EchoServer {
   Service service() const { return Service{"127.0.0.1", server_.port(), 10000, 10000}; }
   int served() const { return served_; }
   int refused() const { return refused_; }
-  testsupport::TlsServer& server() { return server_; }
+  TlsServer& server() { return server_; }
 
  private:
   std::atomic<int> served_{0}, refused_{0};
-  testsupport::TlsServer server_;
+  TlsServer server_;
 };
 
 // One operation of each of the nine kinds, with values unique to its thread
@@ -206,7 +201,7 @@ TEST(LoadTest, SixteenThreadsOfMixedOperations) {
   // At most 10,000 steps: a step number has four digits in the requests.
   const int kSteps = std::min(CountFromEnvironment("TASKCLIENT_LOAD_STEPS", 200), 10000);
   EchoServer server;
-  testsupport::TempDir dir;
+  TempDir dir;
   std::mutex mutex;
   std::vector<std::string> failures;
   std::vector<std::thread> threads;
@@ -242,7 +237,7 @@ TEST(LoadTest, SixteenThreadsOfMixedOperations) {
 // scripts/soak.sh, which runs the server in another process).
 TEST(LoadTest, TenThousandCallsLeaveNoDescriptorBehind) {
   const int kCalls = CountFromEnvironment("TASKCLIENT_SOAK_CALLS", 10000);
-  testsupport::TempDir dir;
+  TempDir dir;
   const std::u16string path = PathText(dir / "reply.bin");
   const std::u16string missing = PathText(dir / "missing" / "reply.bin");
   const std::u16string full = u"/dev/full";
@@ -268,7 +263,7 @@ TEST(LoadTest, TenThousandCallsLeaveNoDescriptorBehind) {
   };
   const int kKinds = sizeof kinds / sizeof kinds[0];
   std::atomic<int> current{0};
-  testsupport::TlsServer server([&](testsupport::TlsStream& stream) {
+  TlsServer server([&](TlsStream& stream) {
     const Kind& kind = kinds[current.load()];
     if (!stream.ReadRequest(10000)) return;  // a file that cannot be opened: no request comes
     stream.Write(kind.reply);

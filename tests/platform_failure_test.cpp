@@ -14,11 +14,7 @@
 #include "testing/text16.h"
 
 using namespace taskclient;
-using testsupport::kClosed;
-using testsupport::kFailed;
-using testsupport::kTimedOut;
-using testsupport::Receipt;
-using testsupport::T;
+using namespace testsupport;
 
 namespace {
 
@@ -78,12 +74,12 @@ TEST(PlatformFailure, EachStepHasItsResultAndReleasesInOrder) {
   const Service service = {"127.0.0.1", 443, 1000, 1000};
   for (const Row& row : rows) {
     SCOPED_TRACE(row.name);
-    testsupport::ScriptedPlatform platform(row.script, row.failAt);
+    ScriptedPlatform platform(row.script, row.failAt);
     EXPECT_EQ(ListTaskLists(platform, service, T(u"tok"), T(u"reply.json")), row.result);
     EXPECT_EQ(platform.calls, row.calls);
     EXPECT_EQ(platform.written, row.written);
     const bool sent = platform.Count("send") == 1 && std::string(row.failAt) != "send";
-    EXPECT_EQ(platform.sent, Calls(sent ? 1 : 0, testsupport::Bodiless("GET", "/tasks/v1/users/@me/lists", "tok")));
+    EXPECT_EQ(platform.sent, Calls(sent ? 1 : 0, Bodiless("GET", "/tasks/v1/users/@me/lists", "tok")));
   }
 }
 

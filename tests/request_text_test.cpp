@@ -18,6 +18,11 @@ void Put(Text* text, const std::string& bytes) { ASSERT_TRUE(text->Append(bytes.
 
 std::string Str(const Text& text) { return std::string(text.data(), text.size()); }
 
+// Bytes in and the bytes an encoder must make of them.
+struct InOut {
+  std::string in, out;
+};
+
 TEST(RequestText, BodilessListingRequest) {
   FixedText<kPathCapacity> path;
   Put(&path, "/tasks/v1/users/@me/lists");
@@ -114,9 +119,7 @@ TEST(Text, AppendsWholePiecesOrNothing) {
 }
 
 TEST(FormEncode, EscapesExactlyTheReservedSeventeen) {
-  struct Row {
-    std::string in, out;
-  } rows[] = {
+  const InOut rows[] = {
       {"urn:ietf:wg:oauth:2.0:oob", "urn%3Aietf%3Awg%3Aoauth%3A2.0%3Aoob"},
       {"authorization_code", "authorization_code"},
       {"refresh_token", "refresh_token"},
@@ -128,7 +131,7 @@ TEST(FormEncode, EscapesExactlyTheReservedSeventeen) {
       {"\x01\x1f\x7f\x80\xc3\xa9\xff", "\x01\x1f\x7f\x80\xc3\xa9\xff"},
       {"", ""},
   };
-  for (const Row& row : rows) {
+  for (const InOut& row : rows) {
     FixedText<kBodyCapacity> out;
     ASSERT_TRUE(FormEncode(row.in.data(), row.in.size(), &out));
     EXPECT_EQ(Str(out), row.out) << row.in;
@@ -151,9 +154,7 @@ TEST(FormEncode, NeverSplitsAnEscape) {
 }
 
 TEST(PathSegment, EscapesWhatCannotStandInATarget) {
-  struct Row {
-    std::string in, out;
-  } rows[] = {
+  const InOut rows[] = {
       {"abc", "abc"},
       {"a b", "a%20b"},
       {"a/b?c=d&e%f", "a/b?c=d&e%f"},
@@ -161,9 +162,9 @@ TEST(PathSegment, EscapesWhatCannotStandInATarget) {
       {"\x01\x1f\x7f\x80\xff", "%01%1F%7F%80%FF"},
       {"MTIzNDU2Nzg5MDEyMzQ1Njc4OTA:0:0", "MTIzNDU2Nzg5MDEyMzQ1Njc4OTA:0:0"},
   };
-  for (const Row& row : rows) {
+  for (const InOut& row : rows) {
     FixedText<kPathCapacity> id;
-  Put(&id, row.in);
+    Put(&id, row.in);
     FixedText<kPathCapacity> out;
     ASSERT_TRUE(AppendPathSegment(id, &out));
     EXPECT_EQ(Str(out), row.out) << row.in;

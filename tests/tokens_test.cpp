@@ -6,28 +6,18 @@
 #include <thread>
 
 #include "support/requests.h"
-#include "support/scripted_server.h"
+#include "support/server_test.h"
 #include "testing/text16.h"
 #include "tokens/tokens.h"
 
 using namespace taskclient;
-using testsupport::FormRequest;
-using testsupport::PathText;
-using testsupport::ReadFile;
-using testsupport::T;
-using testsupport::U;
+using namespace testsupport;
 
 namespace {
 
 const std::string kOob = "&redirect_uri=urn%3Aietf%3Awg%3Aoauth%3A2.0%3Aoob&grant_type=authorization_code";
 
-class TokensTest : public ::testing::Test {
- protected:
-  testsupport::ScriptedServer server;
-  testsupport::TempDir dir;
-  std::filesystem::path file = dir / "token.json";
-  std::u16string path = PathText(file);
-};
+class TokensTest : public ServerTest {};
 
 TEST_F(TokensTest, BodiesAreEncodedFieldByField) {
   struct Row {
@@ -76,7 +66,7 @@ TEST_F(TokensTest, ErrorReplyIsCapturedAsAnyOther) {
   const std::string body = "{\n  \"error\": \"invalid_grant\",\n  \"error_description\": \"Bad Request\"\n}";
   const std::string reply = "HTTP/1.1 400 Bad Request\r\nContent-Type: application/json; charset=utf-8\r\n"
                             "Content-Length: " + std::to_string(body.size()) + "\r\n\r\n" + body;
-  server.SetReply(testsupport::Respond(reply));
+  server.SetReply(Respond(reply));
   EXPECT_EQ(GetToken(SystemPlatform(), server.service(), T(u"used-code"), T(u"s"), T(u"i"), T(path)),
             TC_EXCHANGE_COMPLETE);
   EXPECT_EQ(ReadFile(file), reply);
@@ -90,7 +80,7 @@ TEST_F(TokensTest, BodyCapacityIsExactAndNeverCut) {
             TC_EXCHANGE_COMPLETE);
   EXPECT_EQ(server.LastRequest(), FormRequest("code=" + std::string(room, 'c') + "&client_secret=&client_id=" + kOob));
 
-  testsupport::WriteFile(file, "untouched");
+  WriteFile(file, "untouched");
   const int before = server.server().accepted();
   const std::u16string over(room + 1, u'c'), slashes(room / 3 + 1, u'/'), huge(5000, u'x');
   EXPECT_EQ(GetToken(SystemPlatform(), server.service(), T(over), T(u""), T(u""), T(path)), TC_TOO_LONG);
