@@ -23,65 +23,40 @@ struct InOut {
   std::string in, out;
 };
 
-TEST(RequestText, BodilessListingRequest) {
-  FixedText<kPathCapacity> path;
-  Put(&path, "/tasks/v1/users/@me/lists");
-  FixedText<kTokenCapacity> token;
-  Put(&token, "ya29.token");
-  RequestText request;
-  RequestParts parts = {"GET ", &path, kApiHost, &token, nullptr, nullptr};
-  ASSERT_TRUE(ComposeRequest(parts, &request));
-  EXPECT_EQ(Str(request),
-            "GET /tasks/v1/users/@me/lists HTTP/1.1\r\n"
-            "Host: www.googleapis.com\r\n"
-            "Authorization: Bearer ya29.token\r\n"
-            "Accept: */*\r\n"
-            "\r\n");
-}
-
-TEST(RequestText, EmptyTokenLeavesAnEmptyBearer) {
-  FixedText<kPathCapacity> path;
-  Put(&path, "/p");
-  FixedText<kTokenCapacity> token;
-  Put(&token, "");
-  RequestText request;
-  RequestParts parts = {"DELETE ", &path, "h", &token, nullptr, nullptr};
-  ASSERT_TRUE(ComposeRequest(parts, &request));
-  EXPECT_EQ(Str(request), "DELETE /p HTTP/1.1\r\nHost: h\r\nAuthorization: Bearer \r\nAccept: */*\r\n\r\n");
-}
-
-TEST(RequestText, FormAndJsonVariantsEndWithTheBody) {
-  FixedText<kPathCapacity> path;
-  Put(&path, "/oauth2/v3/token");
-  FixedText<kBodyCapacity> body;
-  Put(&body, std::string(57, 'b'));
-  RequestText form;
-  RequestParts formParts = {"POST ", &path, kApiHost, nullptr, kFormContentType, &body};
-  ASSERT_TRUE(ComposeRequest(formParts, &form));
-  EXPECT_EQ(Str(form),
-            "POST /oauth2/v3/token HTTP/1.1\r\n"
-            "Host: www.googleapis.com\r\n"
-            "Content-type: application/x-www-form-urlencoded\r\n"
-            "Accept: */*\r\n"
-            "Content-Length: 57\r\n"
-            "\r\n" + std::string(57, 'b'));
-
-  FixedText<kTokenCapacity> token;
-  Put(&token, "t");
-  FixedText<kBodyCapacity> json;
-  Put(&json, "{ \"title\": \"Buy milk\" }");
-  RequestText add;
-  RequestParts addParts = {"POST ", &path, kApiHost, &token, kJsonContentType, &json};
-  ASSERT_TRUE(ComposeRequest(addParts, &add));
-  EXPECT_EQ(Str(add),
-            "POST /oauth2/v3/token HTTP/1.1\r\n"
-            "Host: www.googleapis.com\r\n"
-            "Authorization: Bearer t\r\n"
-            "Content-Type: application/json\r\n"
-            "Accept: */*\r\n"
-            "Content-Length: 23\r\n"
-            "\r\n"
-            "{ \"title\": \"Buy milk\" }");
+TEST(RequestText, EveryVariantByteForByte) {
+  const std::string formBody(57, 'b');
+  struct Row {
+    const char *method, *path, *host, *token, *contentType, *body;  // a null token or body: none
+    std::string expected;
+  } rows[] = {
+      {"GET ", "/tasks/v1/users/@me/lists", kApiHost, "ya29.token", nullptr, nullptr,
+       "GET /tasks/v1/users/@me/lists HTTP/1.1\r\nHost: www.googleapis.com\r\nAuthorization: Bearer ya29.token\r\n"
+       "Accept: */*\r\n\r\n"},
+      // An empty token leaves an empty bearer.
+      {"DELETE ", "/p", "h", "", nullptr, nullptr,
+       "DELETE /p HTTP/1.1\r\nHost: h\r\nAuthorization: Bearer \r\nAccept: */*\r\n\r\n"},
+      // Form and JSON requests end with their body.
+      {"POST ", "/oauth2/v3/token", kApiHost, nullptr, kFormContentType, formBody.c_str(),
+       "POST /oauth2/v3/token HTTP/1.1\r\nHost: www.googleapis.com\r\nContent-type: application/x-www-form-urlencoded\r\n"
+       "Accept: */*\r\nContent-Length: 57\r\n\r\n" + formBody},
+      {"POST ", "/oauth2/v3/token", kApiHost, "t", kJsonContentType, "{ \"title\": \"Buy milk\" }",
+       "POST /oauth2/v3/token HTTP/1.1\r\nHost: www.googleapis.com\r\nAuthorization: Bearer t\r\n"
+       "Content-Type: application/json\r\nAccept: */*\r\nContent-Length: 23\r\n\r\n{ \"title\": \"Buy milk\" }"},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.expected);
+    FixedText<kPathCapacity> path;
+    Put(&path, row.path);
+    FixedText<kTokenCapacity> token;
+    if (row.token) Put(&token, row.token);
+    FixedText<kBodyCapacity> body;
+    if (row.body) Put(&body, row.body);
+    RequestText request;
+    RequestParts parts = {row.method, &path, row.host, row.token ? &token : nullptr, row.contentType,
+                          row.body ? &body : nullptr};
+    ASSERT_TRUE(ComposeRequest(parts, &request));
+    EXPECT_EQ(Str(request), row.expected);
+  }
 }
 
 TEST(RequestText, LargestRequestFitsAndOverflowIsReported) {
