@@ -32,6 +32,7 @@ TEST(PlatformFailure, EachStepHasItsResultAndReleasesInOrder) {
   const std::string head = "HTTP/1.1 200 OK\r\nContent-Length: 2\r\n\r\n", reply = head + "{}";
   const Calls released = {"close socket", "close file", "stop"};
   const Calls received = {"receive", "write", "close socket", "close file", "stop"};
+  const Calls endedOnSecond = {"receive", "write", "receive", "close socket", "close file", "stop"};
   struct Row {
     const char* name;
     const char* failAt;
@@ -52,14 +53,11 @@ TEST(PlatformFailure, EachStepHasItsResultAndReleasesInOrder) {
       {"complete over two receives", "", {head, "{}", kClosed}, TC_EXCHANGE_COMPLETE,
        Through("send", {"receive", "write", "receive", "write", "close socket", "close file", "stop"}), reply},
       {"the close ends a reply without length", "", {"HTTP/1.0 200 OK\r\n\r\n{}", kClosed}, TC_EXCHANGE_COMPLETE,
-       Through("send", {"receive", "write", "receive", "close socket", "close file", "stop"}),
-       "HTTP/1.0 200 OK\r\n\r\n{}"},
-      {"closed before the reply ends", "", {head + "{", kClosed}, TC_REPLY_CUT_SHORT,
-       Through("send", {"receive", "write", "receive", "close socket", "close file", "stop"}), head + "{"},
-      {"receive failed", "", {head, kFailed}, TC_REPLY_CUT_SHORT,
-       Through("send", {"receive", "write", "receive", "close socket", "close file", "stop"}), head},
-      {"receive timed out", "", {head, kTimedOut}, TC_REPLY_CUT_SHORT,
-       Through("send", {"receive", "write", "receive", "close socket", "close file", "stop"}), head},
+       Through("send", endedOnSecond), "HTTP/1.0 200 OK\r\n\r\n{}"},
+      {"closed before the reply ends", "", {head + "{", kClosed}, TC_REPLY_CUT_SHORT, Through("send", endedOnSecond),
+       head + "{"},
+      {"receive failed", "", {head, kFailed}, TC_REPLY_CUT_SHORT, Through("send", endedOnSecond), head},
+      {"receive timed out", "", {head, kTimedOut}, TC_REPLY_CUT_SHORT, Through("send", endedOnSecond), head},
       // The call ends at malformed bytes: no receive asks for what follows.
       {"malformed status line", "", {"SSH-2.0-OpenSSH\r\n", reply, kClosed}, TC_REPLY_CUT_SHORT,
        Through("send", received), "SSH-2.0-OpenSSH\r\n"},
@@ -69,7 +67,7 @@ TEST(PlatformFailure, EachStepHasItsResultAndReleasesInOrder) {
       {"close file after a complete reply", "close file", {reply}, TC_FILE_WRITE_FAILED, Through("send", received),
        reply},
       {"close file after a reply cut short", "close file", {head, kClosed}, TC_REPLY_CUT_SHORT,
-       Through("send", {"receive", "write", "receive", "close socket", "close file", "stop"}), head},
+       Through("send", endedOnSecond), head},
   };
   const Service service = {"127.0.0.1", 443, 1000, 1000};
   for (const Row& row : rows) {
