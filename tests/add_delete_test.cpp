@@ -1,81 +1,34 @@
-// Adding and deleting tasks: the JSON body and its escaping, the delete
-// request, and the replies both leave in the file.
+// Adding, completing and deleting tasks: the JSON body and its escaping, the
+// patch and delete requests, and the replies they leave in the file.
 #include <gtest/gtest.h>
 
-#include "support/scripted_server.h"
+#include "support/decode.h"
+#include "support/requests.h"
+#include "support/server_test.h"
 #include "testing/text16.h"
 #include "tasks/tasks.h"
 
 using namespace taskclient;
-using testsupport::PathText;
-using testsupport::ReadFile;
-using testsupport::Reply;
-using testsupport::T;
-using testsupport::U;
+using namespace testsupport;
 
 namespace {
 
-// Reads the body `{ "title": "..." }` as a JSON parser would: one object
-// with one string member, every escape decoded, the title returned as UTF-8.
-// Fails the test on anything that is not valid JSON text.
-std::string ParseTitle(const std::string& json) {
-  size_t i = 0;
-  auto skip = [&] {
-    while (i < json.size() && (json[i] == ' ' || json[i] == '\t' || json[i] == '\n' || json[i] == '\r')) ++i;
-  };
-  auto expect = [&](char c) {
-    skip();
-    if (i >= json.size() || json[i] != c) ADD_FAILURE() << "expected '" << c << "' at " << i << " in " << json;
-    ++i;
-  };
-  auto string = [&] {
-    expect('"');
-    std::string out;
-    while (i < json.size() && json[i] != '"') {
-      unsigned char c = static_cast<unsigned char>(json[i++]);
-      if (c < 0x20) ADD_FAILURE() << "raw control byte in a JSON string";
-      if (c != '\\') {
-        out += static_cast<char>(c);
-        continue;
-      }
-      char e = json[i++];
-      switch (e) {
-        case '"': case '\\': case '/': out += e; break;
-        case 'b': out += '\b'; break;
-        case 'f': out += '\f'; break;
-        case 'n': out += '\n'; break;
-        case 'r': out += '\r'; break;
-        case 't': out += '\t'; break;
-        case 'u': {
-          unsigned code = std::stoul(json.substr(i, 4), nullptr, 16);
-          i += 4;
-          EXPECT_LT(code, 0x80u) << "only control bytes are written as \\u";
-          out += static_cast<char>(code);
-          break;
-        }
-        default: ADD_FAILURE() << "bad escape \\" << e;
-      }
-    }
-    expect('"');
-    return out;
-  };
-  expect('{');
-  EXPECT_EQ(string(), "title");
-  expect(':');
-  std::string title = string();
-  expect('}');
-  skip();
-  EXPECT_EQ(i, json.size()) << "bytes after the object";
+// The title in the body `{ "title": "..." }`, every escape decoded. Fails the
+// test on a body of any other shape or one a JSON parser would refuse.
+std::string ParseTitle(const std::string& body) {
+  const std::string head = "{ \"title\": \"", tail = "\" }";
+  std::string title;
+  const bool shaped = body.size() >= head.size() + tail.size() && body.compare(0, head.size(), head) == 0 &&
+                      body.compare(body.size() - tail.size(), tail.size(), tail) == 0;
+  EXPECT_TRUE(shaped) << body;
+  if (shaped) {
+    EXPECT_TRUE(JsonStringDecode(body.substr(head.size(), body.size() - head.size() - tail.size()), &title))
+        << body;
+  }
   return title;
 }
 
-std::string JsonRequest(const std::string& target, const std::string& body) {
-  return "POST " + target + " HTTP/1.1\r\nHost: 127.0.0.1\r\nAuthorization: Bearer tok\r\n"
-         "Content-Type: application/json\r\nAccept: */*\r\nContent-Length: " + std::to_string(body.size()) +
-         "\r\n\r\n" + body;
-}
-
-class AddDeleteTest : public ::testing::Test {
+class AddDeleteTest : public ServerTest {
  protected:
   int32_t Add(const std::u16string& list, const std::u16string& title, const void* reserved = nullptr) {
     return AddTask(SystemPlatform(), server.service(), T(u"tok"), T(list), T(title), reserved, T(path));
@@ -84,18 +37,14 @@ class AddDeleteTest : public ::testing::Test {
     return DeleteTask(SystemPlatform(), server.service(), T(u"tok"), T(list), T(task), T(path));
   }
 
-  testsupport::ScriptedServer server;
-  testsupport::TempDir dir;
-  std::filesystem::path file = dir / "reply.json";
-  std::u16string path = PathText(file);
 };
 
 TEST_F(AddDeleteTest, TitleIsSentAsAJsonString) {
   ASSERT_EQ(Add(u"L1", u"Buy milk"), TC_EXCHANGE_COMPLETE);
-  EXPECT_EQ(server.LastRequest(), JsonRequest("/tasks/v1/lists/L1/tasks", "{ \"title\": \"Buy milk\" }"));
+  EXPECT_EQ(server.LastRequest(), JsonRequest("POST", "/tasks/v1/lists/L1/tasks", "{ \"title\": \"Buy milk\" }"));
 
   ASSERT_EQ(Add(u"L1", u""), TC_EXCHANGE_COMPLETE);
-  EXPECT_EQ(server.LastRequest(), JsonRequest("/tasks/v1/lists/L1/tasks", "{ \"title\": \"\" }"));
+  EXPECT_EQ(server.LastRequest(), JsonRequest("POST", "/tasks/v1/lists/L1/tasks", "{ \"title\": \"\" }"));
 
   const std::string titles[] = {
       "x\", \"notes\": \"y",
@@ -108,7 +57,7 @@ TEST_F(AddDeleteTest, TitleIsSentAsAJsonString) {
     std::string request = server.LastRequest();
     std::string body = request.substr(request.find("\r\n\r\n") + 4);
     EXPECT_EQ(ParseTitle(body), title);
-    EXPECT_EQ(request, JsonRequest("/tasks/v1/lists/L1/tasks", body));
+    EXPECT_EQ(request, JsonRequest("POST", "/tasks/v1/lists/L1/tasks", body));
   }
   // UTF-8 bytes, not escapes, for text beyond ASCII.
   Add(u"L1", u"Caf\u00e9");
@@ -120,7 +69,7 @@ TEST_F(AddDeleteTest, ReservedArgumentIsNeverRead) {
   const void* values[] = {nullptr, &local, reinterpret_cast<const void*>(1), reinterpret_cast<const void*>(~0ul)};
   for (const void* reserved : values) {
     ASSERT_EQ(Add(u"list", u"t", reserved), TC_EXCHANGE_COMPLETE);
-    EXPECT_EQ(server.LastRequest(), JsonRequest("/tasks/v1/lists/list/tasks", "{ \"title\": \"t\" }"));
+    EXPECT_EQ(server.LastRequest(), JsonRequest("POST", "/tasks/v1/lists/list/tasks", "{ \"title\": \"t\" }"));
   }
 }
 
@@ -132,15 +81,15 @@ TEST_F(AddDeleteTest, CapacitiesAreExactAndNothingIsSentBeyondThem) {
   for (int i = 0; i < 493; ++i) escapedQuotes += "\\\"";
   const std::string longestBody = "{ \"title\": \"" + escapedQuotes + "\" }";
   EXPECT_EQ(longestBody.size(), 1001u);
-  EXPECT_EQ(server.LastRequest(), JsonRequest("/tasks/v1/lists/" + std::string(977, 'l') + "/tasks", longestBody));
+  EXPECT_EQ(server.LastRequest(), JsonRequest("POST", "/tasks/v1/lists/" + std::string(977, 'l') + "/tasks", longestBody));
   for (size_t length : {985u, 986u}) {
     ASSERT_EQ(Add(u"l", std::u16string(length, u'x')), TC_EXCHANGE_COMPLETE) << length;
-    EXPECT_EQ(server.LastRequest(), JsonRequest("/tasks/v1/lists/l/tasks", "{ \"title\": \"" + std::string(length, 'x') + "\" }"));
+    EXPECT_EQ(server.LastRequest(), JsonRequest("POST", "/tasks/v1/lists/l/tasks", "{ \"title\": \"" + std::string(length, 'x') + "\" }"));
   }
 
   ASSERT_EQ(Delete(std::u16string(100, u'a'), std::u16string(76, u'b')), TC_EXCHANGE_COMPLETE);
 
-  testsupport::WriteFile(file, "untouched");
+  WriteFile(file, "untouched");
   const int before = server.server().accepted();
   EXPECT_EQ(Add(std::u16string(978, u'l'), u"t"), TC_TOO_LONG);
   EXPECT_EQ(Add(u"l", std::u16string(494, u'"')), TC_TOO_LONG);
@@ -155,22 +104,30 @@ TEST_F(AddDeleteTest, CapacitiesAreExactAndNothingIsSentBeyondThem) {
   EXPECT_EQ(ReadFile(file), "untouched");
 }
 
+TEST_F(AddDeleteTest, CompleteSendsAPatch) {
+  ASSERT_EQ(CompleteTask(SystemPlatform(), server.service(), T(u"tok"), T(u"L1"), T(u"T 2"), T(path)),
+            TC_EXCHANGE_COMPLETE);
+  EXPECT_EQ(server.LastRequest(),
+            JsonRequest("PATCH", "/tasks/v1/lists/L1/tasks/T%202", "{ \"status\": \"completed\" }"));
+  EXPECT_EQ(CompleteTask(SystemPlatform(), server.service(), T(u"tok"), T(std::u16string(150, u'a')),
+                         T(std::u16string(30, u'b')), T(path)),
+            TC_TOO_LONG);
+}
+
 TEST_F(AddDeleteTest, DeleteCapturesTheServiceAnswer) {
   const std::string noContent = "HTTP/1.1 204 No Content\r\nDate: Tue, 08 Dec 2026 03:00:00 GMT\r\n\r\n";
-  Reply held = testsupport::Respond(noContent);
+  Reply held = Respond(noContent);
   held.end = Reply::End::kHold;  // the service keeps the connection open after a 204
   server.SetReply(held);
-  testsupport::WriteFile(file, "an earlier, longer reply that must not survive");
+  WriteFile(file, "an earlier, longer reply that must not survive");
   ASSERT_EQ(Delete(u"MDk2NTk0", u"dGFzaw"), TC_EXCHANGE_COMPLETE);
-  EXPECT_EQ(server.LastRequest(),
-            "DELETE /tasks/v1/lists/MDk2NTk0/tasks/dGFzaw HTTP/1.1\r\nHost: 127.0.0.1\r\n"
-            "Authorization: Bearer tok\r\nAccept: */*\r\n\r\n");
+  EXPECT_EQ(server.LastRequest(), Bodiless("DELETE", "/tasks/v1/lists/MDk2NTk0/tasks/dGFzaw", "tok"));
   EXPECT_EQ(ReadFile(file), noContent);
 
   const std::string body = "{\"error\": {\"code\": 401, \"message\": \"Invalid Credentials\"}}";
   const std::string unauthorized = "HTTP/1.1 401 Unauthorized\r\nContent-Length: " + std::to_string(body.size()) +
                                    "\r\n\r\n" + body;
-  server.SetReply(testsupport::Respond(unauthorized));
+  server.SetReply(Respond(unauthorized));
   ASSERT_EQ(Delete(u"a b", u"c/d"), TC_EXCHANGE_COMPLETE);
   EXPECT_EQ(server.LastRequest().substr(0, 40), "DELETE /tasks/v1/lists/a%20b/tasks/c/d H");
   EXPECT_EQ(ReadFile(file), unauthorized);

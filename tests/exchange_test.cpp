@@ -11,52 +11,21 @@
 
 #include "exchange/exchange.h"
 #include "support/descriptors.h"
-#include "support/scripted_server.h"
+#include "support/server_test.h"
 #include "testing/text16.h"
 #include "tasks/tasks.h"
 
 using namespace taskclient;
-using testsupport::OpenDescriptors;
-using testsupport::PathText;
-using testsupport::ReadFile;
-using testsupport::Reply;
-using testsupport::Respond;
-using testsupport::T;
-using testsupport::U;
+using namespace testsupport;
 
 namespace {
 
-std::string Joined(const Reply& reply) {
-  std::string all;
-  for (const auto& piece : reply.pieces) all += piece;
-  return all;
-}
-
-Reply Pieces(std::vector<std::string> pieces, Reply::End end = Reply::End::kClose, int pauseMs = 20) {
-  Reply reply;
-  reply.pieces = std::move(pieces);
-  reply.end = end;
-  reply.pauseMs = pauseMs;
-  return reply;
-}
-
-// Splits `bytes` into pieces of `size` bytes.
-std::vector<std::string> Split(const std::string& bytes, size_t size) {
-  std::vector<std::string> pieces;
-  for (size_t i = 0; i < bytes.size(); i += size) pieces.push_back(bytes.substr(i, size));
-  return pieces;
-}
-
-class ExchangeTest : public ::testing::Test {
+class ExchangeTest : public ServerTest {
  protected:
   int32_t List(int timeoutMs = 5000) {
     return ListTaskLists(SystemPlatform(), server.service(timeoutMs), T(token), T(path));
   }
 
-  testsupport::ScriptedServer server;
-  testsupport::TempDir dir;
-  std::filesystem::path file = dir / "reply.bin";
-  std::u16string path = PathText(file);
   std::u16string token = u"ya29.token";
 };
 
@@ -120,11 +89,11 @@ TEST_F(ExchangeTest, FindsTheEndOfEveryKindOfReply) {
   for (const ReplyCase& c : cases) {
     SCOPED_TRACE(c.name);
     server.SetReply(c.reply);
-    testsupport::WriteFile(file, "stale content that must go");
+    WriteFile(file, "stale content that must go");
     auto started = std::chrono::steady_clock::now();
     EXPECT_EQ(List(1000), c.result);
     auto took = std::chrono::steady_clock::now() - started;
-    EXPECT_EQ(ReadFile(file), Joined(c.reply));
+    EXPECT_EQ(ReadFile(file), Joined(c.reply.pieces));
     // Only a silent or stalled server may make the call wait for its time
     // limit: a complete or malformed reply ends the call at once.
     if (c.waits) {
@@ -136,7 +105,7 @@ TEST_F(ExchangeTest, FindsTheEndOfEveryKindOfReply) {
 }
 
 TEST_F(ExchangeTest, FailuresBeforeTheRequestLeaveTheFileAlone) {
-  testsupport::WriteFile(file, "keep me");
+  WriteFile(file, "keep me");
 
   // Garbage instead of a TLS handshake.
   server.server().SetRawHandler([](int socket) {
@@ -172,7 +141,7 @@ TEST_F(ExchangeTest, FailuresBeforeTheRequestLeaveTheFileAlone) {
 }
 
 TEST_F(ExchangeTest, AFileThatCannotBeOpenedCostsNoRequest) {
-  testsupport::WriteFile(file, "x");
+  WriteFile(file, "x");
   const std::filesystem::path unopenable[] = {dir / "missing" / "reply.bin", dir.path()};
   for (const auto& target : unopenable) {
     SCOPED_TRACE(target.string());
@@ -180,8 +149,13 @@ TEST_F(ExchangeTest, AFileThatCannotBeOpenedCostsNoRequest) {
               TC_FILE_OPEN_FAILED);
   }
   EXPECT_EQ(ListTaskLists(SystemPlatform(), server.service(), T(token), T(u"")), TC_FILE_OPEN_FAILED);
-  // The server saw connections but never a request.
-  for (const std::string& request : server.Requests()) EXPECT_EQ(request.substr(0, 1), "!");
+  // The server saw three connections but never a request. It records each
+  // connection once the client has gone, which may be after the call
+  // returned: stopping it waits for every record.
+  server.server().Stop();
+  const std::vector<std::string> requests = server.Requests();
+  ASSERT_EQ(requests.size(), 3u);
+  for (const std::string& request : requests) EXPECT_EQ(request.substr(0, 1), "!");
 }
 
 TEST_F(ExchangeTest, AFileThatCannotBeWrittenIsReported) {

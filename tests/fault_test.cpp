@@ -14,22 +14,18 @@
 #include <thread>
 
 #include "support/descriptors.h"
-#include "support/scripted_server.h"
+#include "support/server_test.h"
 #include "testing/text16.h"
 #include "tasks/tasks.h"
 
 using namespace taskclient;
-using testsupport::OpenDescriptors;
-using testsupport::PathText;
-using testsupport::ReadFile;
-using testsupport::Reply;
-using testsupport::T;
+using namespace testsupport;
 
 namespace {
 
 // Every case must release what it took: after the server has finished with
 // every connection, the process holds the descriptors it held before.
-class FaultTest : public ::testing::Test {
+class FaultTest : public ServerTest {
  protected:
   void SetUp() override { descriptors = OpenDescriptors(); }
   void TearDown() override {
@@ -40,19 +36,7 @@ class FaultTest : public ::testing::Test {
   int descriptors = 0;
   int32_t List(const Service& service) { return ListTaskLists(SystemPlatform(), service, T(u"ya29.t"), T(path)); }
 
-  testsupport::ScriptedServer server;
-  testsupport::TempDir dir;
-  std::filesystem::path file = dir / "reply.bin";
-  std::u16string path = PathText(file);
 };
-
-Reply Pieces(std::vector<std::string> pieces, Reply::End end, int pauseMs = 20) {
-  Reply reply;
-  reply.pieces = std::move(pieces);
-  reply.end = end;
-  reply.pauseMs = pauseMs;
-  return reply;
-}
 
 TEST_F(FaultTest, ClosesAtTheEdgesOfTheFraming) {
   const std::string chunked = "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n";
@@ -72,11 +56,9 @@ TEST_F(FaultTest, ClosesAtTheEdgesOfTheFraming) {
   for (const Row& row : rows) {
     SCOPED_TRACE(row.name);
     server.SetReply(row.reply);
-    testsupport::WriteFile(file, "stale content that must go, longer than any reply above");
+    WriteFile(file, "stale content that must go, longer than any reply above");
     EXPECT_EQ(List(server.service(2000)), TC_REPLY_CUT_SHORT);
-    std::string sent;
-    for (const auto& piece : row.reply.pieces) sent += piece;
-    EXPECT_EQ(ReadFile(file), sent);  // what arrived, nothing more and nothing changed
+    EXPECT_EQ(ReadFile(file), Joined(row.reply.pieces));  // what arrived, nothing more and nothing changed
   }
 }
 
@@ -90,7 +72,7 @@ TEST_F(FaultTest, HundredMegabyteReplyIsStreamedToTheFile) {
     const std::string head = chunkedFraming
                                  ? "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n"
                                  : "HTTP/1.1 200 OK\r\nContent-Length: " + std::to_string(kPiece * kPieces) + "\r\n\r\n";
-    testsupport::TlsServer big([&](testsupport::TlsStream& stream) {
+    TlsServer big([&](TlsStream& stream) {
       if (!stream.ReadRequest(5000)) return;
       stream.Write(head);
       std::string piece(kPiece, '\0');
@@ -163,16 +145,14 @@ TEST_F(FaultTest, ATricklingServerFinishesOrTimesOut) {
     auto tookMs = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - started);
     EXPECT_GE(tookMs.count(), row.minimumMs);
     EXPECT_LE(tookMs.count(), row.maximumMs);
-    std::string sent;
-    for (const auto& piece : row.reply.pieces) sent += piece;
-    EXPECT_EQ(ReadFile(file), sent);
+    EXPECT_EQ(ReadFile(file), Joined(row.reply.pieces));
   }
 }
 
 // Root may write any file whatever its mode bits, so the file is made
 // immutable, which stops root too.
 TEST_F(FaultTest, AReadOnlyFileCostsNoRequest) {
-  testsupport::WriteFile(file, "keep me");
+  WriteFile(file, "keep me");
   int handle = open(file.c_str(), O_RDONLY);
   ASSERT_GE(handle, 0);
   int flags = 0;
@@ -198,7 +178,7 @@ TEST_F(FaultTest, AReadOnlyFileCostsNoRequest) {
 // A name the resolver refuses before any query (it is not a valid host name,
 // so no lookup leaves the machine); the file stays as it was.
 TEST_F(FaultTest, AnUnresolvableHostIsReported) {
-  testsupport::WriteFile(file, "keep me");
+  WriteFile(file, "keep me");
   for (const char* host : {"no such host!", "bad..name", ""}) {
     SCOPED_TRACE(host);
     Service service = {host, server.server().port(), 1000, 1000};
@@ -206,23 +186,6 @@ TEST_F(FaultTest, AnUnresolvableHostIsReported) {
     EXPECT_EQ(ReadFile(file), "keep me");
   }
   EXPECT_EQ(server.server().accepted(), 0);
-}
-
-// The exports added after the first six, like those six (see
-// platform_failure_test): a null in any position, or in several, is refused
-// with 10 before anything else happens. Every call here has a null, so none
-// can reach the network.
-TEST(ExportedFunctions, LaterExportsRefuseNullInEveryPosition) {
-  const tc_text16* x = T(u"x");
-  for (unsigned nulls = 1; nulls < (1u << 6); ++nulls) {
-    auto arg = [&](int i) { return (nulls >> i) & 1 ? nullptr : x; };
-    SCOPED_TRACE(nulls);
-    EXPECT_EQ(GoogleTasksGetTokenPkceSSL(arg(0), arg(1), arg(2), arg(3), arg(4), arg(5)), TC_BAD_ARGUMENT);
-    if (nulls < (1u << 4)) {
-      EXPECT_EQ(GTaskListTasksListPageSSL(arg(0), arg(1), arg(2), arg(3)), TC_BAD_ARGUMENT);
-      EXPECT_EQ(GTaskTaskCompleteSSL(arg(0), arg(1), arg(2), arg(3)), TC_BAD_ARGUMENT);
-    }
-  }
 }
 
 }  // namespace

@@ -1,31 +1,18 @@
-// Listing task lists and tasks: the bytes on the wire and how arguments are
-// checked before anything is sent.
+// Listing task lists and tasks, a page at a time too: the bytes on the wire
+// and how arguments are checked before anything is sent.
 #include <gtest/gtest.h>
 
-#include "support/scripted_server.h"
+#include "support/requests.h"
+#include "support/server_test.h"
 #include "testing/text16.h"
 #include "tasks/tasks.h"
 
 using namespace taskclient;
-using testsupport::PathText;
-using testsupport::ReadFile;
-using testsupport::T;
-using testsupport::U;
+using namespace testsupport;
 
 namespace {
 
-class ListingTest : public ::testing::Test {
- protected:
-  testsupport::ScriptedServer server;
-  testsupport::TempDir dir;
-  std::filesystem::path file = dir / "reply.json";
-  std::u16string path = PathText(file);
-};
-
-std::string Bodiless(const std::string& method, const std::string& target, const std::string& token) {
-  return method + " " + target + " HTTP/1.1\r\nHost: 127.0.0.1\r\nAuthorization: Bearer " + token +
-         "\r\nAccept: */*\r\n\r\n";
-}
+class ListingTest : public ServerTest {};
 
 TEST_F(ListingTest, ListsSendTheExactRequest) {
   ASSERT_EQ(ListTaskLists(SystemPlatform(), server.service(), T(u"ya29.a0AfH6"), T(path)), TC_EXCHANGE_COMPLETE);
@@ -59,6 +46,26 @@ TEST_F(ListingTest, LongestIdAndTokenFit) {
             Bodiless("GET", "/tasks/v1/lists/" + std::string(177, 'i') + "/tasks", std::string(2048, 't')));
 }
 
+TEST_F(ListingTest, PagedListingAsksForEverything) {
+  struct Row {
+    std::u16string pageToken;
+    std::string query;
+  } rows[] = {
+      {u"", "?maxResults=100&showCompleted=true&showHidden=true"},
+      {u"CgwI+/9=a b~", "?maxResults=100&showCompleted=true&showHidden=true&pageToken=CgwI%2B%2F9%3Da%20b~"},
+  };
+  for (const Row& row : rows) {
+    ASSERT_EQ(ListTasksPage(SystemPlatform(), server.service(), T(u"tok"), T(u"L1"), T(row.pageToken), T(path)),
+              TC_EXCHANGE_COMPLETE);
+    EXPECT_EQ(server.LastRequest(), Bodiless("GET", "/tasks/v1/lists/L1/tasks" + row.query, "tok"));
+  }
+  EXPECT_EQ(ListTasksPage(SystemPlatform(), server.service(), T(u"tok"), T(u"L1"), nullptr, T(path)),
+            TC_BAD_ARGUMENT);
+  EXPECT_EQ(ListTasksPage(SystemPlatform(), server.service(), T(u"tok"), T(u"L1"), T(std::u16string(400, u'/')),
+                          T(path)),
+            TC_TOO_LONG);
+}
+
 TEST_F(ListingTest, BadArgumentsSendNothing) {
   const std::u16string token = u"tok", id = u"abc";
   const std::u16string tooLongId(178, u'i'), escapedTooLong(60, u' '), tooLongToken(2049, u't');
@@ -80,7 +87,7 @@ TEST_F(ListingTest, BadArgumentsSendNothing) {
       {"id over capacity once escaped", T(token), T(escapedTooLong), T(path), TC_TOO_LONG},
       {"token over capacity", T(tooLongToken), T(id), T(path), TC_TOO_LONG},
   };
-  testsupport::WriteFile(file, "untouched");
+  WriteFile(file, "untouched");
   for (const Row& row : rows) {
     EXPECT_EQ(ListTasks(SystemPlatform(), server.service(), row.token, row.id, row.path), row.result) << row.name;
   }
@@ -95,7 +102,7 @@ TEST_F(ListingTest, RejectedTokenStillCompletes) {
   const std::string body = "{\"error\": {\"code\": 401, \"status\": \"UNAUTHENTICATED\"}}";
   const std::string reply = "HTTP/1.1 401 Unauthorized\r\nContent-Type: application/json; charset=UTF-8\r\n"
                             "Content-Length: " + std::to_string(body.size()) + "\r\n\r\n" + body;
-  server.SetReply(testsupport::Respond(reply));
+  server.SetReply(Respond(reply));
   EXPECT_EQ(ListTaskLists(SystemPlatform(), server.service(), T(u"expired"), T(path)), TC_EXCHANGE_COMPLETE);
   EXPECT_EQ(ReadFile(file), reply);
 }

@@ -8,6 +8,7 @@
 #include <netinet/tcp.h>
 #include <sys/socket.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cstdlib>
 #include <map>
@@ -21,11 +22,7 @@
 #include "tokens/tokens.h"
 
 using namespace taskclient;
-using testsupport::OpenDescriptors;
-using testsupport::PathText;
-using testsupport::ReadFile;
-using testsupport::T;
-using testsupport::U;
+using namespace testsupport;
 
 namespace {
 
@@ -40,7 +37,7 @@ int CountFromEnvironment(const char* name, int fallback) {
 // servers do, rather than holding a small write back for the client's delayed
 // ACK (Nagle), which would add 40 ms to every reply the server does not close
 // after.
-void ServeWithoutDelay(testsupport::TlsServer& server) {
+void ServeWithoutDelay(TlsServer& server) {
   server.SetRawHandler([](int socket) {
     int on = 1;
     setsockopt(socket, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
@@ -94,7 +91,7 @@ std::vector<std::string> EchoReply(const std::string& request, bool* closeEnds) 
 class EchoServer {
  public:
   EchoServer()
-      : server_([this](testsupport::TlsStream& stream) {
+      : server_([this](TlsStream& stream) {
           std::string error;
           auto request = stream.ReadRequest(10000, &error);
           if (!request) {
@@ -114,140 +111,97 @@ class EchoServer {
   Service service() const { return Service{"127.0.0.1", server_.port(), 10000, 10000}; }
   int served() const { return served_; }
   int refused() const { return refused_; }
-  testsupport::TlsServer& server() { return server_; }
+  TlsServer& server() { return server_; }
 
  private:
   std::atomic<int> served_{0}, refused_{0};
-  testsupport::TlsServer server_;
+  TlsServer server_;
 };
 
-std::string Request(const std::string& method, const std::string& target, const std::string* token,
-                    const char* contentType, const std::string* body) {
-  std::string r = method + " " + target + " HTTP/1.1\r\nHost: 127.0.0.1\r\n";
-  if (token) r += "Authorization: Bearer " + *token + "\r\n";
-  if (body) r += std::string(contentType) + "\r\n";
-  r += "Accept: */*\r\n";
-  if (body) r += "Content-Length: " + std::to_string(body->size()) + "\r\n";
-  return r + "\r\n" + (body ? *body : "");
-}
-
-// One operation with values unique to its thread and step, and the request
-// it must send. The values carry bytes each encoding must escape.
+// One operation of each of the nine kinds, with values unique to its thread
+// and step that carry bytes each encoding must escape, and the exact request
+// it must send. `n` is always seven characters, so every Content-Length is
+// fixed.
 struct Operation {
-  std::function<int32_t(const Service&, const tc_text16* path)> call;
+  int kind;
+  std::vector<std::u16string> args;
   std::string request;
 };
 
 Operation MakeOperation(int thread, int step) {
-  const std::string n = std::to_string(thread) + "-" + std::to_string(step);
-  const std::string token = "ya29." + n;
-  auto keep = std::make_shared<std::vector<std::u16string>>();
-  auto text = [keep](const std::string& utf8) {
-    keep->push_back(U(utf8));
-    return T(keep->back());
-  };
-  // Reserve room up front so the pointers handed out stay valid.
-  keep->reserve(8);
-  const std::string form = "application/x-www-form-urlencoded";
-  Operation op;
-  switch ((thread * 5 + step) % 9) {
-    case 0: {
-      auto t = text(token);
-      op.call = [=](const Service& s, const tc_text16* p) { return ListTaskLists(SystemPlatform(), s, t, p); };
-      op.request = Request("GET", "/tasks/v1/users/@me/lists", &token, nullptr, nullptr);
-      break;
-    }
-    case 1: {
-      auto t = text(token), list = text("list " + n + "/\xC3\xA9");
-      op.call = [=](const Service& s, const tc_text16* p) { return ListTasks(SystemPlatform(), s, t, list, p); };
-      op.request = Request("GET", "/tasks/v1/lists/list%20" + n + "/%C3%A9/tasks", &token, nullptr, nullptr);
-      break;
-    }
-    case 2: {
-      auto t = text(token), list = text("L" + n), title = text("Buy \"milk\" " + n + "\n\xE2\x98\x95");
-      const std::string body = "{ \"title\": \"Buy \\\"milk\\\" " + n + "\\n\xE2\x98\x95\" }";
-      op.call = [=](const Service& s, const tc_text16* p) {
-        return AddTask(SystemPlatform(), s, t, list, title, nullptr, p);
-      };
-      op.request = Request("POST", "/tasks/v1/lists/L" + n + "/tasks", &token, "Content-Type: application/json", &body);
-      break;
-    }
-    case 3: {
-      auto t = text(token), list = text("L" + n), task = text("T#" + n);
-      op.call = [=](const Service& s, const tc_text16* p) {
-        return DeleteTask(SystemPlatform(), s, t, list, task, p);
-      };
-      op.request = Request("DELETE", "/tasks/v1/lists/L" + n + "/tasks/T%23" + n, &token, nullptr, nullptr);
-      break;
-    }
-    case 4: {
-      auto code = text("4/" + n), secret = text("s+" + n), id = text(n + ".apps");
-      const std::string body = "code=4%2F" + n + "&client_secret=s%2B" + n + "&client_id=" + n +
-                               ".apps&redirect_uri=urn%3Aietf%3Awg%3Aoauth%3A2.0%3Aoob&grant_type=authorization_code";
-      op.call = [=](const Service& s, const tc_text16* p) { return GetToken(SystemPlatform(), s, code, secret, id, p); };
-      op.request = Request("POST", "/oauth2/v3/token", nullptr, ("Content-type: " + form).c_str(), &body);
-      break;
-    }
-    case 5: {
-      auto refresh = text("1//" + n), secret = text("s " + n), id = text(n);
-      const std::string body =
-          "client_id=" + n + "&client_secret=s%20" + n + "&refresh_token=1%2F%2F" + n + "&grant_type=refresh_token";
-      op.call = [=](const Service& s, const tc_text16* p) {
-        return RefreshToken(SystemPlatform(), s, refresh, secret, id, p);
-      };
-      op.request = Request("POST", "/oauth2/v3/token", nullptr, ("Content-type: " + form).c_str(), &body);
-      break;
-    }
-    case 6: {
-      auto code = text("c" + n), secret = text("s"), id = text("i"), redirect = text("http://127.0.0.1:8" + n),
-           verifier = text("v~" + n);
-      const std::string body = "code=c" + n + "&client_secret=s&client_id=i&redirect_uri=http%3A%2F%2F127.0.0.1%3A8" +
-                               n + "&grant_type=authorization_code&code_verifier=v~" + n;
-      op.call = [=](const Service& s, const tc_text16* p) {
-        return GetTokenPkce(SystemPlatform(), s, code, secret, id, redirect, verifier, p);
-      };
-      op.request = Request("POST", "/oauth2/v3/token", nullptr, ("Content-type: " + form).c_str(), &body);
-      break;
-    }
-    case 7: {
-      auto t = text(token), list = text("L" + n), page = text("p=" + n);
-      op.call = [=](const Service& s, const tc_text16* p) {
-        return ListTasksPage(SystemPlatform(), s, t, list, page, p);
-      };
-      op.request = Request("GET",
-                           "/tasks/v1/lists/L" + n + "/tasks?maxResults=100&showCompleted=true&showHidden=true"
-                           "&pageToken=p%3D" + n,
-                           &token, nullptr, nullptr);
-      break;
-    }
-    default: {
-      auto t = text(token), list = text("L" + n), task = text("T" + n);
-      const std::string body = "{ \"status\": \"completed\" }";
-      op.call = [=](const Service& s, const tc_text16* p) {
-        return CompleteTask(SystemPlatform(), s, t, list, task, p);
-      };
-      op.request =
-          Request("PATCH", "/tasks/v1/lists/L" + n + "/tasks/T" + n, &token, "Content-Type: application/json", &body);
-      break;
-    }
+  char number[16];
+  snprintf(number, sizeof number, "%02d-%04d", thread, step);
+  const std::string n = number;
+  const int kind = (thread * 5 + step) % 9;
+  const std::u16string token = U("ya29." + n);
+  switch (kind) {
+    case 0:
+      return {kind, {token},
+              "GET /tasks/v1/users/@me/lists HTTP/1.1\r\nHost: 127.0.0.1\r\nAuthorization: Bearer ya29." + n +
+                  "\r\nAccept: */*\r\n\r\n"};
+    case 1:
+      return {kind, {token, U("list " + n + "/\xC3\xA9")},
+              "GET /tasks/v1/lists/list%20" + n + "/%C3%A9/tasks HTTP/1.1\r\nHost: 127.0.0.1\r\n"
+              "Authorization: Bearer ya29." + n + "\r\nAccept: */*\r\n\r\n"};
+    case 2:
+      return {kind, {token, U("L" + n), U("Buy \"milk\" " + n + "\n\xE2\x98\x95")},
+              "POST /tasks/v1/lists/L" + n + "/tasks HTTP/1.1\r\nHost: 127.0.0.1\r\nAuthorization: Bearer ya29." + n +
+                  "\r\nContent-Type: application/json\r\nAccept: */*\r\nContent-Length: 40\r\n\r\n"
+                  "{ \"title\": \"Buy \\\"milk\\\" " + n + "\\n\xE2\x98\x95\" }"};
+    case 3:
+      return {kind, {token, U("L" + n), U("T#" + n)},
+              "DELETE /tasks/v1/lists/L" + n + "/tasks/T%23" + n + " HTTP/1.1\r\nHost: 127.0.0.1\r\n"
+              "Authorization: Bearer ya29." + n + "\r\nAccept: */*\r\n\r\n"};
+    case 4:
+      return {kind, {U("4/" + n), U("s+" + n), U(n + ".apps")},
+              "POST /oauth2/v3/token HTTP/1.1\r\nHost: 127.0.0.1\r\nContent-type: application/x-www-form-urlencoded\r\n"
+              "Accept: */*\r\nContent-Length: 144\r\n\r\ncode=4%2F" + n + "&client_secret=s%2B" + n + "&client_id=" + n +
+                  ".apps&redirect_uri=urn%3Aietf%3Awg%3Aoauth%3A2.0%3Aoob&grant_type=authorization_code"};
+    case 5:
+      return {kind, {U("1//" + n), U("s " + n), U(n)},
+              "POST /oauth2/v3/token HTTP/1.1\r\nHost: 127.0.0.1\r\nContent-type: application/x-www-form-urlencoded\r\n"
+              "Accept: */*\r\nContent-Length: 97\r\n\r\nclient_id=" + n + "&client_secret=s%20" + n +
+                  "&refresh_token=1%2F%2F" + n + "&grant_type=refresh_token"};
+    case 6:
+      return {kind, {U("c" + n), u"s", u"i", U("http://127.0.0.1:8" + n), U("v~" + n)},
+              "POST /oauth2/v3/token HTTP/1.1\r\nHost: 127.0.0.1\r\nContent-type: application/x-www-form-urlencoded\r\n"
+              "Accept: */*\r\nContent-Length: 142\r\n\r\ncode=c" + n +
+                  "&client_secret=s&client_id=i&redirect_uri=http%3A%2F%2F127.0.0.1%3A8" + n +
+                  "&grant_type=authorization_code&code_verifier=v~" + n};
+    case 7:
+      return {kind, {token, U("L" + n), U("p=" + n)},
+              "GET /tasks/v1/lists/L" + n + "/tasks?maxResults=100&showCompleted=true&showHidden=true&pageToken=p%3D" +
+                  n + " HTTP/1.1\r\nHost: 127.0.0.1\r\nAuthorization: Bearer ya29." + n + "\r\nAccept: */*\r\n\r\n"};
+    default:
+      return {kind, {token, U("L" + n), U("T" + n)},
+              "PATCH /tasks/v1/lists/L" + n + "/tasks/T" + n + " HTTP/1.1\r\nHost: 127.0.0.1\r\n"
+              "Authorization: Bearer ya29." + n + "\r\nContent-Type: application/json\r\nAccept: */*\r\n"
+              "Content-Length: 25\r\n\r\n{ \"status\": \"completed\" }"};
   }
-  // The strings live as long as the call does.
-  auto call = op.call;
-  op.call = [keep, call](const Service& s, const tc_text16* p) { return call(s, p); };
-  return op;
 }
 
-std::string Joined(const std::vector<std::string>& pieces) {
-  std::string all;
-  for (const auto& piece : pieces) all += piece;
-  return all;
+int32_t Call(const Operation& op, const Service& s, const tc_text16* path) {
+  auto a = [&op](size_t i) { return T(op.args[i]); };
+  Platform& platform = SystemPlatform();
+  switch (op.kind) {
+    case 0: return ListTaskLists(platform, s, a(0), path);
+    case 1: return ListTasks(platform, s, a(0), a(1), path);
+    case 2: return AddTask(platform, s, a(0), a(1), a(2), nullptr, path);
+    case 3: return DeleteTask(platform, s, a(0), a(1), a(2), path);
+    case 4: return GetToken(platform, s, a(0), a(1), a(2), path);
+    case 5: return RefreshToken(platform, s, a(0), a(1), a(2), path);
+    case 6: return GetTokenPkce(platform, s, a(0), a(1), a(2), a(3), a(4), path);
+    case 7: return ListTasksPage(platform, s, a(0), a(1), a(2), path);
+    default: return CompleteTask(platform, s, a(0), a(1), a(2), path);
+  }
 }
 
 TEST(LoadTest, SixteenThreadsOfMixedOperations) {
   const int kThreads = 16;
-  const int kSteps = CountFromEnvironment("TASKCLIENT_LOAD_STEPS", 200);
+  // At most 10,000 steps: a step number has four digits in the requests.
+  const int kSteps = std::min(CountFromEnvironment("TASKCLIENT_LOAD_STEPS", 200), 10000);
   EchoServer server;
-  testsupport::TempDir dir;
+  TempDir dir;
   std::mutex mutex;
   std::vector<std::string> failures;
   std::vector<std::thread> threads;
@@ -258,8 +212,8 @@ TEST(LoadTest, SixteenThreadsOfMixedOperations) {
       const auto file = dir / ("thread-" + std::to_string(t) + ".bin");
       const std::u16string path = PathText(file);
       for (int step = 0; step < kSteps; ++step) {
-        Operation op = MakeOperation(t, step);
-        int32_t result = op.call(server.service(), T(path));
+        const Operation op = MakeOperation(t, step);
+        int32_t result = Call(op, server.service(), T(path));
         bool closeEnds = false;
         std::string expected = Joined(EchoReply(op.request, &closeEnds));
         std::string got = ReadFile(file);
@@ -283,7 +237,7 @@ TEST(LoadTest, SixteenThreadsOfMixedOperations) {
 // scripts/soak.sh, which runs the server in another process).
 TEST(LoadTest, TenThousandCallsLeaveNoDescriptorBehind) {
   const int kCalls = CountFromEnvironment("TASKCLIENT_SOAK_CALLS", 10000);
-  testsupport::TempDir dir;
+  TempDir dir;
   const std::u16string path = PathText(dir / "reply.bin");
   const std::u16string missing = PathText(dir / "missing" / "reply.bin");
   const std::u16string full = u"/dev/full";
@@ -309,7 +263,7 @@ TEST(LoadTest, TenThousandCallsLeaveNoDescriptorBehind) {
   };
   const int kKinds = sizeof kinds / sizeof kinds[0];
   std::atomic<int> current{0};
-  testsupport::TlsServer server([&](testsupport::TlsStream& stream) {
+  TlsServer server([&](TlsStream& stream) {
     const Kind& kind = kinds[current.load()];
     if (!stream.ReadRequest(10000)) return;  // a file that cannot be opened: no request comes
     stream.Write(kind.reply);

@@ -1,136 +1,83 @@
-// Platform failures that cannot be produced for real (networking start-up,
-// TLS mode, the certificate hook), through a platform that fails on cue; and
-// the order in which every path acquires and releases what it holds.
+// Every step of an exchange failing, and every way a receive can end, on a
+// scripted platform: the result each gives, what reached the response file,
+// and the order in which the call acquires and releases what it holds (socket,
+// then file, then networking).
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
-#include "platform/posix/posix_platform.h"
-#include "support/scripted_server.h"
-#include "testing/text16.h"
+#include "support/requests.h"
+#include "support/scripted_platform.h"
 #include "tasks/tasks.h"
-
-extern "C" int taskclient_c_callers_refused(void);
+#include "testing/text16.h"
 
 using namespace taskclient;
-using testsupport::PathText;
-using testsupport::ReadFile;
-using testsupport::T;
+using namespace testsupport;
 
 namespace {
 
-// The real platform, logging each call and failing the one named.
-class ScriptedPlatform : public PosixPlatform {
- public:
-  explicit ScriptedPlatform(std::string failAt) : failAt_(std::move(failAt)) {}
+using Calls = std::vector<std::string>;
 
-  std::vector<std::string> calls;
-
-  bool StartNetworking() override { return Step("start") && PosixPlatform::StartNetworking(); }
-  void StopNetworking() override {
-    Log("stop");
-    PosixPlatform::StopNetworking();
-  }
-  bool Resolve(const char* host, uint32_t* address) override {
-    return Step("resolve") && PosixPlatform::Resolve(host, address);
-  }
-  bool OpenSocket(Connection* c) override { return PosixPlatform::OpenSocket(c) && Step("socket"); }
-  bool SetTlsMode(Connection* c, const char* name) override {
-    return Step("tls") && PosixPlatform::SetTlsMode(c, name);
-  }
-  bool InstallAcceptAllHook(Connection* c) override { return Step("hook") && PosixPlatform::InstallAcceptAllHook(c); }
-  bool Connect(Connection* c, uint32_t a, uint16_t p, int t) override {
-    return Step("connect") && PosixPlatform::Connect(c, a, p, t);
-  }
-  bool Send(Connection* c, const char* b, size_t n, int t) override {
-    return Step("send") && PosixPlatform::Send(c, b, n, t);
-  }
-  long Receive(Connection* c, const char** b, int t) override {
-    if (calls.empty() || calls.back() != "receive") Log("receive");
-    return PosixPlatform::Receive(c, b, t);
-  }
-  void CloseSocket(Connection* c) override {
-    Log("close socket");
-    PosixPlatform::CloseSocket(c);
-  }
-  bool OpenResponseFile(const tc_text16* p, ResponseFile* f) override {
-    return Step("open file") && PosixPlatform::OpenResponseFile(p, f);
-  }
-  bool CloseResponseFile(ResponseFile* f) override {
-    Log("close file");
-    return PosixPlatform::CloseResponseFile(f);
-  }
-
- private:
-  void Log(const char* call) { calls.push_back(call); }
-  bool Step(const char* call) {
-    Log(call);
-    return failAt_ != call;
-  }
-  std::string failAt_;
-};
-
-TEST(PlatformFailure, EachStepHasItsResultAndReleasesInOrder) {
-  struct Row {
-    const char* failAt;
-    int32_t result;
-    std::vector<std::string> calls;
-  } rows[] = {
-      {"start", TC_NETWORKING_FAILED, {"start"}},
-      {"resolve", TC_RESOLVE_FAILED, {"start", "resolve", "stop"}},
-      {"socket", TC_TLS_MODE_FAILED, {"start", "resolve", "socket", "close socket", "stop"}},
-      {"tls", TC_TLS_MODE_FAILED, {"start", "resolve", "socket", "tls", "close socket", "stop"}},
-      {"hook", TC_CERT_HOOK_FAILED, {"start", "resolve", "socket", "tls", "hook", "close socket", "stop"}},
-      {"open file",
-       TC_FILE_OPEN_FAILED,
-       {"start", "resolve", "socket", "tls", "hook", "connect", "open file", "close socket", "stop"}},
-      {"none",
-       TC_EXCHANGE_COMPLETE,
-       {"start", "resolve", "socket", "tls", "hook", "connect", "open file", "send", "receive", "close socket",
-        "close file", "stop"}},
-  };
-  testsupport::ScriptedServer server;
-  testsupport::TempDir dir;
-  auto file = dir / "reply.json";
-  for (const Row& row : rows) {
-    SCOPED_TRACE(row.failAt);
-    testsupport::WriteFile(file, "before");
-    ScriptedPlatform platform(row.failAt);
-    EXPECT_EQ(ListTaskLists(platform, server.service(), T(u"tok"), T(PathText(file))), row.result);
-    EXPECT_EQ(platform.calls, row.calls);
-    if (row.result != TC_EXCHANGE_COMPLETE) {
-      EXPECT_EQ(ReadFile(file), "before");
-    }
-  }
-  // Only the last two rows got as far as a connection.
-  EXPECT_EQ(server.server().accepted(), 2);
+// The calls of a call that got through `last`, then `rest`.
+Calls Through(const std::string& last, const Calls& rest) {
+  static const Calls kSteps = {"narrow", "start", "resolve", "socket", "tls", "hook", "connect", "open file", "send"};
+  Calls calls(kSteps.begin(), std::find(kSteps.begin(), kSteps.end(), last) + 1);
+  calls.insert(calls.end(), rest.begin(), rest.end());
+  return calls;
 }
 
-TEST(ExportedFunctions, CallableFromC) { EXPECT_EQ(taskclient_c_callers_refused(), 6); }
-
-TEST(ExportedFunctions, NullInAnyPositionIsRefused) {
-  const tc_text16* x = T(u"x");
-  for (int position = 0; position < 6; ++position) {
-    auto arg = [&](int i) { return i == position ? nullptr : x; };
-    SCOPED_TRACE(position);
-    if (position < 4) {
-      EXPECT_EQ(GTaskListTasksListPageSSL(arg(0), arg(1), arg(2), arg(3)), TC_BAD_ARGUMENT);
-      EXPECT_EQ(GTaskTaskCompleteSSL(arg(0), arg(1), arg(2), arg(3)), TC_BAD_ARGUMENT);
-      EXPECT_EQ(GoogleTasksGetTokenSSL(arg(0), arg(1), arg(2), arg(3)), TC_BAD_ARGUMENT);
-      EXPECT_EQ(GoogleTasksTokenRefreshSSL(arg(0), arg(1), arg(2), arg(3)), TC_BAD_ARGUMENT);
-      EXPECT_EQ(GTaskTaskDeleteSSL(arg(0), arg(1), arg(2), arg(3)), TC_BAD_ARGUMENT);
-    }
-    if (position < 2) {
-      EXPECT_EQ(GTaskListTasksSSL(arg(0), arg(1)), TC_BAD_ARGUMENT);
-    }
-    if (position < 3) {
-      EXPECT_EQ(GTaskListTasksListSSL(arg(0), arg(1), arg(2)), TC_BAD_ARGUMENT);
-    }
-    EXPECT_EQ(GoogleTasksGetTokenPkceSSL(arg(0), arg(1), arg(2), arg(3), arg(4), arg(5)), TC_BAD_ARGUMENT);
-    if (position != 3 && position < 5) {
-      EXPECT_EQ(GTaskTaskAddSSL(arg(0), arg(1), arg(2), nullptr, arg(4)), TC_BAD_ARGUMENT);
-    }
+TEST(PlatformFailure, EachStepHasItsResultAndReleasesInOrder) {
+  const std::string head = "HTTP/1.1 200 OK\r\nContent-Length: 2\r\n\r\n", reply = head + "{}";
+  const Calls released = {"close socket", "close file", "stop"};
+  const Calls received = {"receive", "write", "close socket", "close file", "stop"};
+  const Calls endedOnSecond = {"receive", "write", "receive", "close socket", "close file", "stop"};
+  struct Row {
+    const char* name;
+    const char* failAt;
+    std::vector<Receipt> script;
+    int32_t result;
+    Calls calls;
+    std::string written;
+  } rows[] = {
+      {"start", "start", {reply}, TC_NETWORKING_FAILED, {"narrow", "start"}, ""},
+      {"resolve", "resolve", {reply}, TC_RESOLVE_FAILED, Through("resolve", {"stop"}), ""},
+      {"socket", "socket", {reply}, TC_TLS_MODE_FAILED, Through("socket", {"close socket", "stop"}), ""},
+      {"tls", "tls", {reply}, TC_TLS_MODE_FAILED, Through("tls", {"close socket", "stop"}), ""},
+      {"hook", "hook", {reply}, TC_CERT_HOOK_FAILED, Through("hook", {"close socket", "stop"}), ""},
+      {"connect", "connect", {reply}, TC_CONNECT_FAILED, Through("connect", {"close socket", "stop"}), ""},
+      {"open file", "open file", {reply}, TC_FILE_OPEN_FAILED, Through("open file", {"close socket", "stop"}), ""},
+      {"send", "send", {reply}, TC_SEND_FAILED, Through("send", released), ""},
+      {"complete", "", {reply}, TC_EXCHANGE_COMPLETE, Through("send", received), reply},
+      {"complete over two receives", "", {head, "{}", kClosed}, TC_EXCHANGE_COMPLETE,
+       Through("send", {"receive", "write", "receive", "write", "close socket", "close file", "stop"}), reply},
+      {"the close ends a reply without length", "", {"HTTP/1.0 200 OK\r\n\r\n{}", kClosed}, TC_EXCHANGE_COMPLETE,
+       Through("send", endedOnSecond), "HTTP/1.0 200 OK\r\n\r\n{}"},
+      {"closed before the reply ends", "", {head + "{", kClosed}, TC_REPLY_CUT_SHORT, Through("send", endedOnSecond),
+       head + "{"},
+      {"receive failed", "", {head, kFailed}, TC_REPLY_CUT_SHORT, Through("send", endedOnSecond), head},
+      {"receive timed out", "", {head, kTimedOut}, TC_REPLY_CUT_SHORT, Through("send", endedOnSecond), head},
+      // The call ends at malformed bytes: no receive asks for what follows.
+      {"malformed status line", "", {"SSH-2.0-OpenSSH\r\n", reply, kClosed}, TC_REPLY_CUT_SHORT,
+       Through("send", received), "SSH-2.0-OpenSSH\r\n"},
+      {"malformed length", "", {"HTTP/1.1 200 OK\r\nContent-Length: 1x\r\n\r\n", "{}", kClosed},
+       TC_REPLY_CUT_SHORT, Through("send", received), "HTTP/1.1 200 OK\r\nContent-Length: 1x\r\n\r\n"},
+      {"write", "write", {reply}, TC_FILE_WRITE_FAILED, Through("send", received), ""},
+      {"close file after a complete reply", "close file", {reply}, TC_FILE_WRITE_FAILED, Through("send", received),
+       reply},
+      {"close file after a reply cut short", "close file", {head, kClosed}, TC_REPLY_CUT_SHORT,
+       Through("send", endedOnSecond), head},
+  };
+  const Service service = {"127.0.0.1", 443, 1000, 1000};
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.name);
+    ScriptedPlatform platform(row.script, row.failAt);
+    EXPECT_EQ(ListTaskLists(platform, service, T(u"tok"), T(u"reply.json")), row.result);
+    EXPECT_EQ(platform.calls, row.calls);
+    EXPECT_EQ(platform.written, row.written);
+    const bool sent = platform.Count("send") == 1 && std::string(row.failAt) != "send";
+    EXPECT_EQ(platform.sent, Calls(sent ? 1 : 0, Bodiless("GET", "/tasks/v1/users/@me/lists", "tok")));
   }
 }
 

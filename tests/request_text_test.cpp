@@ -18,65 +18,49 @@ void Put(Text* text, const std::string& bytes) { ASSERT_TRUE(text->Append(bytes.
 
 std::string Str(const Text& text) { return std::string(text.data(), text.size()); }
 
-TEST(RequestText, BodilessListingRequest) {
-  FixedText<kPathCapacity> path;
-  Put(&path, "/tasks/v1/users/@me/lists");
-  FixedText<kTokenCapacity> token;
-  Put(&token, "ya29.token");
-  RequestText request;
-  RequestParts parts = {"GET ", &path, kApiHost, &token, nullptr, nullptr, nullptr, 0};
-  ASSERT_TRUE(ComposeRequest(parts, &request));
-  EXPECT_EQ(Str(request),
-            "GET /tasks/v1/users/@me/lists HTTP/1.1\r\n"
-            "Host: www.googleapis.com\r\n"
-            "Authorization: Bearer ya29.token\r\n"
-            "Accept: */*\r\n"
-            "\r\n");
-}
+// Bytes in and the bytes an encoder must make of them.
+struct InOut {
+  std::string in, out;
+};
 
-TEST(RequestText, EmptyTokenLeavesAnEmptyBearer) {
-  FixedText<kPathCapacity> path;
-  Put(&path, "/p");
-  FixedText<kTokenCapacity> token;
-  Put(&token, "");
-  RequestText request;
-  RequestParts parts = {"DELETE ", &path, "h", &token, nullptr, nullptr, nullptr, 0};
-  ASSERT_TRUE(ComposeRequest(parts, &request));
-  EXPECT_EQ(Str(request), "DELETE /p HTTP/1.1\r\nHost: h\r\nAuthorization: Bearer \r\nAccept: */*\r\n\r\n");
-}
-
-TEST(RequestText, FormAndJsonVariantsEndWithTheBody) {
-  FixedText<kPathCapacity> path;
-  Put(&path, "/oauth2/v3/token");
-  FixedText<kBodyCapacity> body;
-  Put(&body, std::string(57, 'b'));
-  RequestText form;
-  RequestParts formParts = {"POST ", &path, kApiHost, nullptr, kFormContentType, &body, nullptr, 0};
-  ASSERT_TRUE(ComposeRequest(formParts, &form));
-  EXPECT_EQ(Str(form),
-            "POST /oauth2/v3/token HTTP/1.1\r\n"
-            "Host: www.googleapis.com\r\n"
-            "Content-type: application/x-www-form-urlencoded\r\n"
-            "Accept: */*\r\n"
-            "Content-Length: 57\r\n"
-            "\r\n" + std::string(57, 'b'));
-
-  FixedText<kTokenCapacity> token;
-  Put(&token, "t");
-  FixedText<kBodyCapacity> json;
-  Put(&json, "{ \"title\": \"Buy milk\" }");
-  RequestText add;
-  RequestParts addParts = {"POST ", &path, kApiHost, &token, kJsonContentType, &json, nullptr, 0};
-  ASSERT_TRUE(ComposeRequest(addParts, &add));
-  EXPECT_EQ(Str(add),
-            "POST /oauth2/v3/token HTTP/1.1\r\n"
-            "Host: www.googleapis.com\r\n"
-            "Authorization: Bearer t\r\n"
-            "Content-Type: application/json\r\n"
-            "Accept: */*\r\n"
-            "Content-Length: 23\r\n"
-            "\r\n"
-            "{ \"title\": \"Buy milk\" }");
+TEST(RequestText, EveryVariantByteForByte) {
+  const std::string formBody(57, 'b');
+  struct Row {
+    const char *method, *path, *host, *token, *contentType, *body;  // a null token or body: none
+    std::string expected;
+  } rows[] = {
+      {"GET ", "/tasks/v1/users/@me/lists", kApiHost, "ya29.token", nullptr, nullptr,
+       "GET /tasks/v1/users/@me/lists HTTP/1.1\r\nHost: www.googleapis.com\r\nAuthorization: Bearer ya29.token\r\n"
+       "Accept: */*\r\n\r\n"},
+      // An empty token leaves an empty bearer.
+      {"DELETE ", "/p", "h", "", nullptr, nullptr,
+       "DELETE /p HTTP/1.1\r\nHost: h\r\nAuthorization: Bearer \r\nAccept: */*\r\n\r\n"},
+      // Form and JSON requests end with their body.
+      {"POST ", "/oauth2/v3/token", kApiHost, nullptr, kFormContentType, formBody.c_str(),
+       "POST /oauth2/v3/token HTTP/1.1\r\nHost: www.googleapis.com\r\nContent-type: application/x-www-form-urlencoded\r\n"
+       "Accept: */*\r\nContent-Length: 57\r\n\r\n" + formBody},
+      {"POST ", "/oauth2/v3/token", kApiHost, "t", kJsonContentType, "{ \"title\": \"Buy milk\" }",
+       "POST /oauth2/v3/token HTTP/1.1\r\nHost: www.googleapis.com\r\nAuthorization: Bearer t\r\n"
+       "Content-Type: application/json\r\nAccept: */*\r\nContent-Length: 23\r\n\r\n{ \"title\": \"Buy milk\" }"},
+      // An empty body still gives its length, without a type.
+      {"POST ", "/tasks/v1/lists/l/clear", kApiHost, "t", nullptr, "",
+       "POST /tasks/v1/lists/l/clear HTTP/1.1\r\nHost: www.googleapis.com\r\nAuthorization: Bearer t\r\n"
+       "Accept: */*\r\nContent-Length: 0\r\n\r\n"},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.expected);
+    FixedText<kPathCapacity> path;
+    Put(&path, row.path);
+    FixedText<kTokenCapacity> token;
+    if (row.token) Put(&token, row.token);
+    FixedText<kBodyCapacity> body;
+    if (row.body) Put(&body, row.body);
+    RequestText request;
+    RequestParts parts = {row.method, &path, row.host, row.token ? &token : nullptr, row.contentType,
+                          row.body ? &body : nullptr, nullptr, 0};
+    ASSERT_TRUE(ComposeRequest(parts, &request));
+    EXPECT_EQ(Str(request), row.expected);
+  }
 }
 
 TEST(RequestText, LargestRequestFitsAndOverflowIsReported) {
@@ -114,9 +98,7 @@ TEST(Text, AppendsWholePiecesOrNothing) {
 }
 
 TEST(FormEncode, EscapesExactlyTheReservedSeventeen) {
-  struct Row {
-    std::string in, out;
-  } rows[] = {
+  const InOut rows[] = {
       {"urn:ietf:wg:oauth:2.0:oob", "urn%3Aietf%3Awg%3Aoauth%3A2.0%3Aoob"},
       {"authorization_code", "authorization_code"},
       {"refresh_token", "refresh_token"},
@@ -128,7 +110,7 @@ TEST(FormEncode, EscapesExactlyTheReservedSeventeen) {
       {"\x01\x1f\x7f\x80\xc3\xa9\xff", "\x01\x1f\x7f\x80\xc3\xa9\xff"},
       {"", ""},
   };
-  for (const Row& row : rows) {
+  for (const InOut& row : rows) {
     FixedText<kBodyCapacity> out;
     ASSERT_TRUE(FormEncode(row.in.data(), row.in.size(), &out));
     EXPECT_EQ(Str(out), row.out) << row.in;
@@ -151,9 +133,7 @@ TEST(FormEncode, NeverSplitsAnEscape) {
 }
 
 TEST(PathSegment, EscapesWhatCannotStandInATarget) {
-  struct Row {
-    std::string in, out;
-  } rows[] = {
+  const InOut rows[] = {
       {"abc", "abc"},
       {"a b", "a%20b"},
       {"a/b?c=d&e%f", "a/b?c=d&e%f"},
@@ -161,9 +141,9 @@ TEST(PathSegment, EscapesWhatCannotStandInATarget) {
       {"\x01\x1f\x7f\x80\xff", "%01%1F%7F%80%FF"},
       {"MTIzNDU2Nzg5MDEyMzQ1Njc4OTA:0:0", "MTIzNDU2Nzg5MDEyMzQ1Njc4OTA:0:0"},
   };
-  for (const Row& row : rows) {
+  for (const InOut& row : rows) {
     FixedText<kPathCapacity> id;
-  Put(&id, row.in);
+    Put(&id, row.in);
     FixedText<kPathCapacity> out;
     ASSERT_TRUE(AppendPathSegment(id, &out));
     EXPECT_EQ(Str(out), row.out) << row.in;

@@ -12,8 +12,7 @@
 #include "tasks/tasks.h"
 
 using namespace taskclient;
-using testsupport::PathText;
-using testsupport::T;
+using namespace testsupport;
 
 namespace {
 
@@ -21,14 +20,14 @@ TEST(TlsSessionTest, EveryCallMakesAFullHandshakeOnAnyThread) {
   std::atomic<int> served{0}, resumed{0};
   // The server offers tickets and keeps a session cache, so a client that
   // offered an earlier session would have it resumed.
-  testsupport::TlsServer server([&](testsupport::TlsStream& stream) {
+  TlsServer server([&](TlsStream& stream) {
     if (SSL_session_reused(stream.session())) ++resumed;
     if (!stream.ReadRequest(5000)) return;
     ++served;
     stream.Write("HTTP/1.1 200 OK\r\nContent-Length: 2\r\n\r\n{}");
   });
   const Service service = {"127.0.0.1", server.port(), 5000, 5000};
-  testsupport::TempDir dir;
+  TempDir dir;
   const int kThreads = 4, kCalls = 4;
   std::vector<int> failures(kThreads, 0);
   std::vector<std::thread> threads;

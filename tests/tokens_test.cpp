@@ -1,37 +1,23 @@
-// Token requests: the form bodies byte for byte, their capacity, and many
-// requests at once on several threads.
+// Token requests (code, refresh and PKCE): the form bodies byte for byte,
+// their capacity, and many requests at once on several threads.
 #include <gtest/gtest.h>
 
 #include <set>
 #include <thread>
 
-#include "support/scripted_server.h"
+#include "support/requests.h"
+#include "support/server_test.h"
 #include "testing/text16.h"
 #include "tokens/tokens.h"
 
 using namespace taskclient;
-using testsupport::PathText;
-using testsupport::ReadFile;
-using testsupport::T;
-using testsupport::U;
+using namespace testsupport;
 
 namespace {
 
 const std::string kOob = "&redirect_uri=urn%3Aietf%3Awg%3Aoauth%3A2.0%3Aoob&grant_type=authorization_code";
 
-std::string FormRequest(const std::string& body) {
-  return "POST /oauth2/v3/token HTTP/1.1\r\nHost: 127.0.0.1\r\n"
-         "Content-type: application/x-www-form-urlencoded\r\nAccept: */*\r\n"
-         "Content-Length: " + std::to_string(body.size()) + "\r\n\r\n" + body;
-}
-
-class TokensTest : public ::testing::Test {
- protected:
-  testsupport::ScriptedServer server;
-  testsupport::TempDir dir;
-  std::filesystem::path file = dir / "token.json";
-  std::u16string path = PathText(file);
-};
+class TokensTest : public ServerTest {};
 
 TEST_F(TokensTest, BodiesAreEncodedFieldByField) {
   struct Row {
@@ -58,11 +44,29 @@ TEST_F(TokensTest, BodiesAreEncodedFieldByField) {
   }
 }
 
+TEST_F(TokensTest, PkceBodyEndsWithTheVerifierWhereThereIsOne) {
+  struct Row {
+    std::u16string verifier;
+    std::string tail;
+  } rows[] = {
+      {u"dBjftJeZ4CVP-mB92K27uhbUJU1p1r_wW1gFWFOEjXk", "&code_verifier=dBjftJeZ4CVP-mB92K27uhbUJU1p1r_wW1gFWFOEjXk"},
+      {u"", ""},
+  };
+  for (const Row& row : rows) {
+    ASSERT_EQ(GetTokenPkce(SystemPlatform(), server.service(), T(u"4/0Ab cd"), T(u"GOCSPX-x/y"), T(u"1.apps"),
+                           T(u"http://127.0.0.1:8765"), T(row.verifier), T(path)),
+              TC_EXCHANGE_COMPLETE);
+    EXPECT_EQ(server.LastRequest(), FormRequest("code=4%2F0Ab%20cd&client_secret=GOCSPX-x%2Fy&client_id=1.apps"
+                                                "&redirect_uri=http%3A%2F%2F127.0.0.1%3A8765"
+                                                "&grant_type=authorization_code" + row.tail));
+  }
+}
+
 TEST_F(TokensTest, ErrorReplyIsCapturedAsAnyOther) {
   const std::string body = "{\n  \"error\": \"invalid_grant\",\n  \"error_description\": \"Bad Request\"\n}";
   const std::string reply = "HTTP/1.1 400 Bad Request\r\nContent-Type: application/json; charset=utf-8\r\n"
                             "Content-Length: " + std::to_string(body.size()) + "\r\n\r\n" + body;
-  server.SetReply(testsupport::Respond(reply));
+  server.SetReply(Respond(reply));
   EXPECT_EQ(GetToken(SystemPlatform(), server.service(), T(u"used-code"), T(u"s"), T(u"i"), T(path)),
             TC_EXCHANGE_COMPLETE);
   EXPECT_EQ(ReadFile(file), reply);
@@ -76,7 +80,7 @@ TEST_F(TokensTest, BodyCapacityIsExactAndNeverCut) {
             TC_EXCHANGE_COMPLETE);
   EXPECT_EQ(server.LastRequest(), FormRequest("code=" + std::string(room, 'c') + "&client_secret=&client_id=" + kOob));
 
-  testsupport::WriteFile(file, "untouched");
+  WriteFile(file, "untouched");
   const int before = server.server().accepted();
   const std::u16string over(room + 1, u'c'), slashes(room / 3 + 1, u'/'), huge(5000, u'x');
   EXPECT_EQ(GetToken(SystemPlatform(), server.service(), T(over), T(u""), T(u""), T(path)), TC_TOO_LONG);

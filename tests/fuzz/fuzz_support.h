@@ -1,7 +1,7 @@
 // Shared pieces of the fuzz targets: a text whose storage is a heap block of
 // exactly its capacity (so a write past it is caught by AddressSanitizer),
-// decoders that undo the library's escapes, and a reference UTF-16 to UTF-8
-// conversion. A failed check aborts, which libFuzzer reports as a crash.
+// the decoders that undo the library's escapes, and a reference UTF-16 to
+// UTF-8 conversion. A failed check aborts, which libFuzzer reports as a crash.
 #pragma once
 
 #include <cstdio>
@@ -10,6 +10,7 @@
 #include <string>
 
 #include "exchange/text.h"
+#include "support/decode.h"
 #include "taskclient.h"
 
 namespace fuzzsupport {
@@ -48,72 +49,35 @@ class HeapText : public taskclient::Text {
   HeapText(char* storage, size_t capacity) : Text(storage, capacity) {}
 };
 
-inline int HexDigit(char c) {
-  if (c >= '0' && c <= '9') return c - '0';
-  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-  return -1;  // the library writes upper-case hex only
+// Appends `input` through `append` to a text of `capacity` bytes that already
+// holds `prefixLength` bytes (fewer where they would not fit), and checks what
+// every encoder must keep: the text's invariants; success exactly when the
+// `encodedLength` bytes fit, and overflow marked exactly on failure; the
+// prefix untouched; what was appended decodes through `decode` (so no escape
+// is split) to the input, or after a failure to the input's start. Returns
+// what was appended.
+template <typename Append, typename Decode>
+std::string CheckEncoder(const std::string& input, size_t capacity, size_t prefixLength, size_t encodedLength,
+                         Append append, Decode decode) {
+  auto text = HeapText::Make(capacity);
+  const std::string prefix(prefixLength < capacity ? prefixLength : capacity - 1, 'p');
+  FUZZ_CHECK(text->Append(prefix.data(), prefix.size()), prefix);
+  const bool ok = append(text.get());
+  text->CheckInvariants();
+  FUZZ_CHECK(ok == (prefix.size() + encodedLength <= capacity - 1), input);
+  FUZZ_CHECK(text->overflowed() == !ok, input);
+  const std::string all = text->str();
+  FUZZ_CHECK(all.compare(0, prefix.size(), prefix) == 0, all);
+  const std::string encoded = all.substr(prefix.size());
+  std::string decoded;
+  FUZZ_CHECK(decode(encoded, &decoded), encoded);
+  FUZZ_CHECK(ok ? decoded == input : input.compare(0, decoded.size(), decoded) == 0, encoded);
+  return encoded;
 }
 
-// Undoes %XX escapes; false on a malformed or lower-case escape.
-inline bool PercentDecode(const std::string& in, std::string* out) {
-  out->clear();
-  for (size_t i = 0; i < in.size(); ++i) {
-    if (in[i] != '%') {
-      out->push_back(in[i]);
-      continue;
-    }
-    if (i + 2 >= in.size()) return false;
-    int high = HexDigit(in[i + 1]), low = HexDigit(in[i + 2]);
-    if (high < 0 || low < 0) return false;
-    out->push_back(static_cast<char>(high * 16 + low));
-    i += 2;
-  }
-  return true;
-}
-
-// Undoes the escapes of the inside of a JSON string (as RFC 8259 reads it);
-// false on anything a JSON parser would refuse: a raw control byte, a raw
-// quote, a stray backslash, a bad \u escape.
-inline bool JsonStringDecode(const std::string& in, std::string* out) {
-  out->clear();
-  for (size_t i = 0; i < in.size(); ++i) {
-    unsigned char c = static_cast<unsigned char>(in[i]);
-    if (c < 0x20 || c == '"') return false;
-    if (c != '\\') {
-      out->push_back(static_cast<char>(c));
-      continue;
-    }
-    if (++i >= in.size()) return false;
-    switch (in[i]) {
-      case '"': out->push_back('"'); break;
-      case '\\': out->push_back('\\'); break;
-      case '/': out->push_back('/'); break;
-      case 'b': out->push_back('\b'); break;
-      case 'f': out->push_back('\f'); break;
-      case 'n': out->push_back('\n'); break;
-      case 'r': out->push_back('\r'); break;
-      case 't': out->push_back('\t'); break;
-      case 'u': {
-        if (i + 4 >= in.size()) return false;
-        unsigned value = 0;
-        for (int k = 1; k <= 4; ++k) {
-          char h = in[i + k];
-          int digit = HexDigit(h);
-          if (digit < 0 && h >= 'a' && h <= 'f') digit = h - 'a' + 10;
-          if (digit < 0) return false;
-          value = value * 16 + static_cast<unsigned>(digit);
-        }
-        if (value >= 0x80) return false;  // the library only escapes control bytes this way
-        out->push_back(static_cast<char>(value));
-        i += 4;
-        break;
-      }
-      default:
-        return false;
-    }
-  }
-  return true;
-}
+// The decoders the unit tests use too.
+using testsupport::JsonStringDecode;
+using testsupport::PercentDecode;
 
 // UTF-16 (up to the first NUL unit) to UTF-8; an unpaired surrogate becomes
 // U+FFFD. Written apart from the library's converter, to check it.

@@ -1,7 +1,7 @@
 // Every operation with arguments of arbitrary length and content (UTF-16
 // units of any value, unpaired surrogates and control characters included,
-// and now and then a null), over a platform that captures what would be sent
-// instead of sending it. Each call must either refuse (10 for a null or a
+// and now and then a null), over the tests' scripted platform, which captures
+// what would be sent instead of sending it and answers with an empty 204. Each call must either refuse (10 for a null or a
 // control byte in a token, 11 for an argument over its capacity) with nothing
 // sent and no file opened, or send exactly one request that equals the one
 // built here from the arguments, is well-formed HTTP/1.1, and whose body
@@ -16,9 +16,8 @@
 #include <vector>
 
 #include "exchange/request.h"
-#include "text/utf8.h"
 #include "fuzz_support.h"
-#include "platform/platform.h"
+#include "support/scripted_platform.h"
 #include "tasks/tasks.h"
 #include "tokens/tokens.h"
 
@@ -26,54 +25,6 @@ using namespace taskclient;
 using fuzzsupport::Utf8Of;
 
 namespace {
-
-// Records the request and answers it with an empty 204; touches nothing real.
-class CapturePlatform : public Platform {
- public:
-  std::vector<std::string> sent;
-  int filesOpened = 0;
-  int started = 0;
-  int stopped = 0;
-
-  bool StartNetworking() override { return ++started > 0; }
-  void StopNetworking() override { ++stopped; }
-  bool Resolve(const char*, uint32_t* address) override {
-    *address = 0x0100007F;
-    return true;
-  }
-  bool OpenSocket(Connection* c) override {
-    c->socket = 7;
-    return true;
-  }
-  bool SetTlsMode(Connection*, const char*) override { return true; }
-  bool InstallAcceptAllHook(Connection*) override { return true; }
-  bool Connect(Connection*, uint32_t, uint16_t, int) override { return true; }
-  bool Send(Connection*, const char* bytes, size_t length, int) override {
-    sent.emplace_back(bytes, length);
-    return true;
-  }
-  long Receive(Connection*, const char** bytes, int) override {
-    static const char kReply[] = "HTTP/1.1 204 No Content\r\n\r\n";
-    if (replied_) return kReceiveClosed;
-    replied_ = true;
-    *bytes = kReply;
-    return static_cast<long>(sizeof kReply - 1);
-  }
-  void CloseSocket(Connection* c) override { c->socket = kNoSocket; }
-  bool OpenResponseFile(const tc_text16*, ResponseFile* f) override {
-    ++filesOpened;
-    f->handle = 3;
-    return true;
-  }
-  bool WriteResponseFile(ResponseFile*, const char*, size_t) override { return true; }
-  bool CloseResponseFile(ResponseFile*) override { return true; }
-  bool Narrow(const tc_text16* text, NarrowEncoding, char* output, size_t capacity, size_t* length) override {
-    return Utf16ToUtf8(text, output, capacity, length);
-  }
-
- private:
-  bool replied_ = false;
-};
 
 // One argument: its units (with a terminating NUL) or null.
 struct Argument {
@@ -257,7 +208,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (in.ConsumeIntegral<uint8_t>() == 0xFF) path.null = true;
 
   const Service service = ApiService();
-  CapturePlatform platform;
+  testsupport::ScriptedPlatform platform({"HTTP/1.1 204 No Content\r\n\r\n"});
   Expectation e;
   std::vector<std::pair<std::string, std::string>> form;  // for token requests
   std::string title;
@@ -352,7 +303,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
       for (size_t i = 0; i < form.size(); ++i) {
         e.body += (i ? "&" : "") + form[i].first + "=" + FormValue(form[i].second);
       }
-      e.Within(e.body, kAddBodyCapacity);
+      e.Within(e.body, kBodyCapacity);  // only a task's title has the larger add body
       break;
     }
   }
@@ -370,11 +321,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     FUZZ_CHECK(result == TC_EXCHANGE_COMPLETE, detail);
   }
   if (result != TC_EXCHANGE_COMPLETE) {
-    FUZZ_CHECK(platform.sent.empty() && platform.filesOpened == 0, detail);  // nothing sent, file untouched
+    FUZZ_CHECK(platform.sent.empty() && platform.Count("open file") == 0, detail);  // nothing sent, file untouched
     return 0;
   }
-  FUZZ_CHECK(platform.sent.size() == 1 && platform.filesOpened == 1, detail);
-  FUZZ_CHECK(platform.started == 1 && platform.stopped == 1, detail);
+  FUZZ_CHECK(platform.sent.size() == 1 && platform.Count("open file") == 1, detail);
+  FUZZ_CHECK(platform.Count("start") == 1 && platform.Count("stop") == 1, detail);
   const std::string& request = platform.sent[0];
   FUZZ_CHECK(request.size() < kRequestCapacity, request);
   CheckWellFormed(request);

@@ -11,6 +11,26 @@ Reply Respond(std::string bytes) {
   return reply;
 }
 
+Reply Pieces(std::vector<std::string> pieces, Reply::End end, int pauseMs) {
+  Reply reply;
+  reply.pieces = std::move(pieces);
+  reply.end = end;
+  reply.pauseMs = pauseMs;
+  return reply;
+}
+
+std::vector<std::string> Split(const std::string& bytes, size_t size) {
+  std::vector<std::string> pieces;
+  for (size_t i = 0; i < bytes.size(); i += size) pieces.push_back(bytes.substr(i, size));
+  return pieces;
+}
+
+std::string Joined(const std::vector<std::string>& pieces) {
+  std::string all;
+  for (const std::string& piece : pieces) all += piece;
+  return all;
+}
+
 ScriptedServer::ScriptedServer(Reply reply)
     : reply_(std::move(reply)), server_([this](TlsStream& stream) { Handle(stream); }) {}
 

@@ -25,6 +25,12 @@ struct Reply {
 
 // A reply of one piece.
 Reply Respond(std::string bytes);
+// A reply of several pieces, `pauseMs` apart.
+Reply Pieces(std::vector<std::string> pieces, Reply::End end = Reply::End::kClose, int pauseMs = 20);
+// `bytes` in pieces of `size` bytes.
+std::vector<std::string> Split(const std::string& bytes, size_t size);
+// All the pieces, in order: what the client should have received.
+std::string Joined(const std::vector<std::string>& pieces);
 
 class ScriptedServer {
  public:

@@ -1,0 +1,96 @@
+#include "support/scripted_platform.h"
+
+#include <algorithm>
+#include <cstring>
+
+#include "text/utf8.h"
+
+using namespace taskclient;
+
+namespace testsupport {
+
+ScriptedPlatform::ScriptedPlatform(std::vector<Receipt> script, std::string failAt)
+    : script_(script.begin(), script.end()), failAt_(std::move(failAt)) {}
+
+int ScriptedPlatform::Count(const std::string& call) const {
+  return static_cast<int>(std::count(calls.begin(), calls.end(), call));
+}
+
+bool ScriptedPlatform::Step(const char* call) {
+  calls.push_back(call);
+  return failAt_ != call;
+}
+
+bool ScriptedPlatform::StartNetworking() { return Step("start"); }
+
+void ScriptedPlatform::StopNetworking() { Step("stop"); }
+
+bool ScriptedPlatform::Resolve(const char*, uint32_t* address) {
+  *address = 0x0100007F;  // 127.0.0.1, never used
+  return Step("resolve");
+}
+
+bool ScriptedPlatform::OpenSocket(Connection* connection) {
+  connection->socket = 3;
+  return Step("socket");
+}
+
+bool ScriptedPlatform::SetTlsMode(Connection*, const char*) { return Step("tls"); }
+
+bool ScriptedPlatform::InstallAcceptAllHook(Connection*) { return Step("hook"); }
+
+bool ScriptedPlatform::Connect(Connection*, uint32_t, uint16_t, int) { return Step("connect"); }
+
+bool ScriptedPlatform::Send(Connection*, const char* bytes, size_t length, int) {
+  if (!Step("send")) return false;
+  sent.emplace_back(bytes, length);
+  return true;
+}
+
+long ScriptedPlatform::Receive(Connection* connection, const char** bytes, int) {
+  Step("receive");
+  if (script_.empty()) return kReceiveClosed;
+  Receipt& next = script_.front();
+  if (next.outcome <= 0) {
+    long outcome = next.outcome;
+    script_.pop_front();
+    return outcome;
+  }
+  size_t length = std::min(next.bytes.size(), kConnectionStorage);
+  std::memcpy(connection->storage, next.bytes.data(), length);
+  next.bytes.erase(0, length);
+  if (next.bytes.empty()) script_.pop_front();
+  *bytes = connection->storage;
+  return static_cast<long>(length);
+}
+
+void ScriptedPlatform::CloseSocket(Connection* connection) {
+  Step("close socket");
+  connection->socket = kNoSocket;
+}
+
+bool ScriptedPlatform::OpenResponseFile(const tc_text16*, ResponseFile* file) {
+  if (!Step("open file")) return false;
+  file->handle = 4;
+  written.clear();
+  return true;
+}
+
+bool ScriptedPlatform::WriteResponseFile(ResponseFile*, const char* bytes, size_t length) {
+  if (!Step("write")) return false;
+  written.append(bytes, length);
+  return true;
+}
+
+bool ScriptedPlatform::CloseResponseFile(ResponseFile* file) {
+  file->handle = kNoFile;
+  return Step("close file");
+}
+
+bool ScriptedPlatform::Narrow(const tc_text16* text, NarrowEncoding, char* output, size_t capacity, size_t* length) {
+  if (Step("narrow")) return Utf16ToUtf8(text, output, capacity, length);
+  if (capacity > 0) output[0] = '\0';
+  return false;
+}
+
+}  // namespace testsupport

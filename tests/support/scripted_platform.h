@@ -1,0 +1,79 @@
+// A platform that touches nothing real: it logs every call, replays a script
+// of receive outcomes, keeps the bytes sent and the bytes written to the
+// response file in memory, and fails the one step it is told to. The tests
+// and the fuzz targets run the core on it.
+#pragma once
+
+#include <deque>
+#include <string>
+#include <vector>
+
+#include "platform/platform.h"
+
+namespace testsupport {
+
+// One receive in the script: bytes, or an outcome without bytes.
+struct Receipt {
+  Receipt(std::string delivered) : bytes(std::move(delivered)) {}
+  Receipt(const char* delivered) : bytes(delivered) {}
+  static Receipt Outcome(long outcome) {
+    Receipt receipt("");
+    receipt.outcome = outcome;
+    return receipt;
+  }
+
+  std::string bytes;
+  long outcome = 1;  // 1: deliver `bytes`; else taskclient::kReceiveClosed, kReceiveFailed or kReceiveTimedOut
+};
+
+const Receipt kClosed = Receipt::Outcome(taskclient::kReceiveClosed);
+const Receipt kFailed = Receipt::Outcome(taskclient::kReceiveFailed);
+const Receipt kTimedOut = Receipt::Outcome(taskclient::kReceiveTimedOut);
+
+class ScriptedPlatform : public taskclient::Platform {
+ public:
+  // `failAt` names the step that fails: "narrow", "start", "resolve",
+  // "socket", "tls", "hook", "connect", "open file", "send", "write" or
+  // "close file"; any other name fails none. Once the script has run out,
+  // every receive reports the peer closed.
+  explicit ScriptedPlatform(std::vector<Receipt> script = {}, std::string failAt = "");
+
+  // Every call in order, by the names above and "receive", "close socket",
+  // "stop".
+  std::vector<std::string> calls;
+  std::vector<std::string> sent;  // the bytes of each send that succeeded
+  std::string written;            // the bytes the response file took
+
+  int Count(const std::string& call) const;
+
+  bool StartNetworking() override;
+  void StopNetworking() override;
+  bool Resolve(const char* host, uint32_t* address) override;
+  // A failing OpenSocket leaves the socket it made in place, as a platform
+  // that made one and then failed to set it up would: the core must release
+  // it all the same.
+  bool OpenSocket(taskclient::Connection* connection) override;
+  bool SetTlsMode(taskclient::Connection* connection, const char* serverName) override;
+  bool InstallAcceptAllHook(taskclient::Connection* connection) override;
+  bool Connect(taskclient::Connection* connection, uint32_t address, uint16_t port, int timeoutMs) override;
+  bool Send(taskclient::Connection* connection, const char* bytes, size_t length, int timeoutMs) override;
+  // Delivers the next bytes in the storage the core lends, at most
+  // kConnectionStorage at a time.
+  long Receive(taskclient::Connection* connection, const char** bytes, int timeoutMs) override;
+  void CloseSocket(taskclient::Connection* connection) override;
+  bool OpenResponseFile(const tc_text16* path, taskclient::ResponseFile* file) override;
+  bool WriteResponseFile(taskclient::ResponseFile* file, const char* bytes, size_t length) override;
+  bool CloseResponseFile(taskclient::ResponseFile* file) override;
+  // UTF-8 for either encoding.
+  bool Narrow(const tc_text16* text, taskclient::NarrowEncoding encoding, char* output, size_t capacity,
+              size_t* length) override;
+
+ private:
+  // Logs `call`; false when it is the step that fails.
+  bool Step(const char* call);
+
+  std::deque<Receipt> script_;
+  std::string failAt_;
+};
+
+}  // namespace testsupport
