@@ -5,10 +5,9 @@
 
 #include <string>
 
-#include "exchange/reply_reader.h"
-#include "support/scripted_server.h"
+#include "support/requests.h"
+#include "support/server_test.h"
 #include "tasks/tasks.h"
-#include "testing/text16.h"
 
 using namespace taskclient;
 using testsupport::PathText;
@@ -18,29 +17,20 @@ using testsupport::U;
 
 namespace {
 
-const char kToken[] = "ya29.token";
-
 // The request as the library must send it, byte for byte.
 std::string Expected(const std::string& method, const std::string& target, const char* body) {
-  std::string request = method + " " + target + " HTTP/1.1\r\nHost: 127.0.0.1\r\nAuthorization: Bearer " +
-                        kToken + "\r\n";
-  if (body && *body) request += "Content-Type: application/json\r\n";
-  request += "Accept: */*\r\n";
-  if (body) request += "Content-Length: " + std::to_string(std::string(body).size()) + "\r\n";
-  return request + "\r\n" + (body ? body : "");
+  const std::string token = "ya29.token";
+  if (!body) return testsupport::Bodiless(method, target, token);
+  if (!*body) return testsupport::EmptyBodied(method, target, token);
+  return testsupport::JsonRequest(method, target, body, token);
 }
 
-class AnyRequestTest : public ::testing::Test {
+class AnyRequestTest : public testsupport::ServerTest {
  protected:
   Result Send(const std::u16string& method, const std::u16string& target, const std::u16string* body) {
     return SendApiRequest(SystemPlatform(), server.service(), T(u"ya29.token"), T(method), T(target),
                           body ? T(*body) : nullptr, T(path));
   }
-
-  testsupport::ScriptedServer server;
-  testsupport::TempDir dir;
-  std::filesystem::path file = dir / "reply.json";
-  std::u16string path = PathText(file);
 };
 
 TEST_F(AnyRequestTest, EachMethodGoesOnTheWireAsGiven) {

@@ -31,6 +31,9 @@ TEST(ExportedFunctions, NullInAnyPositionIsRefused) {
        [](Args a) { return GoogleTasksGetTokenPkceSSL(a[0], a[1], a[2], a[3], a[4], a[5]); }},
       {"GTaskListTasksListPageSSL", 4, [](Args a) { return GTaskListTasksListPageSSL(a[0], a[1], a[2], a[3]); }},
       {"GTaskTaskCompleteSSL", 4, [](Args a) { return GTaskTaskCompleteSSL(a[0], a[1], a[2], a[3]); }},
+      // The JSON body may be null (no body): the four others are checked.
+      {"GTaskRequestSSL", 4, [](Args a) { return GTaskRequestSSL(a[0], a[1], a[2], nullptr, a[3]); }},
+      {"GTaskReadReply", 2, [](Args a) { return GTaskReadReply(a[0], a[1]); }},
   };
   static const tc_text16 x[] = {'x', 0};
   for (const Export& e : exports) {

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "support/requests.h"
+#include "exchange/reply_reader.h"
 #include "support/scripted_platform.h"
 #include "tasks/tasks.h"
 #include "testing/text16.h"
@@ -78,6 +79,32 @@ TEST(PlatformFailure, EachStepHasItsResultAndReleasesInOrder) {
     EXPECT_EQ(platform.written, row.written);
     const bool sent = platform.Count("send") == 1 && std::string(row.failAt) != "send";
     EXPECT_EQ(platform.sent, Calls(sent ? 1 : 0, Bodiless("GET", "/tasks/v1/users/@me/lists", "tok")));
+  }
+}
+
+// Reading a reply back: each step of the reader failing, and the files it
+// holds released whatever happens.
+TEST(PlatformFailure, ReadingAReplyBackReportsEachStep) {
+  const std::string reply = "HTTP/1.1 200 OK\r\nContent-Length: 2\r\n\r\n{}";
+  struct Row {
+    const char* failAt;
+    int32_t result;  // the status, or the code
+    Calls calls;
+  } rows[] = {
+      {"none", 200, {"open for reading", "open file", "read", "write", "close file", "close file"}},
+      {"open for reading", TC_FILE_OPEN_FAILED, {"open for reading"}},
+      {"open file", TC_FILE_OPEN_FAILED, {"open for reading", "open file", "close file"}},
+      {"read", TC_REPLY_CUT_SHORT, {"open for reading", "open file", "read", "close file", "close file"}},
+      {"write", TC_FILE_WRITE_FAILED, {"open for reading", "open file", "read", "write", "close file", "close file"}},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.failAt);
+    ScriptedPlatform platform({}, row.failAt);
+    platform.stored = reply;
+    ReplyRead read = ReadReply(platform, T(u"reply.http"), T(u"body.json"));
+    EXPECT_EQ(read.result == kOk ? read.status : PublicCode(read.result), row.result);
+    EXPECT_EQ(platform.calls, row.calls);
+    EXPECT_EQ(platform.written, read.result == kOk ? "{}" : "");
   }
 }
 

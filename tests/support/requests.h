@@ -20,6 +20,12 @@ inline std::string JsonRequest(const std::string& method, const std::string& tar
          "\r\n\r\n" + body;
 }
 
+// A POST, PUT or PATCH without a body: its length says so.
+inline std::string EmptyBodied(const std::string& method, const std::string& target, const std::string& token) {
+  return method + " " + target + " HTTP/1.1\r\nHost: 127.0.0.1\r\nAuthorization: Bearer " + token +
+         "\r\nAccept: */*\r\nContent-Length: 0\r\n\r\n";
+}
+
 // A form body to the token endpoint.
 inline std::string FormRequest(const std::string& body) {
   return "POST /oauth2/v3/token HTTP/1.1\r\nHost: 127.0.0.1\r\n"

@@ -82,6 +82,21 @@ bool ScriptedPlatform::WriteResponseFile(ResponseFile*, const char* bytes, size_
   return true;
 }
 
+bool ScriptedPlatform::OpenFileForReading(const tc_text16*, ResponseFile* file) {
+  if (!Step("open for reading")) return false;
+  file->handle = 5;
+  readAt_ = 0;
+  return true;
+}
+
+long ScriptedPlatform::ReadFile(ResponseFile*, char* buffer, size_t capacity) {
+  if (!Step("read")) return -1;
+  size_t length = std::min(capacity, stored.size() - readAt_);
+  std::memcpy(buffer, stored.data() + readAt_, length);
+  readAt_ += length;
+  return static_cast<long>(length);
+}
+
 bool ScriptedPlatform::CloseResponseFile(ResponseFile* file) {
   file->handle = kNoFile;
   return Step("close file");

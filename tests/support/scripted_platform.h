@@ -43,6 +43,7 @@ class ScriptedPlatform : public taskclient::Platform {
   std::vector<std::string> calls;
   std::vector<std::string> sent;  // the bytes of each send that succeeded
   std::string written;            // the bytes the response file took
+  std::string stored;             // the bytes a file opened for reading holds
 
   int Count(const std::string& call) const;
 
@@ -63,6 +64,8 @@ class ScriptedPlatform : public taskclient::Platform {
   void CloseSocket(taskclient::Connection* connection) override;
   bool OpenResponseFile(const tc_text16* path, taskclient::ResponseFile* file) override;
   bool WriteResponseFile(taskclient::ResponseFile* file, const char* bytes, size_t length) override;
+  bool OpenFileForReading(const tc_text16* path, taskclient::ResponseFile* file) override;
+  long ReadFile(taskclient::ResponseFile* file, char* buffer, size_t capacity) override;
   bool CloseResponseFile(taskclient::ResponseFile* file) override;
   // UTF-8 for either encoding.
   bool Narrow(const tc_text16* text, taskclient::NarrowEncoding encoding, char* output, size_t capacity,
@@ -74,6 +77,7 @@ class ScriptedPlatform : public taskclient::Platform {
 
   std::deque<Receipt> script_;
   std::string failAt_;
+  size_t readAt_ = 0;
 };
 
 }  // namespace testsupport
