@@ -266,7 +266,9 @@ TEST_F(CliTest, OutputModesAndSecrets) {
   for (const Case& c : cases) {
     std::vector<std::string> args = {"--service", service_};
     args.insert(args.end(), c.args.begin(), c.args.end());
-    SCOPED_TRACE(args[2] + " " + args[3]);
+    std::string trace;
+    for (const std::string& arg : c.args) trace += arg + " ";
+    SCOPED_TRACE(trace);
     Outcome run = Cli(args, c.input, c.environment);
     EXPECT_EQ(run.status, c.status) << run.err;
     EXPECT_EQ(run.out.rfind(c.starts, 0), 0u) << run.out;
