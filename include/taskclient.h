@@ -11,9 +11,11 @@
  * the response file. It shares no state, so any function may run on any
  * number of threads at once.
  *
- * Server certificates are never checked: every certificate is accepted. This
- * is a property of the design (the device has no certificate store to check
- * against), not an oversight; the channel is encrypted, not authenticated.
+ * By default server certificates are not checked: every certificate is
+ * accepted. This is a property of the design (device certificate stores are
+ * often missing or out of date), not an oversight; the channel is encrypted,
+ * not authenticated. A build with TASKCLIENT_VERIFY_SERVER checks them and
+ * refuses a bad one with TC_CERT_REFUSED.
  *
  * Text arguments are NUL-terminated 16-bit strings. None may be null.
  */
