@@ -11,9 +11,11 @@
  * the response file. It shares no state, so any function may run on any
  * number of threads at once.
  *
- * Server certificates are never checked: every certificate is accepted. This
- * is a property of the design (the device has no certificate store to check
- * against), not an oversight; the channel is encrypted, not authenticated.
+ * By default server certificates are not checked: every certificate is
+ * accepted. This is a property of the design (device certificate stores are
+ * often missing or out of date), not an oversight; the channel is encrypted,
+ * not authenticated. A build with TASKCLIENT_VERIFY_SERVER checks them and
+ * refuses a bad one with TC_CERT_REFUSED.
  *
  * Text arguments are NUL-terminated 16-bit strings. None may be null.
  */
@@ -66,13 +68,14 @@ typedef char tc_text16_is_two_bytes[sizeof(tc_text16) == 2 ? 1 : -1];
 #define TC_BAD_ARGUMENT 10        /* a null pointer, or a control byte the request cannot carry; nothing sent, file untouched */
 #define TC_TOO_LONG 11            /* an argument does not fit its buffer; nothing sent, file untouched */
 #define TC_TLS_MODE_FAILED 21     /* the connection could not be put into TLS mode */
-#define TC_CERT_HOOK_FAILED 22    /* certificate checking could not be replaced by the accept-all rule */
+#define TC_CERT_HOOK_FAILED 22    /* the build's certificate rule could not be set up */
 #define TC_RESOLVE_FAILED 23      /* the host could not be resolved */
 #define TC_CONNECT_FAILED 24      /* the TCP connection or the TLS handshake failed or timed out */
 #define TC_SEND_FAILED 25         /* sending the request failed */
 #define TC_REPLY_CUT_SHORT 26     /* the reply ended early (closed, failed, timed out or broken framing); the file holds what arrived */
 #define TC_FILE_OPEN_FAILED 27    /* the response file could not be opened; nothing sent */
 #define TC_FILE_WRITE_FAILED 28   /* writing to the response file failed */
+#define TC_CERT_REFUSED 29        /* the server's certificate was refused (builds that check it); nothing sent, file untouched */
 #define TC_EXCHANGE_COMPLETE 999  /* request sent, whole reply in the response file */
 
 #ifdef __cplusplus

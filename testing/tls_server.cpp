@@ -5,7 +5,9 @@
 #include <netinet/in.h>
 #include <openssl/err.h>
 #include <openssl/evp.h>
+#include <openssl/pem.h>
 #include <openssl/x509.h>
+#include <openssl/x509v3.h>
 #include <poll.h>
 #include <pthread.h>
 #include <signal.h>
@@ -16,6 +18,7 @@
 #include <cerrno>
 #include <chrono>
 #include <cstring>
+#include <fstream>
 #include <stdexcept>
 
 namespace testsupport {
@@ -26,6 +29,74 @@ namespace {
   ERR_print_errors_fp(stderr);
   throw std::runtime_error(what);
 }
+
+EVP_PKEY* NewKey() {
+  EVP_PKEY* key = EVP_EC_gen("P-256");
+  if (!key) Fail("key generation");
+  return key;
+}
+
+// A v3 certificate for `key`, named CN=`commonName`, valid from `fromSeconds`
+// to `untilSeconds` relative to now; issuer and extensions still to come.
+X509* NewCertificate(EVP_PKEY* key, const char* commonName, long fromSeconds, long untilSeconds) {
+  static std::atomic<long> serial{static_cast<long>(time(nullptr)) << 8};
+  X509* cert = X509_new();
+  if (!cert) Fail("certificate");
+  X509_set_version(cert, 2);
+  ASN1_INTEGER_set(X509_get_serialNumber(cert), ++serial);
+  X509_gmtime_adj(X509_getm_notBefore(cert), fromSeconds);
+  X509_gmtime_adj(X509_getm_notAfter(cert), untilSeconds);
+  X509_set_pubkey(cert, key);
+  X509_NAME_add_entry_by_txt(X509_get_subject_name(cert), "CN", MBSTRING_ASC,
+                             reinterpret_cast<const unsigned char*>(commonName), -1, -1, 0);
+  return cert;
+}
+
+void AddExtension(X509* cert, X509* issuer, int nid, const char* value) {
+  X509V3_CTX context;
+  X509V3_set_ctx_nodb(&context);
+  X509V3_set_ctx(&context, issuer, cert, nullptr, nullptr, 0);
+  X509_EXTENSION* extension = X509V3_EXT_conf_nid(nullptr, &context, nid, value);
+  if (!extension || X509_add_ext(cert, extension, -1) != 1) Fail("certificate extension");
+  X509_EXTENSION_free(extension);
+}
+
+// The test CA: made on first use, kept for the process, so that every
+// server's certificates chain to the one a client was given as its anchor.
+struct TestCa {
+  EVP_PKEY* key;
+  X509* cert;
+  ~TestCa() {
+    X509_free(cert);
+    EVP_PKEY_free(key);
+  }
+};
+
+const TestCa& Ca() {
+  static const TestCa ca = [] {
+    EVP_PKEY* key = NewKey();
+    X509* cert = NewCertificate(key, "taskclient test CA", -24 * 3600, 30 * 24 * 3600);
+    X509_set_issuer_name(cert, X509_get_subject_name(cert));
+    AddExtension(cert, cert, NID_basic_constraints, "critical,CA:TRUE");
+    AddExtension(cert, cert, NID_key_usage, "critical,keyCertSign,cRLSign");
+    AddExtension(cert, cert, NID_subject_key_identifier, "hash");
+    if (!X509_sign(cert, key, EVP_sha256())) Fail("CA signing");
+    return TestCa{key, cert};
+  }();
+  return ca;
+}
+
+SSL_CTX* ServerContext(X509* cert, EVP_PKEY* key) {
+  SSL_CTX* context = SSL_CTX_new(TLS_server_method());
+  if (!context || SSL_CTX_use_certificate(context, cert) != 1 || SSL_CTX_use_PrivateKey(context, key) != 1) {
+    Fail("server context");
+  }
+  X509_free(cert);
+  EVP_PKEY_free(key);
+  return context;
+}
+
+std::atomic<Certificate> gDefaultCertificate{Certificate::kSelfSigned};
 
 }  // namespace
 
@@ -42,15 +113,48 @@ SSL_CTX* MakeSelfSignedServerContext() {
                              0);
   X509_set_issuer_name(cert, name);
   if (!X509_sign(cert, key, EVP_sha256())) Fail("certificate signing");
-
-  SSL_CTX* context = SSL_CTX_new(TLS_server_method());
-  if (!context || SSL_CTX_use_certificate(context, cert) != 1 || SSL_CTX_use_PrivateKey(context, key) != 1) {
-    Fail("server context");
-  }
-  X509_free(cert);
-  EVP_PKEY_free(key);
-  return context;
+  return ServerContext(cert, key);
 }
+
+SSL_CTX* MakeServerContext(Certificate certificate) {
+  if (certificate == Certificate::kSelfSigned) return MakeSelfSignedServerContext();
+  const long hour = 3600, day = 24 * hour;
+  long from = -hour, until = day;
+  if (certificate == Certificate::kExpired) from = -2 * day, until = -day;
+  if (certificate == Certificate::kNotYetValid) from = day, until = 2 * day;
+  const char* names = certificate == Certificate::kOtherName ? "DNS:other.example"
+                                                              : "DNS:www.googleapis.com,DNS:localhost,IP:127.0.0.1";
+  const TestCa& ca = Ca();
+  EVP_PKEY* key = NewKey();
+  X509* cert = NewCertificate(key, certificate == Certificate::kOtherName ? "other.example" : "www.googleapis.com",
+                              from, until);
+  X509_set_issuer_name(cert, X509_get_subject_name(ca.cert));
+  AddExtension(cert, ca.cert, NID_basic_constraints, "critical,CA:FALSE");
+  AddExtension(cert, ca.cert, NID_key_usage, "critical,digitalSignature");
+  AddExtension(cert, ca.cert, NID_ext_key_usage, "serverAuth");
+  AddExtension(cert, ca.cert, NID_subject_alt_name, names);
+  AddExtension(cert, ca.cert, NID_authority_key_identifier, "keyid:always");
+  if (!X509_sign(cert, ca.key, EVP_sha256())) Fail("certificate signing");
+  return ServerContext(cert, key);
+}
+
+std::string TestCaPem() {
+  BIO* memory = BIO_new(BIO_s_mem());
+  if (!memory || PEM_write_bio_X509(memory, Ca().cert) != 1) Fail("CA PEM");
+  char* bytes = nullptr;
+  long length = BIO_get_mem_data(memory, &bytes);
+  std::string pem(bytes, static_cast<size_t>(length));
+  BIO_free(memory);
+  return pem;
+}
+
+void WriteTestCaPem(const std::filesystem::path& file) {
+  std::ofstream out(file, std::ios::binary | std::ios::trunc);
+  out << TestCaPem();
+  if (!out.flush()) throw std::runtime_error("cannot write " + file.string());
+}
+
+void SetDefaultServerCertificate(Certificate certificate) { gDefaultCertificate = certificate; }
 
 namespace {
 
@@ -208,7 +312,7 @@ int ListenOnLoopback(uint16_t port, int backlog, uint16_t* boundPort) {
 }
 
 TlsServer::TlsServer(Handler handler, uint16_t port) : handler_(std::move(handler)) {
-  context_ = MakeSelfSignedServerContext();
+  context_ = MakeServerContext(gDefaultCertificate);
   listener_ = ListenOnLoopback(port, 128, &port_);
   int wake[2];
   if (pipe2(wake, O_CLOEXEC) != 0) throw std::runtime_error("pipe");
@@ -228,6 +332,13 @@ TlsServer::~TlsServer() {
 void TlsServer::SetRawHandler(RawHandler raw) {
   std::lock_guard<std::mutex> lock(rawMutex_);
   raw_ = std::move(raw);
+}
+
+void TlsServer::UseCertificate(Certificate certificate) {
+  SSL_CTX* made = MakeServerContext(certificate);
+  std::lock_guard<std::mutex> lock(contextMutex_);
+  std::swap(made, context_);
+  SSL_CTX_free(made);  // sessions made from it hold their own reference
 }
 
 void TlsServer::Stop() {
@@ -302,7 +413,11 @@ void TlsServer::ServeConnection(int socket) {
   timeval limit{10, 0};
   setsockopt(socket, SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof limit);
   setsockopt(socket, SOL_SOCKET, SO_SNDTIMEO, &limit, sizeof limit);
-  SSL* session = SSL_new(context_);
+  SSL* session;
+  {
+    std::lock_guard<std::mutex> lock(contextMutex_);
+    session = SSL_new(context_);
+  }
   SSL_set_fd(session, socket);
   if (SSL_accept(session) == 1) {
     TlsStream stream(socket, session);

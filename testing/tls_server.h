@@ -1,12 +1,14 @@
 // An HTTPS server on 127.0.0.1 for tests and local tools: OpenSSL, a
-// throwaway self-signed certificate made when the server starts, one thread
-// per connection. What happens on a connection is up to the handler.
+// throwaway self-signed certificate made when the server starts (or one of a
+// throwaway test CA's, see Certificate), one thread per connection. What
+// happens on a connection is up to the handler.
 #pragma once
 
 #include <openssl/ssl.h>
 
 #include <atomic>
 #include <cstdint>
+#include <filesystem>
 #include <functional>
 #include <map>
 #include <memory>
@@ -22,6 +24,26 @@ namespace testsupport {
 // A server context with a fresh P-256 key and a self-signed certificate for
 // "localhost", valid one day. Throws when OpenSSL cannot make one.
 SSL_CTX* MakeSelfSignedServerContext();
+
+// What a server can present, for tests of certificate checking. All but
+// kSelfSigned are issued, each with a fresh key, by the test CA: a throwaway
+// P-256 CA made once per process, whose certificate TestCaPem gives for a
+// client's trust store (SSL_CERT_FILE).
+enum class Certificate {
+  kSelfSigned,   // self-signed, CN "localhost", no alternative names (the default)
+  kApiHost,      // www.googleapis.com, localhost and 127.0.0.1; valid from an hour ago for a day
+  kOtherName,    // other.example only; valid as kApiHost
+  kExpired,      // names as kApiHost; valid two days ago for one day
+  kNotYetValid,  // names as kApiHost; valid from tomorrow (a device whose clock is behind)
+};
+
+// A server context presenting `certificate`. Throws when OpenSSL cannot make one.
+SSL_CTX* MakeServerContext(Certificate certificate);
+// The test CA's certificate in PEM, and the same written to `file`.
+std::string TestCaPem();
+void WriteTestCaPem(const std::filesystem::path& file);
+// What servers made from now on present until told otherwise (UseCertificate).
+void SetDefaultServerCertificate(Certificate certificate);
 
 // A listening TCP socket on 127.0.0.1:`port` (0: the system picks one, told
 // in `*boundPort`). Throws when it cannot listen.
@@ -81,6 +103,8 @@ class TlsServer {
 
   uint16_t port() const { return port_; }
   void SetRawHandler(RawHandler raw);
+  // Presents `certificate` on connections accepted from now on.
+  void UseCertificate(Certificate certificate);
   // Connections accepted so far, and those whose handler has returned.
   int accepted() const { return accepted_.load(); }
   int finished() const { return finished_.load(); }
@@ -96,7 +120,8 @@ class TlsServer {
   Handler handler_;
   RawHandler raw_;
   std::mutex rawMutex_;
-  SSL_CTX* context_ = nullptr;
+  std::mutex contextMutex_;
+  SSL_CTX* context_ = nullptr;  // with contextMutex_ held; each session keeps its own reference
   int listener_ = -1;
   int wakeRead_ = -1;
   int wakeWrite_ = -1;

@@ -1,5 +1,6 @@
 // The exchange against a real TLS server on 127.0.0.1: how the reply's end is
-// found, what the response file holds, and which result each failure gives.
+// found, what the response file holds, which result each failure gives, and
+// which certificates a call accepts.
 #include <dirent.h>
 #include <gtest/gtest.h>
 #include <netinet/in.h>
@@ -19,6 +20,27 @@ using namespace taskclient;
 using namespace testsupport;
 
 namespace {
+
+#if TASKCLIENT_VERIFY_SERVER
+// A build that checks certificates reads its trust anchors once per process,
+// when the first call makes its TLS context. Before any test runs, the test
+// CA becomes the only anchor (SSL_CERT_DIR names a folder without hashed
+// links, so the system's store is not read) and every test server presents a
+// certificate the CA issued for 127.0.0.1, so the other tests run unchanged.
+class TestCaAnchor : public ::testing::Environment {
+ public:
+  void SetUp() override {
+    testsupport::WriteTestCaPem(dir_ / "ca.pem");
+    setenv("SSL_CERT_FILE", (dir_ / "ca.pem").c_str(), 1);
+    setenv("SSL_CERT_DIR", dir_.path().c_str(), 1);
+    testsupport::SetDefaultServerCertificate(Certificate::kApiHost);
+  }
+
+ private:
+  testsupport::TempDir dir_;
+};
+::testing::Environment* const kTestCaAnchor = ::testing::AddGlobalTestEnvironment(new TestCaAnchor);
+#endif
 
 class ExchangeTest : public ServerTest {
  protected:
@@ -138,6 +160,44 @@ TEST_F(ExchangeTest, FailuresBeforeTheRequestLeaveTheFileAlone) {
   Service closed = {"127.0.0.1", ntohs(address.sin_port), 1000, 1000};
   EXPECT_EQ(ListTaskLists(SystemPlatform(), closed, T(token), T(path)), TC_CONNECT_FAILED);
   EXPECT_EQ(ReadFile(file), "keep me");
+}
+
+// By default every certificate is accepted. A build with
+// TASKCLIENT_VERIFY_SERVER accepts only one its anchor (the test CA here)
+// issued, in date, naming the host the call was given: "localhost" is checked
+// against the DNS names, "127.0.0.1" against the address names. A refused
+// certificate gives 29, costs no request and leaves the file alone.
+TEST_F(ExchangeTest, CertificatesAreCheckedOnlyInABuildThatChecksThem) {
+  const int32_t refused = TASKCLIENT_VERIFY_SERVER ? TC_CERT_REFUSED : TC_EXCHANGE_COMPLETE;
+  const int32_t accepted = TC_EXCHANGE_COMPLETE;
+  struct Case {
+    const char* name;
+    Certificate certificate;
+    const char* host;
+    int32_t result;
+  } const cases[] = {
+      {"issued for the host, by name", Certificate::kApiHost, "localhost", accepted},
+      {"issued for the host, by address", Certificate::kApiHost, "127.0.0.1", accepted},
+      {"self-signed", Certificate::kSelfSigned, "localhost", refused},
+      {"issued for another name", Certificate::kOtherName, "localhost", refused},
+      {"issued for another name, by address", Certificate::kOtherName, "127.0.0.1", refused},
+      {"expired", Certificate::kExpired, "localhost", refused},
+      {"not yet valid", Certificate::kNotYetValid, "127.0.0.1", refused},
+  };
+  const std::string reply = "HTTP/1.1 200 OK\r\nContent-Length: 2\r\n\r\n{}";
+  server.SetReply(Respond(reply));
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    server.server().UseCertificate(c.certificate);
+    testsupport::WriteFile(file, "keep me");
+    size_t requests = server.Requests().size();
+    Service service = server.service();
+    service.host = c.host;
+    EXPECT_EQ(ListTaskLists(SystemPlatform(), service, T(token), T(path)), c.result);
+    bool completed = c.result == TC_EXCHANGE_COMPLETE;
+    EXPECT_EQ(ReadFile(file), completed ? reply : "keep me");
+    EXPECT_EQ(server.Requests().size(), requests + (completed ? 1 : 0));
+  }
 }
 
 TEST_F(ExchangeTest, AFileThatCannotBeOpenedCostsNoRequest) {

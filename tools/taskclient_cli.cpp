@@ -245,7 +245,7 @@ const char kExitStatus[] =
     "  5   404 or 410: the list or task is gone\n"
     "  6   429 or 5xx: try again later\n"
     "  7   any other status that is not 2xx, such as 400\n"
-    "  10, 11, 21 to 28  the library's result code: the exchange did not\n"
+    "  10, 11, 21 to 29  the library's result code: the exchange did not\n"
     "      complete; 27 and 28 also when the output cannot be opened or written\n"
     "On an HTTP error the reply is still output and the service's message is\n"
     "on stderr; every failure leaves one line there.\n";
@@ -271,13 +271,14 @@ const ResultName kResults[] = {
     {TC_BAD_ARGUMENT, "TC_BAD_ARGUMENT", "a null pointer, or a control byte the request cannot carry; nothing sent"},
     {TC_TOO_LONG, "TC_TOO_LONG", "an argument does not fit its buffer; nothing sent"},
     {TC_TLS_MODE_FAILED, "TC_TLS_MODE_FAILED", "the connection could not be put into TLS mode"},
-    {TC_CERT_HOOK_FAILED, "TC_CERT_HOOK_FAILED", "certificate checking could not be replaced"},
+    {TC_CERT_HOOK_FAILED, "TC_CERT_HOOK_FAILED", "the certificate rule could not be set up"},
     {TC_RESOLVE_FAILED, "TC_RESOLVE_FAILED", "the host could not be resolved"},
     {TC_CONNECT_FAILED, "TC_CONNECT_FAILED", "the TCP connection or the TLS handshake failed or timed out"},
     {TC_SEND_FAILED, "TC_SEND_FAILED", "sending the request failed"},
     {TC_REPLY_CUT_SHORT, "TC_REPLY_CUT_SHORT", "the reply ended early; the file holds what arrived"},
     {TC_FILE_OPEN_FAILED, "TC_FILE_OPEN_FAILED", "the response file could not be opened; nothing sent"},
     {TC_FILE_WRITE_FAILED, "TC_FILE_WRITE_FAILED", "writing to the response file failed"},
+    {TC_CERT_REFUSED, "TC_CERT_REFUSED", "the server's certificate was refused; nothing sent"},
     {TC_EXCHANGE_COMPLETE, "TC_EXCHANGE_COMPLETE", "request sent, whole reply in the response file"},
 };
 

@@ -26,13 +26,14 @@ namespace TaskClientInterop
         public const int BadArgument = 10;          // a null, or a byte the request cannot carry; nothing sent
         public const int TooLong = 11;              // an argument does not fit its buffer; nothing sent
         public const int TlsModeFailed = 21;        // the connection could not be put into TLS mode
-        public const int CertHookFailed = 22;       // certificate checking could not be replaced
+        public const int CertHookFailed = 22;       // the certificate rule could not be set up
         public const int ResolveFailed = 23;        // the host could not be resolved
         public const int ConnectFailed = 24;        // TCP connection or TLS handshake failed or timed out
         public const int SendFailed = 25;           // sending the request failed
         public const int ReplyCutShort = 26;        // the reply ended early; the file holds what arrived
         public const int FileOpenFailed = 27;       // the response file could not be opened; nothing sent
         public const int FileWriteFailed = 28;      // writing a file failed
+        public const int CertRefused = 29;          // the server's certificate was refused; nothing sent
         public const int ExchangeComplete = 999;    // request sent, whole reply in the response file
 
         // 1: authorization code (out-of-band redirect) to tokens.

@@ -45,7 +45,9 @@ Result Exchange(Platform& platform, const Service& service, const Text& request,
   if (!platform.Resolve(service.host, &address)) return kResolveFailed;
   if (!platform.OpenSocket(connection) || !platform.SetTlsMode(connection, service.host)) return kTlsModeFailed;
   if (!platform.InstallAcceptAllHook(connection)) return kCertHookFailed;
-  if (!platform.Connect(connection, address, service.port, service.connectTimeoutMs)) return kConnectFailed;
+  if (!platform.Connect(connection, address, service.port, service.connectTimeoutMs)) {
+    return platform.CertificateRefused(connection) ? kCertRefused : kConnectFailed;
+  }
   if (!platform.OpenResponseFile(responsePath, file)) return kFileOpenFailed;
   if (!SendAll(platform, connection, request, bodyText, bodyPosition, service.receiveTimeoutMs)) return kSendFailed;
   return CaptureReply(platform, connection, file, service.receiveTimeoutMs);

@@ -24,6 +24,7 @@ enum Result {
   kReplyCutShort = TC_REPLY_CUT_SHORT,
   kFileOpenFailed = TC_FILE_OPEN_FAILED,
   kFileWriteFailed = TC_FILE_WRITE_FAILED,
+  kCertRefused = TC_CERT_REFUSED,
   kExchangeComplete = TC_EXCHANGE_COMPLETE,
 };
 

@@ -65,10 +65,16 @@ class Platform {
   // Puts the socket in TLS mode; `serverName` is the name the handshake
   // announces.
   virtual bool SetTlsMode(Connection* connection, const char* serverName) = 0;
-  // Replaces certificate checking by a rule that accepts every certificate.
+  // Installs the certificate rule of this build: by default one that accepts
+  // every certificate; with TASKCLIENT_VERIFY_SERVER, the platform's own
+  // check of the chain and of the name given to SetTlsMode.
   virtual bool InstallAcceptAllHook(Connection* connection) = 0;
   // TCP connect and TLS handshake; gives up after `timeoutMs` without progress.
   virtual bool Connect(Connection* connection, uint32_t address, uint16_t port, int timeoutMs) = 0;
+  // After Connect failed: whether the TLS library refused the server's
+  // certificate, as against any other failure. Only a platform that checks
+  // certificates can say yes.
+  virtual bool CertificateRefused(const Connection* /*connection*/) { return false; }
   // Sends all `length` bytes, or fails.
   virtual bool Send(Connection* connection, const char* bytes, size_t length, int timeoutMs) = 0;
   // Receives the next bytes of the reply into room of the platform's own
