@@ -40,6 +40,8 @@
 # CMake's Windows rules for GNU tools: a DLL, its import library, the .def.
 set(CMAKE_SYSTEM_NAME Windows)
 set(CMAKE_SYSTEM_PROCESSOR arm)
+# Tells the project it builds for Windows CE (BearSSL's seeding, libraries).
+set(TASKCLIENT_WINCE ON)
 
 # The inputs reach CMake's own compiler checks too.
 set(CMAKE_TRY_COMPILE_PLATFORM_VARIABLES

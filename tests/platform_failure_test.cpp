@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/posix/posix_platform.h"
+#include "platform/build_platform.h"
 #include "support/scripted_server.h"
 #include "testing/text16.h"
 #include "tasks/tasks.h"
@@ -21,45 +21,45 @@ using testsupport::T;
 namespace {
 
 // The real platform, logging each call and failing the one named.
-class ScriptedPlatform : public PosixPlatform {
+class ScriptedPlatform : public BuildPlatform {
  public:
   explicit ScriptedPlatform(std::string failAt) : failAt_(std::move(failAt)) {}
 
   std::vector<std::string> calls;
 
-  bool StartNetworking() override { return Step("start") && PosixPlatform::StartNetworking(); }
+  bool StartNetworking() override { return Step("start") && BuildPlatform::StartNetworking(); }
   void StopNetworking() override {
     Log("stop");
-    PosixPlatform::StopNetworking();
+    BuildPlatform::StopNetworking();
   }
   bool Resolve(const char* host, uint32_t* address) override {
-    return Step("resolve") && PosixPlatform::Resolve(host, address);
+    return Step("resolve") && BuildPlatform::Resolve(host, address);
   }
-  bool OpenSocket(Connection* c) override { return PosixPlatform::OpenSocket(c) && Step("socket"); }
+  bool OpenSocket(Connection* c) override { return BuildPlatform::OpenSocket(c) && Step("socket"); }
   bool SetTlsMode(Connection* c, const char* name) override {
-    return Step("tls") && PosixPlatform::SetTlsMode(c, name);
+    return Step("tls") && BuildPlatform::SetTlsMode(c, name);
   }
-  bool InstallAcceptAllHook(Connection* c) override { return Step("hook") && PosixPlatform::InstallAcceptAllHook(c); }
+  bool InstallAcceptAllHook(Connection* c) override { return Step("hook") && BuildPlatform::InstallAcceptAllHook(c); }
   bool Connect(Connection* c, uint32_t a, uint16_t p, int t) override {
-    return Step("connect") && PosixPlatform::Connect(c, a, p, t);
+    return Step("connect") && BuildPlatform::Connect(c, a, p, t);
   }
   bool Send(Connection* c, const char* b, size_t n, int t) override {
-    return Step("send") && PosixPlatform::Send(c, b, n, t);
+    return Step("send") && BuildPlatform::Send(c, b, n, t);
   }
   long Receive(Connection* c, const char** b, int t) override {
     if (calls.empty() || calls.back() != "receive") Log("receive");
-    return PosixPlatform::Receive(c, b, t);
+    return BuildPlatform::Receive(c, b, t);
   }
   void CloseSocket(Connection* c) override {
     Log("close socket");
-    PosixPlatform::CloseSocket(c);
+    BuildPlatform::CloseSocket(c);
   }
   bool OpenResponseFile(const tc_text16* p, ResponseFile* f) override {
-    return Step("open file") && PosixPlatform::OpenResponseFile(p, f);
+    return Step("open file") && BuildPlatform::OpenResponseFile(p, f);
   }
   bool CloseResponseFile(ResponseFile* f) override {
     Log("close file");
-    return PosixPlatform::CloseResponseFile(f);
+    return BuildPlatform::CloseResponseFile(f);
   }
 
  private:

@@ -28,7 +28,7 @@ class WinCePlatform : public Platform {
                       size_t* length);
 
  protected:
-  ~WinCePlatform() {}
+  ~WinCePlatform() = default;
 };
 
 }  // namespace taskclient
