@@ -159,11 +159,12 @@ step "the stand-in ($build)"
 [ -f "$build/CMakeCache.txt" ] || cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
 cmake --build "$build" -j2 --target taskclient_local_service >/dev/null
 step "taskclient.dll, x86_64, TLS by BearSSL ($win)"
+mkdir -p "$win"
 cmake -S . -B "$win" -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-x86_64.cmake -DTASKCLIENT_TLS=bearssl \
-  -DCMAKE_BUILD_TYPE=RelWithDebInfo >"$win.configure.log" 2>&1 || { tail -n 20 "$win.configure.log"; exit 1; }
-timeout 900 cmake --build "$win" -j2 --target taskclient >"$win.build.log" 2>&1 || { tail -n 40 "$win.build.log"; exit 1; }
-if grep -i -E 'warning' "$win.build.log" | grep -v '/_deps/bearssl/' >/dev/null; then
-  grep -i -E -A3 'warning' "$win.build.log" | head -n 30 >&2
+  -DCMAKE_BUILD_TYPE=RelWithDebInfo >"$win/taskclient-configure.log" 2>&1 || { tail -n 20 "$win/taskclient-configure.log"; exit 1; }
+timeout 900 cmake --build "$win" -j2 --target taskclient >"$win/taskclient-build.log" 2>&1 || { tail -n 40 "$win/taskclient-build.log"; exit 1; }
+if grep -i -E 'warning' "$win/taskclient-build.log" | grep -v '/_deps/bearssl/' >/dev/null; then
+  grep -i -E -A3 'warning' "$win/taskclient-build.log" | head -n 30 >&2
   echo "check-windows: warnings in the library's own sources" >&2
   exit 1
 fi
