@@ -30,6 +30,9 @@
 #                                      "-D_WIN32_WCE=<version> -DUNDER_CE -DARM -D_ARM_");
 #                                      set it empty where the compiler predefines them.
 #
+# TASKCLIENT_TLS chooses the TLS: native (default, the secure-socket layer) or
+# bearssl (BearSSL over Winsock, for any Windows CE version).
+#
 # The result is taskclient.dll, exporting what src/platform/wince/taskclient.def
 # lists. An SDK whose compiler is Microsoft's (cl for ARM) is not driven by
 # this file: use CMake's own Windows CE support (CMAKE_SYSTEM_NAME WindowsCE
@@ -40,6 +43,8 @@
 # CMake's Windows rules for GNU tools: a DLL, its import library, the .def.
 set(CMAKE_SYSTEM_NAME Windows)
 set(CMAKE_SYSTEM_PROCESSOR arm)
+# Tells the project it builds for Windows CE (BearSSL's seeding, libraries).
+set(TASKCLIENT_WINCE ON)
 
 # The inputs reach CMake's own compiler checks too.
 set(CMAKE_TRY_COMPILE_PLATFORM_VARIABLES
@@ -57,6 +62,12 @@ if(NOT DEFINED TASKCLIENT_HAVE_SSLSOCK_H)
   set(TASKCLIENT_HAVE_SSLSOCK_H 1)
 endif()
 set(TASKCLIENT_WINSOCK_LIBRARY ws2 CACHE STRING "The Winsock library to link")
+
+# Every program and DLL links Windows CE's own libraries, not the desktop
+# ones CMake's Windows rules give GNU tools (kernel32, user32, advapi32, ...):
+# coredll holds the kernel, the C runtime and CeGenRandom, ws2 Winsock.
+set(CMAKE_C_STANDARD_LIBRARIES "-lws2 -lcoredll")
+set(CMAKE_CXX_STANDARD_LIBRARIES "-lws2 -lcoredll")
 
 set(CMAKE_C_COMPILER ${TASKCLIENT_WINCE_TOOLCHAIN_PREFIX}gcc)
 set(CMAKE_CXX_COMPILER ${TASKCLIENT_WINCE_TOOLCHAIN_PREFIX}g++)

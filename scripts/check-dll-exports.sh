@@ -3,14 +3,24 @@
 #   - ordinals 1 to 9 are the nine functions, by their undecorated names;
 #   - the DLL exports exactly what the .def file lists (names and ordinals),
 #     nothing by ordinal only and nothing else;
-#   - every export is a __stdcall function (its symbol is Name@N), and the nine
-#     take the number of pointer-sized arguments the header declares.
-# Usage: scripts/check-dll-exports.sh DLL DEF   (OBJDUMP and NM may name the tools)
+#   - on 32-bit x86 (pei-i386), every export is a __stdcall function (its
+#     symbol is Name@N), and the nine take the number of pointer-sized
+#     arguments the header declares. x86_64 and ARM have one calling
+#     convention and undecorated symbols: names and ordinals are checked, and
+#     each export's address must hold the function of that name.
+# Usage: scripts/check-dll-exports.sh DLL DEF   (OBJDUMP and NM may name the
+# tools: MinGW-w64's x86_64 binutils read both x86 formats; an ARM DLL for
+# Windows CE needs its toolchain's, e.g. OBJDUMP=arm-mingw32ce-objdump)
 set -euo pipefail
 dll=$1
 def=$2
-objdump=${OBJDUMP:-i686-w64-mingw32-objdump}
-nm=${NM:-i686-w64-mingw32-nm}
+if command -v x86_64-w64-mingw32-objdump >/dev/null; then
+  objdump=${OBJDUMP:-x86_64-w64-mingw32-objdump}
+  nm=${NM:-x86_64-w64-mingw32-nm}
+else
+  objdump=${OBJDUMP:-i686-w64-mingw32-objdump}
+  nm=${NM:-i686-w64-mingw32-nm}
+fi
 
 fail() {
   echo "EXPORT CHECK FAILED ($dll): $*" >&2
@@ -43,6 +53,10 @@ declared=$(awk '
 [ "$(head -n "$fixedCount" <<<"$declared")" = "$(cut -d' ' -f1,2 <<<"$fixed")" ] ||
   fail "$def must give ordinals 1 to $fixedCount to the fixed functions; it has:"$'\n'"$(head -n "$fixedCount" <<<"$declared")"
 
+format=$("$objdump" -f "$dll" | sed -n 's/.*file format \([^ ]*\).*/\1/p' | head -n 1)
+[ -n "$format" ] || fail "$objdump cannot read it"
+decorated_symbols=0
+[ "$format" = pei-i386 ] && decorated_symbols=1
 table=$("$objdump" -p "$dll") || fail "$objdump cannot read it"
 base=$(awk '/^Ordinal Base/ { print $3; exit }' <<<"$table")
 address_count=$(awk '/^\tExport Address Table[ \t]+[0-9a-fA-F]+$/ { print $NF; exit }' <<<"$table")
@@ -72,14 +86,21 @@ symbols=$("$nm" "$dll") || fail "$nm cannot read it"
 while read -r ordinal name; do
   rva=$(awk -v o="$ordinal" '$1 == o { print $2 }' <<<"$rvas")
   [ -n "$rva" ] || fail "no address for ordinal $ordinal"
-  address=$(printf '%08x' $((16#$image_base + 16#$rva)))
-  decorated=$(awk -v a="$address" -v n="$name" '
-    tolower($1) == a && ($3 ~ "^_" n "@[0-9]+$") { sub(/^_/, "", $3); print $3 }' <<<"$symbols")
-  [ -n "$decorated" ] || fail "$name (ordinal $ordinal) is not a __stdcall function (no symbol $name@N at its address)"
-  expected=$(awk -v n="$name" '$2 == n { print $3 }' <<<"$fixed")
-  if [ -n "$expected" ] && [ "$decorated" != "$name@$expected" ]; then
-    fail "$name is $decorated; the header declares $name@$expected"
+  address=$(printf '%016x' $((16#$image_base + 16#$rva)))
+  if [ "$decorated_symbols" = 1 ]; then
+    decorated=$(awk -v a="${address: -8}" -v n="$name" '
+      tolower($1) == a && ($3 ~ "^_" n "@[0-9]+$") { sub(/^_/, "", $3); print $3 }' <<<"$symbols")
+    [ -n "$decorated" ] || fail "$name (ordinal $ordinal) is not a __stdcall function (no symbol $name@N at its address)"
+    expected=$(awk -v n="$name" '$2 == n { print $3 }' <<<"$fixed")
+    if [ -n "$expected" ] && [ "$decorated" != "$name@$expected" ]; then
+      fail "$name is $decorated; the header declares $name@$expected"
+    fi
+  else
+    decorated=$(awk -v a="$address" -v n="$name" '
+      { addr = tolower($1); while (length(addr) < 16) addr = "0" addr }
+      addr == a && $3 == n { print $3 }' <<<"$symbols")
+    [ -n "$decorated" ] || fail "$name (ordinal $ordinal) does not lead to the function $name"
   fi
   echo "  ordinal $ordinal  $name  ($decorated)"
 done <<<"$exported"
-echo "Exports of $(basename "$dll"): $count, as $(basename "$def") lists them; ordinals 1-$fixedCount are the fixed functions."
+echo "Exports of $(basename "$dll") ($format): $count, as $(basename "$def") lists them; ordinals 1-$fixedCount are the fixed functions."

@@ -7,7 +7,14 @@
 set -euo pipefail
 cd "$(dirname "$0")/../.."
 scripts/install-deps.sh build-essential cmake pkg-config binutils libssl-dev libbenchmark-dev libcurl4-openssl-dev
-cmake -S . -B build-bench -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTASKCLIENT_BUILD_BENCH=ON \
-  -DTASKCLIENT_BUILD_TESTS=OFF -DTASKCLIENT_BUILD_TOOLS=OFF >/dev/null
-timeout 900 cmake --build build-bench -j2 --target taskclient_bench
-timeout 300 build-bench/bench/taskclient_bench --benchmark_min_time=0.01 --benchmark_color=false
+# Both TLS paths: OpenSSL (build-bench/) and BearSSL (build-bench-bearssl/,
+# where a call must also stay within 40 KB of stack).
+for tls in openssl bearssl; do
+  dir=build-bench
+  [ "$tls" = openssl ] || dir=build-bench-$tls
+  echo "== benchmarks, library TLS: $tls"
+  cmake -S . -B "$dir" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTASKCLIENT_BUILD_BENCH=ON -DTASKCLIENT_TLS="$tls" \
+    -DTASKCLIENT_BUILD_TESTS=OFF -DTASKCLIENT_BUILD_TOOLS=OFF >/dev/null
+  timeout 900 cmake --build "$dir" -j2 --target taskclient_bench
+  timeout 300 "$dir/bench/taskclient_bench" --benchmark_min_time=0.01 --benchmark_color=false
+done

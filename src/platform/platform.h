@@ -107,7 +107,7 @@ class Platform {
                       size_t* length) = 0;
 
  protected:
-  ~Platform() {}
+  ~Platform() = default;
 };
 
 // The platform this build runs on.

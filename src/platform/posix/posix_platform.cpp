@@ -2,8 +2,6 @@
 
 #include <arpa/inet.h>
 #include <errno.h>
-#include <fcntl.h>
-#include <netdb.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <openssl/bio.h>
@@ -15,17 +13,12 @@
 #include <stdlib.h>
 #include <string.h>
 #include <sys/socket.h>
-#include <time.h>
-#include <unistd.h>
 
-#include "text/utf8.h"
+#include "platform/posix/posix_io.h"
 
 namespace taskclient {
 
 namespace {
-
-// Room for a response path converted to UTF-8.
-const size_t kPathBytes = 4096;
 
 // Bytes taken from the connection by one receive, in the connection's storage.
 const size_t kReceiveChunk = 20000;
@@ -162,32 +155,10 @@ SSL_CTX* ClientContext() {
   return kept;
 }
 
-
-long long NowMs() {
-  struct timespec now;
-  clock_gettime(CLOCK_MONOTONIC, &now);
-  return static_cast<long long>(now.tv_sec) * 1000 + now.tv_nsec / 1000000;
-}
-
-enum Wait { kReady, kTimedOut, kWaitFailed };
-
-// Waits until the socket is ready for `events`, at most `timeoutMs` in all,
-// however often a signal interrupts the wait.
-Wait WaitFor(int socket, short events, int timeoutMs) {
-  const long long deadline = NowMs() + timeoutMs;
-  for (;;) {
-    long long left = deadline - NowMs();
-    if (left < 0) left = 0;
-    struct pollfd entry;
-    entry.fd = socket;
-    entry.events = events;
-    entry.revents = 0;
-    int ready = poll(&entry, 1, static_cast<int>(left));
-    if (ready > 0) return kReady;  // errors and hang-ups show in the next I/O call
-    if (ready == 0) return kTimedOut;
-    if (errno != EINTR) return kWaitFailed;
-  }
-}
+using io::WaitFor;
+using io::kReady;
+using io::kTimedOut;
+using io::Wait;
 
 enum Step { kRetry, kEnded, kFailed, kStalled };
 
@@ -228,31 +199,11 @@ void PosixPlatform::StopNetworking() {
   ERR_clear_error();
 }
 
-bool PosixPlatform::Resolve(const char* host, uint32_t* address) {
-  struct addrinfo hints;
-  memset(&hints, 0, sizeof hints);
-  hints.ai_family = AF_INET;
-  hints.ai_socktype = SOCK_STREAM;
-  struct addrinfo* found = 0;
-  if (getaddrinfo(host, 0, &hints, &found) != 0 || !found) return false;
-  bool resolved = false;
-  if (found->ai_addr && found->ai_addrlen >= sizeof(struct sockaddr_in)) {
-    *address = reinterpret_cast<const struct sockaddr_in*>(found->ai_addr)->sin_addr.s_addr;
-    resolved = true;
-  }
-  freeaddrinfo(found);
-  return resolved;
-}
+bool PosixPlatform::Resolve(const char* host, uint32_t* address) { return io::Resolve(host, address); }
 
 bool PosixPlatform::OpenSocket(Connection* connection) {
-  int socket = ::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
-  connection->socket = socket >= 0 ? socket : kNoSocket;
-  if (socket < 0) return false;
-  // A request longer than one piece goes out in several sends: none of them
-  // may wait for the peer's delayed acknowledgement of the one before.
-  int on = 1;
-  setsockopt(socket, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
-  return true;
+  connection->socket = io::OpenStreamSocket();
+  return connection->socket != kNoSocket;
 }
 
 bool PosixPlatform::SetTlsMode(Connection* connection, const char* serverName) {
@@ -312,20 +263,8 @@ bool PosixPlatform::CertificateRefused(const Connection* connection) {
 }
 
 bool PosixPlatform::Connect(Connection* connection, uint32_t address, uint16_t port, int timeoutMs) {
-  struct sockaddr_in peer;
-  memset(&peer, 0, sizeof peer);
-  peer.sin_family = AF_INET;
-  peer.sin_port = htons(port);
-  peer.sin_addr.s_addr = address;
+  if (!io::ConnectSocket(connection->socket, address, port, timeoutMs)) return false;
   int socket = SocketOf(connection);
-  if (connect(socket, reinterpret_cast<const struct sockaddr*>(&peer), sizeof peer) != 0) {
-    // A non-blocking connect, or one a signal interrupted, goes on by itself.
-    if (errno != EINPROGRESS && errno != EINTR) return false;
-    if (WaitFor(socket, POLLOUT, timeoutMs) != kReady) return false;
-    int error = 0;
-    socklen_t size = sizeof error;
-    if (getsockopt(socket, SOL_SOCKET, SO_ERROR, &error, &size) != 0 || error != 0) return false;
-  }
   SSL* session = SessionOf(connection);
   for (;;) {
     ERR_clear_error();
@@ -378,71 +317,34 @@ void PosixPlatform::CloseSocket(Connection* connection) {
     if (SSL_is_init_finished(session)) SSL_shutdown(session);
     SSL_free(session);  // frees the socket BIO with it
   }
-  if (connection->socket != kNoSocket) close(SocketOf(connection));
+  if (connection->socket != kNoSocket) io::CloseSocket(connection->socket);
   connection->session = 0;
   connection->context = 0;
   connection->socket = kNoSocket;
   ERR_clear_error();
 }
 
-namespace {
-
-// Opens the file at a 16-bit path with `flags`; a file it creates gets `mode`.
-bool OpenPath(const tc_text16* path, int flags, mode_t mode, ResponseFile* file) {
-  char narrowPath[kPathBytes];
-  size_t length = 0;
-  if (!Utf16ToUtf8(path, narrowPath, sizeof narrowPath, &length) || length == 0) return false;
-  int handle;
-  do {
-    handle = open(narrowPath, flags | O_CLOEXEC | O_NOCTTY, mode);
-  } while (handle < 0 && errno == EINTR);
-  file->handle = handle >= 0 ? handle : kNoFile;
-  return handle >= 0;
-}
-
-}  // namespace
-
-// A response file may hold tokens or a client secret's answer: one the
-// library creates is readable by its owner only. An existing file keeps its
-// mode.
 bool PosixPlatform::OpenResponseFile(const tc_text16* path, ResponseFile* file) {
-  return OpenPath(path, O_WRONLY | O_CREAT | O_TRUNC, 0600, file);
+  return io::OpenResponseFile(path, file);
 }
 
 bool PosixPlatform::OpenFileForReading(const tc_text16* path, ResponseFile* file) {
-  return OpenPath(path, O_RDONLY, 0, file);
+  return io::OpenFileForReading(path, file);
 }
 
 long PosixPlatform::ReadFile(ResponseFile* file, char* buffer, size_t capacity) {
-  for (;;) {
-    ssize_t got = read(static_cast<int>(file->handle), buffer, capacity);
-    if (got >= 0) return static_cast<long>(got);
-    if (errno != EINTR) return -1;
-  }
+  return io::ReadFile(file, buffer, capacity);
 }
 
 bool PosixPlatform::WriteResponseFile(ResponseFile* file, const char* bytes, size_t length) {
-  while (length > 0) {
-    ssize_t written = write(static_cast<int>(file->handle), bytes, length);
-    if (written < 0 && errno == EINTR) continue;
-    if (written <= 0) return false;
-    bytes += written;
-    length -= static_cast<size_t>(written);
-  }
-  return true;
+  return io::WriteResponseFile(file, bytes, length);
 }
 
-bool PosixPlatform::CloseResponseFile(ResponseFile* file) {
-  int handle = static_cast<int>(file->handle);
-  file->handle = kNoFile;
-  // After close() fails with EINTR the descriptor is gone on Linux: no retry.
-  return close(handle) == 0;
-}
+bool PosixPlatform::CloseResponseFile(ResponseFile* file) { return io::CloseResponseFile(file); }
 
-bool PosixPlatform::Narrow(const tc_text16* text, NarrowEncoding /*encoding*/, char* output, size_t capacity,
+bool PosixPlatform::Narrow(const tc_text16* text, NarrowEncoding encoding, char* output, size_t capacity,
                            size_t* length) {
-  // UTF-8 is the narrow encoding here, for system text as for JSON.
-  return Utf16ToUtf8(text, output, capacity, length);
+  return io::Narrow(text, encoding, output, capacity, length);
 }
 
 namespace {

@@ -28,7 +28,7 @@ class PosixPlatform : public Platform {
                       size_t* length);
 
  protected:
-  ~PosixPlatform() {}
+  ~PosixPlatform() = default;
 };
 
 }  // namespace taskclient

@@ -1,8 +1,9 @@
 // The device's secure-socket interface: the socket option that puts a socket
-// in TLS mode and the control code that installs a certificate-validation
-// hook. The device SDK declares them in <sslsock.h>; where that header is
-// missing (desktop Windows, or an SDK that leaves it out) the few values are
-// defined here from their documented values.
+// in TLS mode, the control code that installs a certificate-validation hook
+// and the one that names the server. The device SDK declares them in
+// <sslsock.h>; where that header is missing (desktop Windows, or an SDK that
+// leaves it out) the few values are defined here from their documented
+// values.
 //
 // TASKCLIENT_HAVE_SSLSOCK_H set to 1 uses the SDK's header, 0 uses ours; left
 // undefined, the compiler is asked (__has_include) where it can tell.
@@ -56,6 +57,15 @@ typedef struct {
   LPVOID pvArg;
 } SSLVALIDATECERTHOOK, *PSSLVALIDATECERTHOOK;
 
+#endif
+
+// WSAIoctl code handing the secure layer the server's host name (a
+// NUL-terminated narrow string), from Windows CE 5.0 on. Composed as the
+// SDK's header composes it: IOC_OUT (0x40000000), the secure-socket vendor
+// family ((2 << 27) | 0x730000) and the peer-name tag 0x0f. An SDK header
+// older than the control code leaves it out, hence the value here.
+#ifndef SO_SSL_SET_PEERNAME
+#define SO_SSL_SET_PEERNAME 0x5073000F
 #endif
 
 #endif

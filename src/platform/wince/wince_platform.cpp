@@ -1,11 +1,9 @@
 #include "platform/wince/wince_platform.h"
 
 #include <limits.h>
-#include <stdio.h>
 #include <string.h>
-#include <wchar.h>
 
-#include "text/utf8.h"
+#include "platform/system_io.h"
 #include "platform/wince/secure_socket.h"
 
 namespace taskclient {
@@ -32,8 +30,6 @@ int CALLBACK AcceptAnyCertificate(DWORD /*type*/, LPVOID /*argument*/, DWORD /*c
 
 SOCKET SocketOf(const Connection* connection) { return static_cast<SOCKET>(connection->socket); }
 
-FILE* StreamOf(const ResponseFile* file) { return reinterpret_cast<FILE*>(file->handle); }
-
 // Bounds every blocking send or receive on the socket by `timeoutMs`. A stack
 // without the option keeps its own behaviour, so the result is not examined.
 void SetTimeout(SOCKET socket, int option, int timeoutMs) {
@@ -43,22 +39,11 @@ void SetTimeout(SOCKET socket, int option, int timeoutMs) {
 
 }  // namespace
 
-bool WinCePlatform::StartNetworking() {
-  WSADATA data;  // filled by the call, never read
-  return WSAStartup(0x0101, &data) == 0;
-}
+bool WinCePlatform::StartNetworking() { return io::StartNetworking(); }
 
-void WinCePlatform::StopNetworking() { WSACleanup(); }
+void WinCePlatform::StopNetworking() { io::StopNetworking(); }
 
-bool WinCePlatform::Resolve(const char* host, uint32_t* address) {
-  const struct hostent* entry = gethostbyname(host);
-  if (!entry || entry->h_addrtype != AF_INET || entry->h_length != 4 || !entry->h_addr_list ||
-      !entry->h_addr_list[0]) {
-    return false;
-  }
-  memcpy(address, entry->h_addr_list[0], 4);  // already in network byte order
-  return true;
-}
+bool WinCePlatform::Resolve(const char* host, uint32_t* address) { return io::Resolve(host, address); }
 
 bool WinCePlatform::OpenSocket(Connection* connection) {
   SOCKET socket = ::socket(AF_INET, SOCK_STREAM, 0);
@@ -66,13 +51,20 @@ bool WinCePlatform::OpenSocket(Connection* connection) {
   return connection->socket != kNoSocket;
 }
 
-bool WinCePlatform::SetTlsMode(Connection* connection, const char* /*serverName*/) {
-  // The secure layer takes no server name here: the accept-all hook makes
-  // any name check moot, and whether the name goes into the handshake is the
-  // layer's own business.
+bool WinCePlatform::SetTlsMode(Connection* connection, const char* serverName) {
   DWORD mode = SO_SEC_SSL;
-  return setsockopt(SocketOf(connection), SOL_SOCKET, SO_SECURE, reinterpret_cast<const char*>(&mode),
-                    sizeof mode) != SOCKET_ERROR;
+  if (setsockopt(SocketOf(connection), SOL_SOCKET, SO_SECURE, reinterpret_cast<const char*>(&mode), sizeof mode) ==
+      SOCKET_ERROR) {
+    return false;
+  }
+  // The host name, for a secure layer that announces it in the handshake
+  // (server name indication) or checks it against the certificate. The
+  // accept-all hook has the last word on the certificate either way, and a
+  // layer that does not know the control code refuses it: its result is not
+  // examined.
+  WSAIoctl(SocketOf(connection), SO_SSL_SET_PEERNAME, const_cast<char*>(serverName),
+           static_cast<DWORD>(strlen(serverName) + 1), 0, 0, 0, 0, 0);
+  return true;
 }
 
 bool WinCePlatform::InstallAcceptAllHook(Connection* connection) {
@@ -128,57 +120,26 @@ void WinCePlatform::CloseSocket(Connection* connection) {
 }
 
 bool WinCePlatform::OpenResponseFile(const tc_text16* path, ResponseFile* file) {
-  if (!path[0]) return false;
-  // Binary: the runtime must not touch line ends.
-  FILE* stream = _wfopen(path, L"wb");
-  file->handle = stream ? reinterpret_cast<intptr_t>(stream) : kNoFile;
-  return stream != 0;
+  return io::OpenResponseFile(path, file);
 }
 
 bool WinCePlatform::OpenFileForReading(const tc_text16* path, ResponseFile* file) {
-  if (!path[0]) return false;
-  FILE* stream = _wfopen(path, L"rb");
-  file->handle = stream ? reinterpret_cast<intptr_t>(stream) : kNoFile;
-  return stream != 0;
+  return io::OpenFileForReading(path, file);
 }
 
 long WinCePlatform::ReadFile(ResponseFile* file, char* buffer, size_t capacity) {
-  FILE* stream = StreamOf(file);
-  size_t got = fread(buffer, 1, capacity, stream);
-  if (got == 0 && ferror(stream)) return -1;
-  return static_cast<long>(got);
+  return io::ReadFile(file, buffer, capacity);
 }
 
 bool WinCePlatform::WriteResponseFile(ResponseFile* file, const char* bytes, size_t length) {
-  return fwrite(bytes, 1, length, StreamOf(file)) == length;
+  return io::WriteResponseFile(file, bytes, length);
 }
 
-bool WinCePlatform::CloseResponseFile(ResponseFile* file) {
-  FILE* stream = StreamOf(file);
-  file->handle = kNoFile;
-  return fclose(stream) == 0;  // fails when buffered bytes could not be written
-}
+bool WinCePlatform::CloseResponseFile(ResponseFile* file) { return io::CloseResponseFile(file); }
 
 bool WinCePlatform::Narrow(const tc_text16* text, NarrowEncoding encoding, char* output, size_t capacity,
                            size_t* length) {
-  if (capacity == 0) return false;
-  if (encoding == kUtf8) return Utf16ToUtf8(text, output, capacity, length);
-
-  // The system code page with no flags, so a character it cannot show
-  // becomes its default character. The limit handed over is two bytes per
-  // character plus two (the most a code page needs, NUL included), or the
-  // capacity when that is smaller; the conversion covers the NUL.
-  size_t characters = wcslen(text);
-  size_t room = characters + 1 <= capacity / 2 ? (characters + 1) * 2 : capacity;
-  if (room > kMaxPiece) room = kMaxPiece;
-  output[0] = '\0';
-  int written = WideCharToMultiByte(CP_ACP, 0, text, -1, output, static_cast<int>(room), 0, 0);
-  if (written <= 0) {
-    output[0] = '\0';  // did not fit: leave nothing behind
-    return false;
-  }
-  *length = static_cast<size_t>(written) - 1;
-  return true;
+  return io::Narrow(text, encoding, output, capacity, length);
 }
 
 namespace {

@@ -30,7 +30,7 @@ class WinCePlatform : public Platform {
                       size_t* length);
 
  protected:
-  ~WinCePlatform() {}
+  ~WinCePlatform() = default;
 };
 
 }  // namespace taskclient

@@ -1,0 +1,50 @@
+# BearSSL for TASKCLIENT_TLS=bearssl, built from source with the target's own
+# compiler. The source is never part of this repository: it is Debian's
+# source package bearssl 0.6+dfsg.1-3, fetched at configure time and checked
+# against pinned checksums by scripts/fetch-bearssl.sh, or an unpacked tree
+# named by TASKCLIENT_BEARSSL_SOURCE (a folder with inc/ and src/).
+#
+# Gives the static library taskclient_bearssl (every file of BearSSL's src/;
+# the link keeps what the library calls) and TASKCLIENT_BEARSSL_STORAGE, the
+# bytes each call lends the platform for the session (its engine, certificate
+# decoder and one record buffer of BR_SSL_BUFSIZE_MONO).
+set(TASKCLIENT_BEARSSL_SOURCE "" CACHE PATH
+  "An unpacked BearSSL 0.6 source tree; empty: fetched by scripts/fetch-bearssl.sh at configure time")
+
+if(TASKCLIENT_BEARSSL_SOURCE)
+  set(_taskclient_bearssl_dir ${TASKCLIENT_BEARSSL_SOURCE})
+else()
+  execute_process(
+    COMMAND bash ${PROJECT_SOURCE_DIR}/scripts/fetch-bearssl.sh ${PROJECT_BINARY_DIR}/_deps/bearssl
+    OUTPUT_VARIABLE _taskclient_bearssl_dir OUTPUT_STRIP_TRAILING_WHITESPACE
+    RESULT_VARIABLE _taskclient_bearssl_fetched)
+  if(NOT _taskclient_bearssl_fetched EQUAL 0)
+    message(FATAL_ERROR "scripts/fetch-bearssl.sh failed; give -DTASKCLIENT_BEARSSL_SOURCE=<unpacked BearSSL 0.6>")
+  endif()
+endif()
+if(NOT EXISTS ${_taskclient_bearssl_dir}/inc/bearssl.h OR NOT EXISTS ${_taskclient_bearssl_dir}/src/inner.h)
+  message(FATAL_ERROR "${_taskclient_bearssl_dir} is not a BearSSL source tree (inc/bearssl.h, src/inner.h)")
+endif()
+message(STATUS "taskclient: BearSSL from ${_taskclient_bearssl_dir}")
+
+file(GLOB_RECURSE _taskclient_bearssl_sources CONFIGURE_DEPENDS ${_taskclient_bearssl_dir}/src/*.c)
+add_library(taskclient_bearssl STATIC ${_taskclient_bearssl_sources})
+# BearSSL's own code compiles with its own habits: none of the library's
+# warning options apply, and its headers count as system headers for ours.
+set_target_properties(taskclient_bearssl PROPERTIES
+  POSITION_INDEPENDENT_CODE ON C_VISIBILITY_PRESET hidden C_STANDARD 99)
+target_include_directories(taskclient_bearssl SYSTEM PUBLIC ${_taskclient_bearssl_dir}/inc)
+target_include_directories(taskclient_bearssl PRIVATE ${_taskclient_bearssl_dir}/src)
+if(TASKCLIENT_WINCE)
+  # Windows CE: BearSSL's CryptoAPI seeder (CryptAcquireContext with
+  # CRYPT_SILENT) and its desktop time source are left out; the platform
+  # seeds the generator with CeGenRandom, and no certificate date is judged.
+  target_compile_definitions(taskclient_bearssl PRIVATE BR_USE_WIN32_RAND=0 BR_USE_WIN32_TIME=0)
+elseif(WIN32)
+  # CryptGenRandom, which seeds BearSSL's generator on Windows.
+  target_link_libraries(taskclient_bearssl PUBLIC advapi32)
+endif()
+
+# sizeof the platform's session (bearssl_platform.cpp checks it), rounded up:
+# 21,648 bytes on 64-bit targets, less on 32-bit ones.
+set(TASKCLIENT_BEARSSL_STORAGE 21760)

@@ -1,0 +1,340 @@
+#include "platform/bearssl/bearssl_platform.h"
+
+#include <bearssl.h>
+#include <string.h>
+
+#if defined(UNDER_CE)
+#include <windows.h>
+#endif
+
+#include "platform/system_io.h"
+
+#if defined(UNDER_CE)
+// The kernel's random generator (coredll, Windows CE 4.1 and later), which
+// not every SDK header declares.
+extern "C" BOOL WINAPI CeGenRandom(DWORD length, PBYTE buffer);
+#endif
+
+namespace taskclient {
+
+namespace {
+
+// The certificate rule as an X.509 engine for BearSSL: every chain is
+// accepted, nothing in it is judged (issuer, dates, names, usages). The
+// server's public key, which the handshake needs to check the server's key
+// exchange signature, is taken from the first (end-entity) certificate.
+struct AcceptAnyCertificate {
+  const br_x509_class* vtable;  // first: BearSSL hands back a pointer to it
+  br_x509_decoder_context decoder;
+  unsigned certificates;  // seen so far in the chain
+};
+
+AcceptAnyCertificate* RuleOf(const br_x509_class** context) {
+  return reinterpret_cast<AcceptAnyCertificate*>(context);
+}
+
+void StartChain(const br_x509_class** context, const char* /*serverName*/) { RuleOf(context)->certificates = 0; }
+
+void StartCertificate(const br_x509_class** context, uint32_t /*length*/) {
+  AcceptAnyCertificate* rule = RuleOf(context);
+  if (rule->certificates == 0) br_x509_decoder_init(&rule->decoder, 0, 0);
+}
+
+void AppendCertificate(const br_x509_class** context, const unsigned char* bytes, size_t length) {
+  AcceptAnyCertificate* rule = RuleOf(context);
+  if (rule->certificates == 0) br_x509_decoder_push(&rule->decoder, bytes, length);
+}
+
+void EndCertificate(const br_x509_class** context) { ++RuleOf(context)->certificates; }
+
+// Zero accepts the chain. Only a chain without a certificate, or whose first
+// certificate holds no key BearSSL can read, is refused: there is no key to
+// go on with.
+unsigned EndChain(const br_x509_class** context) {
+  AcceptAnyCertificate* rule = RuleOf(context);
+  if (rule->certificates == 0) return BR_ERR_X509_EMPTY_CHAIN;
+  return static_cast<unsigned>(br_x509_decoder_last_error(&rule->decoder));
+}
+
+const br_x509_pkey* ServerKey(const br_x509_class* const* context, unsigned* usages) {
+  if (usages) *usages = BR_KEYTYPE_KEYX | BR_KEYTYPE_SIGN;
+  return br_x509_decoder_get_pkey(&RuleOf(const_cast<const br_x509_class**>(context))->decoder);
+}
+
+const br_x509_class kAcceptAnyCertificate = {
+    sizeof(AcceptAnyCertificate), StartChain, StartCertificate, AppendCertificate, EndCertificate, EndChain,
+    ServerKey,
+};
+
+// Everything of one session, in the storage the core lends the call: the
+// client engine, the certificate rule, and one record buffer for both
+// directions (the exchange sends its request, then only receives).
+struct TlsSession {
+  br_ssl_client_context client;
+  AcceptAnyCertificate rule;
+  size_t lent;        // bytes the last Receive handed out, released by the next call
+  bool established;   // the handshake completed
+  unsigned char buffer[BR_SSL_BUFSIZE_MONO];
+};
+static_assert(sizeof(TlsSession) <= kConnectionStorage,
+              "the BearSSL session fits the connection's storage: raise TASKCLIENT_CONNECTION_STORAGE");
+
+// TLS 1.2 with ephemeral elliptic-curve key exchange, signed by ECDSA or RSA
+// keys, and authenticated encryption only.
+const uint16_t kSuites[] = {
+    BR_TLS_ECDHE_ECDSA_WITH_AES_128_GCM_SHA256,       BR_TLS_ECDHE_RSA_WITH_AES_128_GCM_SHA256,
+    BR_TLS_ECDHE_ECDSA_WITH_AES_256_GCM_SHA384,       BR_TLS_ECDHE_RSA_WITH_AES_256_GCM_SHA384,
+    BR_TLS_ECDHE_ECDSA_WITH_CHACHA20_POLY1305_SHA256, BR_TLS_ECDHE_RSA_WITH_CHACHA20_POLY1305_SHA256,
+};
+
+TlsSession* SessionOf(const Connection* connection) { return static_cast<TlsSession*>(connection->session); }
+
+br_ssl_engine_context* EngineOf(TlsSession* session) { return &session->client.eng; }
+
+void Configure(TlsSession* session) {
+  br_ssl_client_context* client = &session->client;
+  br_ssl_engine_context* engine = &client->eng;
+  br_ssl_client_zero(client);
+  br_ssl_engine_set_versions(engine, BR_TLS12, BR_TLS12);
+  br_ssl_engine_set_suites(engine, kSuites, sizeof kSuites / sizeof kSuites[0]);
+  br_ssl_engine_set_hash(engine, br_sha256_ID, &br_sha256_vtable);
+  br_ssl_engine_set_hash(engine, br_sha384_ID, &br_sha384_vtable);
+  br_ssl_engine_set_hash(engine, br_sha512_ID, &br_sha512_vtable);
+  br_ssl_engine_set_prf_sha256(engine, &br_tls12_sha256_prf);
+  br_ssl_engine_set_prf_sha384(engine, &br_tls12_sha384_prf);
+  br_ssl_engine_set_default_aes_gcm(engine);
+  br_ssl_engine_set_default_chapol(engine);
+  br_ssl_engine_set_default_ec(engine);
+  br_ssl_engine_set_default_ecdsa(engine);
+  br_ssl_engine_set_default_rsavrfy(engine);
+  br_ssl_engine_set_buffer(engine, session->buffer, sizeof session->buffer, 0);
+  session->lent = 0;
+  session->established = false;
+}
+
+// BearSSL seeds its generator from the system itself where it knows how
+// (RDRAND where the CPU has it, /dev/urandom on Linux, CryptGenRandom on
+// Windows). Where it knows no source (Windows CE on ARM, whose build leaves
+// BearSSL's CryptoAPI seeder out) the kernel's generator seeds it; without
+// either, no session can be made.
+bool SeedIfSystemCannot(br_ssl_engine_context* engine) {
+  if (br_prng_seeder_system(0)) return true;
+#if defined(UNDER_CE)
+  unsigned char seed[32];
+  if (!CeGenRandom(sizeof seed, seed)) return false;
+  br_ssl_engine_inject_entropy(engine, seed, sizeof seed);
+  return true;
+#else
+  (void)engine;
+  return false;
+#endif
+}
+
+// A dotted IPv4 address rather than a host name: not announced in the
+// handshake.
+bool IsAddress(const char* name) {
+  for (; *name; ++name) {
+    if ((*name < '0' || *name > '9') && *name != '.') return false;
+  }
+  return true;
+}
+
+enum Run { kRunReady, kRunClosed, kRunFailed, kRunStalled };
+
+Run AfterIo(long result) {
+  if (result == io::kIoClosed) return kRunClosed;
+  return result == io::kIoTimedOut ? kRunStalled : kRunFailed;
+}
+
+// Sends the record the engine has ready, or part of it.
+Run SendRecord(br_ssl_engine_context* engine, intptr_t socket, int timeoutMs) {
+  size_t length = 0;
+  unsigned char* record = br_ssl_engine_sendrec_buf(engine, &length);
+  long sent = io::SendSome(socket, record, length, timeoutMs);
+  if (sent <= 0) return sent == io::kIoTimedOut ? kRunStalled : kRunFailed;
+  br_ssl_engine_sendrec_ack(engine, static_cast<size_t>(sent));
+  return kRunReady;
+}
+
+// Runs the engine until one of `wanted` (BR_SSL_SENDAPP, BR_SSL_RECVAPP) is
+// available: records the engine has ready go out first, then records are
+// read for it as it asks. Each wait on the socket is bounded by `timeoutMs`.
+Run RunUntil(TlsSession* session, intptr_t socket, unsigned wanted, int timeoutMs) {
+  br_ssl_engine_context* engine = EngineOf(session);
+  for (;;) {
+    unsigned state = br_ssl_engine_current_state(engine);
+    if (state & BR_SSL_CLOSED) return br_ssl_engine_last_error(engine) == BR_ERR_OK ? kRunClosed : kRunFailed;
+    if (state & BR_SSL_SENDREC) {
+      Run sent = SendRecord(engine, socket, timeoutMs);
+      // After the peer's close_notify our own answer may find it gone.
+      if (sent != kRunReady) return engine->shutdown_recv ? kRunClosed : sent;
+      continue;
+    }
+    if (state & wanted) return kRunReady;
+    // Data to read while the caller wants to send: the exchange never has
+    // this, and the one buffer cannot hold both.
+    if (state & BR_SSL_RECVAPP) return kRunFailed;
+    if (state & BR_SSL_RECVREC) {
+      size_t length = 0;
+      unsigned char* room = br_ssl_engine_recvrec_buf(engine, &length);
+      long received = io::ReceiveSome(socket, room, length, timeoutMs);
+      if (received <= 0) return AfterIo(received);
+      br_ssl_engine_recvrec_ack(engine, static_cast<size_t>(received));
+      continue;
+    }
+    // Application data is buffered while the caller wants to receive: it
+    // goes out as a record, which frees the buffer.
+    br_ssl_engine_flush(engine, 0);
+    if (br_ssl_engine_current_state(engine) == state) return kRunFailed;  // no way on
+  }
+}
+
+// Hands back the bytes the last Receive lent out.
+void ReleaseLent(TlsSession* session) {
+  if (session->lent == 0) return;
+  br_ssl_engine_recvapp_ack(EngineOf(session), session->lent);
+  session->lent = 0;
+}
+
+}  // namespace
+
+bool BearSslPlatform::StartNetworking() { return io::StartNetworking(); }
+
+void BearSslPlatform::StopNetworking() { io::StopNetworking(); }
+
+bool BearSslPlatform::Resolve(const char* host, uint32_t* address) { return io::Resolve(host, address); }
+
+bool BearSslPlatform::OpenSocket(Connection* connection) {
+  connection->socket = io::OpenStreamSocket();
+  return connection->socket != kNoSocket;
+}
+
+bool BearSslPlatform::SetTlsMode(Connection* connection, const char* serverName) {
+  TlsSession* session = reinterpret_cast<TlsSession*>(connection->storage);
+  Configure(session);
+  connection->session = session;
+  if (!SeedIfSystemCannot(EngineOf(session))) return false;
+  // Seeds the generator and prepares the ClientHello, with the server name
+  // unless it is an address.
+  return br_ssl_client_reset(&session->client, IsAddress(serverName) ? 0 : serverName, 0) != 0;
+}
+
+bool BearSslPlatform::InstallAcceptAllHook(Connection* connection) {
+  TlsSession* session = SessionOf(connection);
+  if (!session) return false;
+  session->rule.vtable = &kAcceptAnyCertificate;
+  session->rule.certificates = 0;
+  br_ssl_engine_set_x509(EngineOf(session), &session->rule.vtable);
+  connection->context = &session->rule;
+  return true;
+}
+
+bool BearSslPlatform::Connect(Connection* connection, uint32_t address, uint16_t port, int timeoutMs) {
+  TlsSession* session = SessionOf(connection);
+  // The certificate rule must be in place before any certificate arrives.
+  if (!session || !connection->context) return false;
+  if (!io::ConnectSocket(connection->socket, address, port, timeoutMs)) return false;
+  // The handshake is over once application data can be sent.
+  if (RunUntil(session, connection->socket, BR_SSL_SENDAPP, timeoutMs) != kRunReady) return false;
+  session->established = true;
+  return true;
+}
+
+bool BearSslPlatform::Send(Connection* connection, const char* bytes, size_t length, int timeoutMs) {
+  TlsSession* session = SessionOf(connection);
+  br_ssl_engine_context* engine = EngineOf(session);
+  while (length > 0) {
+    if (RunUntil(session, connection->socket, BR_SSL_SENDAPP, timeoutMs) != kRunReady) return false;
+    size_t room = 0;
+    unsigned char* buffer = br_ssl_engine_sendapp_buf(engine, &room);
+    size_t piece = length < room ? length : room;
+    memcpy(buffer, bytes, piece);
+    br_ssl_engine_sendapp_ack(engine, piece);
+    bytes += piece;
+    length -= piece;
+  }
+  // The whole request is in the engine: its last record goes out now, not
+  // when more data would have filled it (there is none to come).
+  br_ssl_engine_flush(engine, 0);
+  for (;;) {
+    unsigned state = br_ssl_engine_current_state(engine);
+    if (state & BR_SSL_CLOSED) return false;
+    if (!(state & BR_SSL_SENDREC)) return true;
+    if (SendRecord(engine, connection->socket, timeoutMs) != kRunReady) return false;
+  }
+}
+
+long BearSslPlatform::Receive(Connection* connection, const char** bytes, int timeoutMs) {
+  TlsSession* session = SessionOf(connection);
+  ReleaseLent(session);
+  switch (RunUntil(session, connection->socket, BR_SSL_RECVAPP, timeoutMs)) {
+    case kRunReady:
+      break;
+    case kRunClosed:
+      // close_notify, or the peer closed TCP without it: the reply's framing
+      // tells the core whether that ended the reply or cut it short.
+      return kReceiveClosed;
+    case kRunStalled:
+      return kReceiveTimedOut;
+    case kRunFailed:
+      return kReceiveFailed;
+  }
+  // The engine's own record buffer is lent to the core, not copied.
+  size_t length = 0;
+  unsigned char* data = br_ssl_engine_recvapp_buf(EngineOf(session), &length);
+  session->lent = length;
+  *bytes = reinterpret_cast<const char*>(data);
+  return static_cast<long>(length);
+}
+
+void BearSslPlatform::CloseSocket(Connection* connection) {
+  TlsSession* session = SessionOf(connection);
+  if (session && session->established && connection->socket != kNoSocket) {
+    br_ssl_engine_context* engine = EngineOf(session);
+    ReleaseLent(session);
+    // One attempt at a polite close_notify, without waiting for room.
+    if (!(br_ssl_engine_current_state(engine) & BR_SSL_CLOSED)) {
+      br_ssl_engine_close(engine);
+      if (br_ssl_engine_current_state(engine) & BR_SSL_SENDREC) SendRecord(engine, connection->socket, 0);
+    }
+  }
+  if (connection->socket != kNoSocket) io::CloseSocket(connection->socket);
+  connection->session = 0;
+  connection->context = 0;
+  connection->socket = kNoSocket;
+}
+
+bool BearSslPlatform::OpenResponseFile(const tc_text16* path, ResponseFile* file) {
+  return io::OpenResponseFile(path, file);
+}
+
+bool BearSslPlatform::WriteResponseFile(ResponseFile* file, const char* bytes, size_t length) {
+  return io::WriteResponseFile(file, bytes, length);
+}
+
+bool BearSslPlatform::OpenFileForReading(const tc_text16* path, ResponseFile* file) {
+  return io::OpenFileForReading(path, file);
+}
+
+long BearSslPlatform::ReadFile(ResponseFile* file, char* buffer, size_t capacity) {
+  return io::ReadFile(file, buffer, capacity);
+}
+
+bool BearSslPlatform::CloseResponseFile(ResponseFile* file) { return io::CloseResponseFile(file); }
+
+bool BearSslPlatform::Narrow(const tc_text16* text, NarrowEncoding encoding, char* output, size_t capacity,
+                             size_t* length) {
+  return io::Narrow(text, encoding, output, capacity, length);
+}
+
+namespace {
+
+class SystemBearSslPlatform : public BearSslPlatform {};
+
+SystemBearSslPlatform gSystemPlatform;
+
+}  // namespace
+
+Platform& SystemPlatform() { return gSystemPlatform; }
+
+}  // namespace taskclient

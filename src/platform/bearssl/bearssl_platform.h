@@ -1,0 +1,38 @@
+// TLS by BearSSL over the system's plain sockets (system_io.h): POSIX
+// sockets on Linux, Winsock on desktop Windows and Windows CE. The session's
+// state and its record buffer live in the storage the core lends each call,
+// so a call allocates nothing and nothing outlives it.
+#ifndef TASKCLIENT_PLATFORM_BEARSSL_BEARSSL_PLATFORM_H
+#define TASKCLIENT_PLATFORM_BEARSSL_BEARSSL_PLATFORM_H
+
+#include "platform/platform.h"
+
+namespace taskclient {
+
+class BearSslPlatform : public Platform {
+ public:
+  virtual bool StartNetworking();
+  virtual void StopNetworking();
+  virtual bool Resolve(const char* host, uint32_t* address);
+  virtual bool OpenSocket(Connection* connection);
+  virtual bool SetTlsMode(Connection* connection, const char* serverName);
+  virtual bool InstallAcceptAllHook(Connection* connection);
+  virtual bool Connect(Connection* connection, uint32_t address, uint16_t port, int timeoutMs);
+  virtual bool Send(Connection* connection, const char* bytes, size_t length, int timeoutMs);
+  virtual long Receive(Connection* connection, const char** bytes, int timeoutMs);
+  virtual void CloseSocket(Connection* connection);
+  virtual bool OpenResponseFile(const tc_text16* path, ResponseFile* file);
+  virtual bool WriteResponseFile(ResponseFile* file, const char* bytes, size_t length);
+  virtual bool OpenFileForReading(const tc_text16* path, ResponseFile* file);
+  virtual long ReadFile(ResponseFile* file, char* buffer, size_t capacity);
+  virtual bool CloseResponseFile(ResponseFile* file);
+  virtual bool Narrow(const tc_text16* text, NarrowEncoding encoding, char* output, size_t capacity,
+                      size_t* length);
+
+ protected:
+  ~BearSslPlatform() = default;
+};
+
+}  // namespace taskclient
+
+#endif

@@ -1,0 +1,184 @@
+#include "platform/posix/posix_io.h"
+
+#include <arpa/inet.h>
+#include <errno.h>
+#include <fcntl.h>
+#include <netdb.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <poll.h>
+#include <string.h>
+#include <sys/socket.h>
+#include <time.h>
+#include <unistd.h>
+
+#include "text/utf8.h"
+
+namespace taskclient {
+namespace io {
+
+namespace {
+
+// Room for a response path converted to UTF-8.
+const size_t kPathBytes = 4096;
+
+long long NowMs() {
+  struct timespec now;
+  clock_gettime(CLOCK_MONOTONIC, &now);
+  return static_cast<long long>(now.tv_sec) * 1000 + now.tv_nsec / 1000000;
+}
+
+int SocketOf(intptr_t socket) { return static_cast<int>(socket); }
+
+}  // namespace
+
+Wait WaitFor(int socket, short events, int timeoutMs) {
+  const long long deadline = NowMs() + timeoutMs;
+  for (;;) {
+    long long left = deadline - NowMs();
+    if (left < 0) left = 0;
+    struct pollfd entry;
+    entry.fd = socket;
+    entry.events = events;
+    entry.revents = 0;
+    int ready = poll(&entry, 1, static_cast<int>(left));
+    if (ready > 0) return kReady;  // errors and hang-ups show in the next I/O call
+    if (ready == 0) return kTimedOut;
+    if (errno != EINTR) return kWaitFailed;
+  }
+}
+
+bool StartNetworking() { return true; }
+
+void StopNetworking() {}
+
+bool Resolve(const char* host, uint32_t* address) {
+  struct addrinfo hints;
+  memset(&hints, 0, sizeof hints);
+  hints.ai_family = AF_INET;
+  hints.ai_socktype = SOCK_STREAM;
+  struct addrinfo* found = 0;
+  if (getaddrinfo(host, 0, &hints, &found) != 0 || !found) return false;
+  bool resolved = false;
+  if (found->ai_addr && found->ai_addrlen >= sizeof(struct sockaddr_in)) {
+    *address = reinterpret_cast<const struct sockaddr_in*>(found->ai_addr)->sin_addr.s_addr;
+    resolved = true;
+  }
+  freeaddrinfo(found);
+  return resolved;
+}
+
+intptr_t OpenStreamSocket() {
+  int socket = ::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+  if (socket < 0) return kNoSocket;
+  // Every write is a whole TLS record or flight: none may wait for the
+  // peer's (delayed) acknowledgement of the one before.
+  int on = 1;
+  setsockopt(socket, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
+  return socket;
+}
+
+bool ConnectSocket(intptr_t socket, uint32_t address, uint16_t port, int timeoutMs) {
+  struct sockaddr_in peer;
+  memset(&peer, 0, sizeof peer);
+  peer.sin_family = AF_INET;
+  peer.sin_port = htons(port);
+  peer.sin_addr.s_addr = address;
+  int handle = SocketOf(socket);
+  if (connect(handle, reinterpret_cast<const struct sockaddr*>(&peer), sizeof peer) == 0) return true;
+  // A non-blocking connect, or one a signal interrupted, goes on by itself.
+  if (errno != EINPROGRESS && errno != EINTR) return false;
+  if (WaitFor(handle, POLLOUT, timeoutMs) != kReady) return false;
+  int error = 0;
+  socklen_t size = sizeof error;
+  return getsockopt(handle, SOL_SOCKET, SO_ERROR, &error, &size) == 0 && error == 0;
+}
+
+long SendSome(intptr_t socket, const unsigned char* bytes, size_t length, int timeoutMs) {
+  int handle = SocketOf(socket);
+  for (;;) {
+    // MSG_NOSIGNAL: a peer that has gone away gives an error rather than a
+    // SIGPIPE that would end the host process.
+    ssize_t sent = send(handle, bytes, length, MSG_NOSIGNAL);
+    if (sent > 0) return static_cast<long>(sent);
+    if (sent < 0 && errno == EINTR) continue;
+    if (sent == 0 || (errno != EAGAIN && errno != EWOULDBLOCK)) return kIoFailed;
+    Wait wait = WaitFor(handle, POLLOUT, timeoutMs);
+    if (wait != kReady) return wait == kTimedOut ? kIoTimedOut : kIoFailed;
+  }
+}
+
+long ReceiveSome(intptr_t socket, unsigned char* buffer, size_t capacity, int timeoutMs) {
+  int handle = SocketOf(socket);
+  for (;;) {
+    ssize_t received = recv(handle, buffer, capacity, 0);
+    if (received > 0) return static_cast<long>(received);
+    if (received == 0) return kIoClosed;
+    if (errno == EINTR) continue;
+    if (errno != EAGAIN && errno != EWOULDBLOCK) return kIoFailed;
+    Wait wait = WaitFor(handle, POLLIN, timeoutMs);
+    if (wait != kReady) return wait == kTimedOut ? kIoTimedOut : kIoFailed;
+  }
+}
+
+void CloseSocket(intptr_t socket) { close(SocketOf(socket)); }
+
+namespace {
+
+// Opens the file at a 16-bit path with `flags`; a file it creates gets `mode`.
+bool OpenPath(const tc_text16* path, int flags, mode_t mode, ResponseFile* file) {
+  char narrowPath[kPathBytes];
+  size_t length = 0;
+  if (!Utf16ToUtf8(path, narrowPath, sizeof narrowPath, &length) || length == 0) return false;
+  int handle;
+  do {
+    handle = open(narrowPath, flags | O_CLOEXEC | O_NOCTTY, mode);
+  } while (handle < 0 && errno == EINTR);
+  file->handle = handle >= 0 ? handle : kNoFile;
+  return handle >= 0;
+}
+
+}  // namespace
+
+// A response file may hold tokens or a client secret's answer: one the
+// library creates is readable by its owner only. An existing file keeps its
+// mode.
+bool OpenResponseFile(const tc_text16* path, ResponseFile* file) {
+  return OpenPath(path, O_WRONLY | O_CREAT | O_TRUNC, 0600, file);
+}
+
+bool OpenFileForReading(const tc_text16* path, ResponseFile* file) { return OpenPath(path, O_RDONLY, 0, file); }
+
+long ReadFile(ResponseFile* file, char* buffer, size_t capacity) {
+  for (;;) {
+    ssize_t got = read(static_cast<int>(file->handle), buffer, capacity);
+    if (got >= 0) return static_cast<long>(got);
+    if (errno != EINTR) return -1;
+  }
+}
+
+bool WriteResponseFile(ResponseFile* file, const char* bytes, size_t length) {
+  while (length > 0) {
+    ssize_t written = write(static_cast<int>(file->handle), bytes, length);
+    if (written < 0 && errno == EINTR) continue;
+    if (written <= 0) return false;
+    bytes += written;
+    length -= static_cast<size_t>(written);
+  }
+  return true;
+}
+
+bool CloseResponseFile(ResponseFile* file) {
+  int handle = static_cast<int>(file->handle);
+  file->handle = kNoFile;
+  // After close() fails with EINTR the descriptor is gone on Linux: no retry.
+  return close(handle) == 0;
+}
+
+bool Narrow(const tc_text16* text, NarrowEncoding /*encoding*/, char* output, size_t capacity, size_t* length) {
+  // UTF-8 is the narrow encoding here, for system text as for JSON.
+  return Utf16ToUtf8(text, output, capacity, length);
+}
+
+}  // namespace io
+}  // namespace taskclient

@@ -1,0 +1,185 @@
+// system_io.h on Winsock and the C runtime: desktop Windows and Windows CE
+// alike. Only Winsock 1.1 calls are used for sockets (select, ioctlsocket),
+// which every Windows CE version has.
+#include "platform/system_io.h"
+
+#include <winsock2.h>
+#include <windows.h>
+
+#include <limits.h>
+#include <stdio.h>
+#include <string.h>
+#include <wchar.h>
+
+#include "text/utf8.h"
+
+namespace taskclient {
+namespace io {
+
+namespace {
+
+// The largest piece one send or recv call is handed.
+const size_t kMaxPiece = INT_MAX;
+
+SOCKET SocketOf(intptr_t socket) { return static_cast<SOCKET>(socket); }
+
+FILE* StreamOf(const ResponseFile* file) { return reinterpret_cast<FILE*>(file->handle); }
+
+enum Wait { kReady, kTimedOut, kWaitFailed };
+
+// Waits until the socket can be written (or, for a connect, has completed or
+// failed) or read, at most `timeoutMs`.
+Wait WaitFor(SOCKET socket, bool write, int timeoutMs) {
+  fd_set ready;
+  fd_set failed;
+  FD_ZERO(&ready);
+  FD_ZERO(&failed);
+  FD_SET(socket, &ready);
+  FD_SET(socket, &failed);  // a failed non-blocking connect shows here
+  struct timeval limit;
+  limit.tv_sec = timeoutMs / 1000;
+  limit.tv_usec = (timeoutMs % 1000) * 1000;
+  // The first argument is ignored by Winsock.
+  int count = select(0, write ? 0 : &ready, write ? &ready : 0, &failed, &limit);
+  if (count > 0) return FD_ISSET(socket, &failed) ? kWaitFailed : kReady;
+  return count == 0 ? kTimedOut : kWaitFailed;
+}
+
+long AfterStall(SOCKET socket, bool write, int timeoutMs) {
+  Wait wait = WaitFor(socket, write, timeoutMs);
+  if (wait == kReady) return 1;
+  return wait == kTimedOut ? kIoTimedOut : kIoFailed;
+}
+
+}  // namespace
+
+bool StartNetworking() {
+  WSADATA data;  // filled by the call, never read
+  return WSAStartup(0x0101, &data) == 0;
+}
+
+void StopNetworking() { WSACleanup(); }
+
+bool Resolve(const char* host, uint32_t* address) {
+  const struct hostent* entry = gethostbyname(host);
+  if (!entry || entry->h_addrtype != AF_INET || entry->h_length != 4 || !entry->h_addr_list ||
+      !entry->h_addr_list[0]) {
+    return false;
+  }
+  memcpy(address, entry->h_addr_list[0], 4);  // already in network byte order
+  return true;
+}
+
+intptr_t OpenStreamSocket() {
+  SOCKET socket = ::socket(AF_INET, SOCK_STREAM, 0);
+  if (socket == INVALID_SOCKET) return kNoSocket;
+  u_long nonBlocking = 1;
+  // FIONBIO is an unsigned constant; ioctlsocket takes the command as a long.
+  if (ioctlsocket(socket, static_cast<long>(FIONBIO), &nonBlocking) != 0) {
+    closesocket(socket);
+    return kNoSocket;
+  }
+  // Every write is a whole TLS record: none may wait for the peer's
+  // (delayed) acknowledgement of the one before.
+  BOOL on = TRUE;
+  setsockopt(socket, IPPROTO_TCP, TCP_NODELAY, reinterpret_cast<const char*>(&on), sizeof on);
+  return static_cast<intptr_t>(socket);
+}
+
+bool ConnectSocket(intptr_t handle, uint32_t address, uint16_t port, int timeoutMs) {
+  SOCKET socket = SocketOf(handle);
+  struct sockaddr_in peer;
+  memset(&peer, 0, sizeof peer);
+  peer.sin_family = AF_INET;
+  peer.sin_port = htons(port);
+  peer.sin_addr.s_addr = address;
+  if (connect(socket, reinterpret_cast<const struct sockaddr*>(&peer), sizeof peer) == 0) return true;
+  if (WSAGetLastError() != WSAEWOULDBLOCK) return false;
+  if (WaitFor(socket, true, timeoutMs) != kReady) return false;
+  int error = 0;
+  int size = sizeof error;
+  return getsockopt(socket, SOL_SOCKET, SO_ERROR, reinterpret_cast<char*>(&error), &size) == 0 && error == 0;
+}
+
+long SendSome(intptr_t handle, const unsigned char* bytes, size_t length, int timeoutMs) {
+  SOCKET socket = SocketOf(handle);
+  int piece = static_cast<int>(length < kMaxPiece ? length : kMaxPiece);
+  for (;;) {
+    int sent = send(socket, reinterpret_cast<const char*>(bytes), piece, 0);
+    if (sent > 0) return sent;
+    if (sent == 0 || WSAGetLastError() != WSAEWOULDBLOCK) return kIoFailed;
+    long waited = AfterStall(socket, true, timeoutMs);
+    if (waited < 0) return waited;
+  }
+}
+
+long ReceiveSome(intptr_t handle, unsigned char* buffer, size_t capacity, int timeoutMs) {
+  SOCKET socket = SocketOf(handle);
+  int piece = static_cast<int>(capacity < kMaxPiece ? capacity : kMaxPiece);
+  for (;;) {
+    int received = recv(socket, reinterpret_cast<char*>(buffer), piece, 0);
+    if (received > 0) return received;
+    if (received == 0) return kIoClosed;
+    if (WSAGetLastError() != WSAEWOULDBLOCK) return kIoFailed;
+    long waited = AfterStall(socket, false, timeoutMs);
+    if (waited < 0) return waited;
+  }
+}
+
+void CloseSocket(intptr_t handle) { closesocket(SocketOf(handle)); }
+
+bool OpenResponseFile(const tc_text16* path, ResponseFile* file) {
+  if (!path[0]) return false;
+  // Binary: the runtime must not touch line ends.
+  FILE* stream = _wfopen(path, L"wb");
+  file->handle = stream ? reinterpret_cast<intptr_t>(stream) : kNoFile;
+  return stream != 0;
+}
+
+bool OpenFileForReading(const tc_text16* path, ResponseFile* file) {
+  if (!path[0]) return false;
+  FILE* stream = _wfopen(path, L"rb");
+  file->handle = stream ? reinterpret_cast<intptr_t>(stream) : kNoFile;
+  return stream != 0;
+}
+
+long ReadFile(ResponseFile* file, char* buffer, size_t capacity) {
+  FILE* stream = StreamOf(file);
+  size_t got = fread(buffer, 1, capacity, stream);
+  if (got == 0 && ferror(stream)) return -1;
+  return static_cast<long>(got);
+}
+
+bool WriteResponseFile(ResponseFile* file, const char* bytes, size_t length) {
+  return fwrite(bytes, 1, length, StreamOf(file)) == length;
+}
+
+bool CloseResponseFile(ResponseFile* file) {
+  FILE* stream = StreamOf(file);
+  file->handle = kNoFile;
+  return fclose(stream) == 0;  // fails when buffered bytes could not be written
+}
+
+bool Narrow(const tc_text16* text, NarrowEncoding encoding, char* output, size_t capacity, size_t* length) {
+  if (capacity == 0) return false;
+  if (encoding == kUtf8) return Utf16ToUtf8(text, output, capacity, length);
+
+  // The system code page with no flags, so a character it cannot show
+  // becomes its default character. The limit handed over is two bytes per
+  // character plus two (the most a code page needs, NUL included), or the
+  // capacity when that is smaller; the conversion covers the NUL.
+  size_t characters = wcslen(text);
+  size_t room = characters + 1 <= capacity / 2 ? (characters + 1) * 2 : capacity;
+  if (room > kMaxPiece) room = kMaxPiece;
+  output[0] = '\0';
+  int written = WideCharToMultiByte(CP_ACP, 0, text, -1, output, static_cast<int>(room), 0, 0);
+  if (written <= 0) {
+    output[0] = '\0';  // did not fit: leave nothing behind
+    return false;
+  }
+  *length = static_cast<size_t>(written) - 1;
+  return true;
+}
+
+}  // namespace io
+}  // namespace taskclient
