@@ -48,3 +48,45 @@ endif()
 # sizeof the platform's session (bearssl_platform.cpp checks it), rounded up:
 # 21,648 bytes on 64-bit targets, less on 32-bit ones.
 set(TASKCLIENT_BEARSSL_STORAGE 21760)
+
+# Certificate checking (TASKCLIENT_VERIFY_SERVER): the chain is checked
+# against trust anchors compiled into the library from a PEM bundle named at
+# configure time. BearSSL's own tool, brssl, built here for the build machine,
+# writes them as C at build time.
+if(TASKCLIENT_VERIFY_SERVER)
+  set(TASKCLIENT_TRUST_ANCHORS "" CACHE FILEPATH
+    "PEM bundle of the root certificates the BearSSL path trusts (with TASKCLIENT_VERIFY_SERVER)")
+  if(NOT TASKCLIENT_TRUST_ANCHORS OR NOT EXISTS ${TASKCLIENT_TRUST_ANCHORS})
+    message(FATAL_ERROR "TASKCLIENT_VERIFY_SERVER on the BearSSL path needs -DTASKCLIENT_TRUST_ANCHORS=/path/roots.pem")
+  endif()
+  file(GLOB _taskclient_brssl_sources ${_taskclient_bearssl_dir}/tools/*.c)
+  if(NOT CMAKE_CROSSCOMPILING)
+    add_executable(taskclient_brssl ${_taskclient_brssl_sources})
+    set_target_properties(taskclient_brssl PROPERTIES C_STANDARD 99)
+    target_link_libraries(taskclient_brssl PRIVATE taskclient_bearssl)
+    set(_taskclient_brssl $<TARGET_FILE:taskclient_brssl>)
+    set(_taskclient_brssl_depends taskclient_brssl)
+  else()
+    # A cross build runs brssl on the build machine: compiled with its own C
+    # compiler from the same source.
+    find_program(TASKCLIENT_HOST_CC NAMES cc gcc REQUIRED)
+    set(_taskclient_brssl ${CMAKE_CURRENT_BINARY_DIR}/brssl-host)
+    add_custom_command(OUTPUT ${_taskclient_brssl}
+      COMMAND ${TASKCLIENT_HOST_CC} -O1 -w -I${_taskclient_bearssl_dir}/inc -I${_taskclient_bearssl_dir}/src
+              ${_taskclient_brssl_sources} ${_taskclient_bearssl_sources} -o ${_taskclient_brssl}
+      COMMENT "brssl for the build machine")
+    set(_taskclient_brssl_depends ${_taskclient_brssl})
+  endif()
+  set(_taskclient_anchors_c ${CMAKE_CURRENT_BINARY_DIR}/trust_anchors.c)
+  add_custom_command(OUTPUT ${_taskclient_anchors_c}
+    COMMAND ${CMAKE_COMMAND} -DBRSSL=${_taskclient_brssl} -DPEM=${TASKCLIENT_TRUST_ANCHORS} -DOUT=${_taskclient_anchors_c}
+            -P ${PROJECT_SOURCE_DIR}/cmake/trust_anchors.cmake
+    DEPENDS ${_taskclient_brssl_depends} ${TASKCLIENT_TRUST_ANCHORS} ${PROJECT_SOURCE_DIR}/cmake/trust_anchors.cmake
+    COMMENT "Trust anchors from ${TASKCLIENT_TRUST_ANCHORS}")
+  add_library(taskclient_trust_anchors STATIC ${_taskclient_anchors_c})
+  set_target_properties(taskclient_trust_anchors PROPERTIES
+    POSITION_INDEPENDENT_CODE ON C_VISIBILITY_PRESET hidden C_STANDARD 99)
+  target_link_libraries(taskclient_trust_anchors PUBLIC taskclient_bearssl)
+  # The certificate checker's state joins the session in the call's storage.
+  set(TASKCLIENT_BEARSSL_STORAGE 25600)
+endif()

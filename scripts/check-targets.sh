@@ -78,7 +78,15 @@ done
 for source in "${core[@]}" src/platform/winsock/*.cpp src/platform/wince/*.cpp src/platform/bearssl/*.cpp; do
   i686-w64-mingw32-g++-win32 "${strict[@]}" -isystem "$bearssl/inc" -DTASKCLIENT_CONNECTION_STORAGE=21760 "$source"
 done
-echo "  $(( ${#core[@]} )) core sources with g++ and MinGW-w64, each with its platform layers"
+# The certificate rules of builds that check the server, on every platform.
+g++ "${strict[@]}" -DTASKCLIENT_VERIFY_SERVER=1 src/platform/posix/posix_platform.cpp
+g++ "${strict[@]}" -isystem "$bearssl/inc" -DTASKCLIENT_CONNECTION_STORAGE=25600 -DTASKCLIENT_VERIFY_SERVER=1 \
+  src/platform/bearssl/bearssl_platform.cpp
+for source in src/platform/wince/wince_platform.cpp src/platform/bearssl/bearssl_platform.cpp; do
+  i686-w64-mingw32-g++-win32 "${strict[@]}" -isystem "$bearssl/inc" -DTASKCLIENT_CONNECTION_STORAGE=25600 \
+    -DTASKCLIENT_VERIFY_SERVER=1 "$source"
+done
+echo "  $(( ${#core[@]} )) core sources with g++ and MinGW-w64, each with its platform layers, and the checking rules"
 
 step "armhf build of the library (TLS by BearSSL) and its tests"
 rm -rf "$out/armhf"

@@ -170,6 +170,13 @@ TEST_F(ExchangeTest, FailuresBeforeTheRequestLeaveTheFileAlone) {
 TEST_F(ExchangeTest, CertificatesAreCheckedOnlyInABuildThatChecksThem) {
   const int32_t refused = TASKCLIENT_VERIFY_SERVER ? TC_CERT_REFUSED : TC_EXCHANGE_COMPLETE;
   const int32_t accepted = TC_EXCHANGE_COMPLETE;
+#if defined(TASKCLIENT_TLS_BEARSSL)
+  // BearSSL's X.509 engine matches host names only: reached by its address,
+  // even the right server cannot show it is the one asked for.
+  const int32_t byAddress = refused;
+#else
+  const int32_t byAddress = accepted;
+#endif
   struct Case {
     const char* name;
     Certificate certificate;
@@ -177,7 +184,7 @@ TEST_F(ExchangeTest, CertificatesAreCheckedOnlyInABuildThatChecksThem) {
     int32_t result;
   } const cases[] = {
       {"issued for the host, by name", Certificate::kApiHost, "localhost", accepted},
-      {"issued for the host, by address", Certificate::kApiHost, "127.0.0.1", accepted},
+      {"issued for the host, by address", Certificate::kApiHost, "127.0.0.1", byAddress},
       {"self-signed", Certificate::kSelfSigned, "localhost", refused},
       {"issued for another name", Certificate::kOtherName, "localhost", refused},
       {"issued for another name, by address", Certificate::kOtherName, "127.0.0.1", refused},

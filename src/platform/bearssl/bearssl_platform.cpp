@@ -15,9 +15,87 @@
 extern "C" BOOL WINAPI CeGenRandom(DWORD length, PBYTE buffer);
 #endif
 
+#ifndef TASKCLIENT_VERIFY_SERVER
+#define TASKCLIENT_VERIFY_SERVER 0
+#endif
+
+#if TASKCLIENT_VERIFY_SERVER
+// The trust anchors compiled in from the bundle the build named.
+extern "C" const br_x509_trust_anchor* taskclient_trust_anchors(size_t* count);
+#endif
+
 namespace taskclient {
 
 namespace {
+
+#if TASKCLIENT_VERIFY_SERVER
+// The certificate rule of a build that checks the server: BearSSL's X.509
+// engine judges the chain against the compiled-in anchors, its dates against
+// the device's clock, and the name against the host the call connects to.
+// BearSSL hands the engine the name it announced, which is none for an
+// address; this wrapper gives it the host itself, so an address is checked
+// too (and refused: the engine matches host names only).
+struct CheckedCertificate {
+  const br_x509_class* vtable;  // first: BearSSL hands back a pointer to it
+  br_x509_minimal_context minimal;
+  const char* host;
+};
+
+CheckedCertificate* CheckOf(const br_x509_class** context) {
+  return reinterpret_cast<CheckedCertificate*>(context);
+}
+
+const br_x509_class** Inner(const br_x509_class** context) { return &CheckOf(context)->minimal.vtable; }
+
+void CheckedStartChain(const br_x509_class** context, const char* /*announced*/) {
+  (*Inner(context))->start_chain(Inner(context), CheckOf(context)->host);
+}
+void CheckedStartCertificate(const br_x509_class** context, uint32_t length) {
+  (*Inner(context))->start_cert(Inner(context), length);
+}
+void CheckedAppend(const br_x509_class** context, const unsigned char* bytes, size_t length) {
+  (*Inner(context))->append(Inner(context), bytes, length);
+}
+void CheckedEndCertificate(const br_x509_class** context) { (*Inner(context))->end_cert(Inner(context)); }
+unsigned CheckedEndChain(const br_x509_class** context) { return (*Inner(context))->end_chain(Inner(context)); }
+const br_x509_pkey* CheckedServerKey(const br_x509_class* const* context, unsigned* usages) {
+  const br_x509_class** inner = Inner(const_cast<const br_x509_class**>(context));
+  return (*inner)->get_pkey(inner, usages);
+}
+
+const br_x509_class kCheckedCertificate = {
+    sizeof(CheckedCertificate), CheckedStartChain, CheckedStartCertificate, CheckedAppend, CheckedEndCertificate,
+    CheckedEndChain,            CheckedServerKey,
+};
+
+void SetUpChecking(CheckedCertificate* check, const char* host) {
+  size_t count = 0;
+  const br_x509_trust_anchor* anchors = taskclient_trust_anchors(&count);
+  br_x509_minimal_context* minimal = &check->minimal;
+  br_x509_minimal_init(minimal, &br_sha256_vtable, anchors, count);
+  br_x509_minimal_set_hash(minimal, br_sha1_ID, &br_sha1_vtable);
+  br_x509_minimal_set_hash(minimal, br_sha224_ID, &br_sha224_vtable);
+  br_x509_minimal_set_hash(minimal, br_sha256_ID, &br_sha256_vtable);
+  br_x509_minimal_set_hash(minimal, br_sha384_ID, &br_sha384_vtable);
+  br_x509_minimal_set_hash(minimal, br_sha512_ID, &br_sha512_vtable);
+  br_x509_minimal_set_rsa(minimal, br_rsa_pkcs1_vrfy_get_default());
+  br_x509_minimal_set_ecdsa(minimal, br_ec_get_default(), br_ecdsa_vrfy_asn1_get_default());
+#if defined(UNDER_CE)
+  // Windows CE's build of BearSSL has no clock of its own: the device's
+  // clock, as days since January 1st of year 0 and seconds in the day.
+  SYSTEMTIME now;
+  FILETIME ticks;
+  GetSystemTime(&now);
+  if (SystemTimeToFileTime(&now, &ticks)) {
+    uint64_t seconds = ((static_cast<uint64_t>(ticks.dwHighDateTime) << 32) | ticks.dwLowDateTime) / 10000000u;
+    br_x509_minimal_set_time(minimal, static_cast<uint32_t>(584754u + seconds / 86400u),
+                             static_cast<uint32_t>(seconds % 86400u));
+  }
+#endif
+  check->vtable = &kCheckedCertificate;
+  check->host = host;
+}
+#endif
 
 // The certificate rule as an X.509 engine for BearSSL: every chain is
 // accepted, nothing in it is judged (issuer, dates, names, usages). The
@@ -72,6 +150,10 @@ const br_x509_class kAcceptAnyCertificate = {
 struct TlsSession {
   br_ssl_client_context client;
   AcceptAnyCertificate rule;
+#if TASKCLIENT_VERIFY_SERVER
+  CheckedCertificate check;
+  const char* host;  // the host the call connects to
+#endif
   size_t lent;        // bytes the last Receive handed out, released by the next call
   bool established;   // the handshake completed
   unsigned char buffer[BR_SSL_BUFSIZE_MONO];
@@ -213,6 +295,9 @@ bool BearSslPlatform::SetTlsMode(Connection* connection, const char* serverName)
   TlsSession* session = reinterpret_cast<TlsSession*>(connection->storage);
   Configure(session);
   connection->session = session;
+#if TASKCLIENT_VERIFY_SERVER
+  session->host = serverName;
+#endif
   if (!SeedIfSystemCannot(EngineOf(session))) return false;
   // Seeds the generator and prepares the ClientHello, with the server name
   // unless it is an address.
@@ -222,11 +307,31 @@ bool BearSslPlatform::SetTlsMode(Connection* connection, const char* serverName)
 bool BearSslPlatform::InstallAcceptAllHook(Connection* connection) {
   TlsSession* session = SessionOf(connection);
   if (!session) return false;
+#if TASKCLIENT_VERIFY_SERVER
+  SetUpChecking(&session->check, session->host);
+  br_ssl_engine_set_x509(EngineOf(session), &session->check.vtable);
+  connection->context = &session->check;
+#else
   session->rule.vtable = &kAcceptAnyCertificate;
   session->rule.certificates = 0;
   br_ssl_engine_set_x509(EngineOf(session), &session->rule.vtable);
   connection->context = &session->rule;
+#endif
   return true;
+}
+
+// The X.509 engine's verdict ended the handshake: one of BearSSL's
+// certificate errors (BR_ERR_X509_*, 33 to 63) is the engine's last error.
+bool BearSslPlatform::CertificateRefused(const Connection* connection) {
+#if TASKCLIENT_VERIFY_SERVER
+  TlsSession* session = SessionOf(connection);
+  if (!session) return false;
+  int error = br_ssl_engine_last_error(EngineOf(session));
+  return error > BR_ERR_X509_OK && error < 64;
+#else
+  (void)connection;
+  return false;
+#endif
 }
 
 bool BearSslPlatform::Connect(Connection* connection, uint32_t address, uint16_t port, int timeoutMs) {

@@ -17,6 +17,7 @@ class BearSslPlatform : public Platform {
   virtual bool OpenSocket(Connection* connection);
   virtual bool SetTlsMode(Connection* connection, const char* serverName);
   virtual bool InstallAcceptAllHook(Connection* connection);
+  virtual bool CertificateRefused(const Connection* connection);
   virtual bool Connect(Connection* connection, uint32_t address, uint16_t port, int timeoutMs);
   virtual bool Send(Connection* connection, const char* bytes, size_t length, int timeoutMs);
   virtual long Receive(Connection* connection, const char** bytes, int timeoutMs);

@@ -40,9 +40,12 @@
 #define SO_SSL_SET_VALIDATE_CERT_HOOK 0x90730008
 #endif
 
-// The hook's answer that accepts the certificate.
+// The hook's answers: the certificate accepted, or refused as unknown.
 #ifndef SSL_ERR_OKAY
 #define SSL_ERR_OKAY 0
+#endif
+#ifndef SSL_ERR_CERT_UNKNOWN
+#define SSL_ERR_CERT_UNKNOWN 8
 #endif
 
 // The hook: certificate type, the hook argument, chain length, the chain,

@@ -20,6 +20,7 @@ static_assert(kReceiveChunk <= kConnectionStorage, "the receive chunk fits the c
 // The record WSAIoctl takes: the hook and its argument, 8 bytes on the device.
 static_assert(sizeof(SSLVALIDATECERTHOOK) == 2 * sizeof(void*), "the hook record is two pointers");
 
+#if !defined(TASKCLIENT_VERIFY_SERVER) || !TASKCLIENT_VERIFY_SERVER
 // The certificate rule. The secure layer calls this during the handshake in
 // connect() with the server's chain; every certificate is accepted and no
 // argument is looked at.
@@ -27,6 +28,20 @@ int CALLBACK AcceptAnyCertificate(DWORD /*type*/, LPVOID /*argument*/, DWORD /*c
                                   DWORD /*flags*/) {
   return SSL_ERR_OKAY;
 }
+#endif
+
+#if defined(TASKCLIENT_VERIFY_SERVER) && TASKCLIENT_VERIFY_SERVER
+// The certificate rule of a build that checks the server: only a chain the
+// secure layer itself found valid is accepted. Any flag it passes names a
+// fault it found (an unknown issuer, a wrong name, a date); the refusal is
+// noted in the byte the argument points to, for CertificateRefused.
+int CALLBACK AcceptValidCertificate(DWORD /*type*/, LPVOID argument, DWORD /*chainLength*/, LPBLOB /*chain*/,
+                                    DWORD flags) {
+  if (flags == 0) return SSL_ERR_OKAY;
+  *static_cast<char*>(argument) = 1;
+  return SSL_ERR_CERT_UNKNOWN;
+}
+#endif
 
 SOCKET SocketOf(const Connection* connection) { return static_cast<SOCKET>(connection->socket); }
 
@@ -69,10 +84,27 @@ bool WinCePlatform::SetTlsMode(Connection* connection, const char* serverName) {
 
 bool WinCePlatform::InstallAcceptAllHook(Connection* connection) {
   SSLVALIDATECERTHOOK hook;
+#if defined(TASKCLIENT_VERIFY_SERVER) && TASKCLIENT_VERIFY_SERVER
+  // The storage is free until the handshake is over: its first byte records
+  // a refusal.
+  connection->storage[0] = 0;
+  hook.HookFunc = AcceptValidCertificate;
+  hook.pvArg = connection->storage;
+#else
   hook.HookFunc = AcceptAnyCertificate;
   hook.pvArg = reinterpret_cast<LPVOID>(connection->socket);
+#endif
   return WSAIoctl(SocketOf(connection), SO_SSL_SET_VALIDATE_CERT_HOOK, &hook, sizeof hook, 0, 0, 0, 0, 0) !=
          SOCKET_ERROR;
+}
+
+bool WinCePlatform::CertificateRefused(const Connection* connection) {
+#if defined(TASKCLIENT_VERIFY_SERVER) && TASKCLIENT_VERIFY_SERVER
+  return connection->storage[0] != 0;
+#else
+  (void)connection;
+  return false;
+#endif
 }
 
 bool WinCePlatform::Connect(Connection* connection, uint32_t address, uint16_t port, int timeoutMs) {
