@@ -72,10 +72,10 @@ core=(src/exchange/*.cpp src/text/*.cpp src/tokens/*.cpp src/tasks/*.cpp src/exp
 strict=(-std=c++11 -pedantic-errors -Werror -Wall -Wextra -Wpedantic -fno-exceptions -fno-rtti -O2
   -DTASKCLIENT_BUILDING -Iinclude -Isrc -c -o /dev/null)
 bearssl=$(scripts/fetch-bearssl.sh "$out/bearssl")
-for source in "${core[@]}" src/platform/posix/*.cpp src/platform/bearssl/*.cpp; do
+for source in "${core[@]}" src/platform/system_platform.cpp src/platform/posix/*.cpp src/platform/bearssl/*.cpp; do
   g++ "${strict[@]}" -isystem "$bearssl/inc" -DTASKCLIENT_CONNECTION_STORAGE=21760 "$source"
 done
-for source in "${core[@]}" src/platform/winsock/*.cpp src/platform/wince/*.cpp src/platform/bearssl/*.cpp; do
+for source in "${core[@]}" src/platform/system_platform.cpp src/platform/winsock/*.cpp src/platform/wince/*.cpp src/platform/bearssl/*.cpp; do
   i686-w64-mingw32-g++-win32 "${strict[@]}" -isystem "$bearssl/inc" -DTASKCLIENT_CONNECTION_STORAGE=21760 "$source"
 done
 # The certificate rules of builds that check the server, on every platform.

@@ -280,16 +280,9 @@ void ReleaseLent(TlsSession* session) {
 
 }  // namespace
 
-bool BearSslPlatform::StartNetworking() { return io::StartNetworking(); }
 
-void BearSslPlatform::StopNetworking() { io::StopNetworking(); }
 
-bool BearSslPlatform::Resolve(const char* host, uint32_t* address) { return io::Resolve(host, address); }
 
-bool BearSslPlatform::OpenSocket(Connection* connection) {
-  connection->socket = io::OpenStreamSocket();
-  return connection->socket != kNoSocket;
-}
 
 bool BearSslPlatform::SetTlsMode(Connection* connection, const char* serverName) {
   TlsSession* session = reinterpret_cast<TlsSession*>(connection->storage);
@@ -409,28 +402,11 @@ void BearSslPlatform::CloseSocket(Connection* connection) {
   connection->socket = kNoSocket;
 }
 
-bool BearSslPlatform::OpenResponseFile(const tc_text16* path, ResponseFile* file) {
-  return io::OpenResponseFile(path, file);
-}
 
-bool BearSslPlatform::WriteResponseFile(ResponseFile* file, const char* bytes, size_t length) {
-  return io::WriteResponseFile(file, bytes, length);
-}
 
-bool BearSslPlatform::OpenFileForReading(const tc_text16* path, ResponseFile* file) {
-  return io::OpenFileForReading(path, file);
-}
 
-long BearSslPlatform::ReadFile(ResponseFile* file, char* buffer, size_t capacity) {
-  return io::ReadFile(file, buffer, capacity);
-}
 
-bool BearSslPlatform::CloseResponseFile(ResponseFile* file) { return io::CloseResponseFile(file); }
 
-bool BearSslPlatform::Narrow(const tc_text16* text, NarrowEncoding encoding, char* output, size_t capacity,
-                             size_t* length) {
-  return io::Narrow(text, encoding, output, capacity, length);
-}
 
 namespace {
 

@@ -192,19 +192,14 @@ int SocketOf(Connection* connection) { return static_cast<int>(connection->socke
 
 }  // namespace
 
-bool PosixPlatform::StartNetworking() { return true; }
 
 void PosixPlatform::StopNetworking() {
+  SystemIoPlatform::StopNetworking();
   // Leave no error of ours in the calling thread's OpenSSL error queue.
   ERR_clear_error();
 }
 
-bool PosixPlatform::Resolve(const char* host, uint32_t* address) { return io::Resolve(host, address); }
 
-bool PosixPlatform::OpenSocket(Connection* connection) {
-  connection->socket = io::OpenStreamSocket();
-  return connection->socket != kNoSocket;
-}
 
 bool PosixPlatform::SetTlsMode(Connection* connection, const char* serverName) {
   BIO_METHOD* method = SocketMethod();
@@ -324,28 +319,11 @@ void PosixPlatform::CloseSocket(Connection* connection) {
   ERR_clear_error();
 }
 
-bool PosixPlatform::OpenResponseFile(const tc_text16* path, ResponseFile* file) {
-  return io::OpenResponseFile(path, file);
-}
 
-bool PosixPlatform::OpenFileForReading(const tc_text16* path, ResponseFile* file) {
-  return io::OpenFileForReading(path, file);
-}
 
-long PosixPlatform::ReadFile(ResponseFile* file, char* buffer, size_t capacity) {
-  return io::ReadFile(file, buffer, capacity);
-}
 
-bool PosixPlatform::WriteResponseFile(ResponseFile* file, const char* bytes, size_t length) {
-  return io::WriteResponseFile(file, bytes, length);
-}
 
-bool PosixPlatform::CloseResponseFile(ResponseFile* file) { return io::CloseResponseFile(file); }
 
-bool PosixPlatform::Narrow(const tc_text16* text, NarrowEncoding encoding, char* output, size_t capacity,
-                           size_t* length) {
-  return io::Narrow(text, encoding, output, capacity, length);
-}
 
 namespace {
 

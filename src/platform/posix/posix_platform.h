@@ -2,16 +2,13 @@
 #ifndef TASKCLIENT_PLATFORM_POSIX_POSIX_PLATFORM_H
 #define TASKCLIENT_PLATFORM_POSIX_POSIX_PLATFORM_H
 
-#include "platform/platform.h"
+#include "platform/system_platform.h"
 
 namespace taskclient {
 
-class PosixPlatform : public Platform {
+class PosixPlatform : public SystemIoPlatform {
  public:
-  virtual bool StartNetworking();
   virtual void StopNetworking();
-  virtual bool Resolve(const char* host, uint32_t* address);
-  virtual bool OpenSocket(Connection* connection);
   virtual bool SetTlsMode(Connection* connection, const char* serverName);
   virtual bool InstallAcceptAllHook(Connection* connection);
   virtual bool Connect(Connection* connection, uint32_t address, uint16_t port, int timeoutMs);
@@ -19,13 +16,6 @@ class PosixPlatform : public Platform {
   virtual bool Send(Connection* connection, const char* bytes, size_t length, int timeoutMs);
   virtual long Receive(Connection* connection, const char** bytes, int timeoutMs);
   virtual void CloseSocket(Connection* connection);
-  virtual bool OpenResponseFile(const tc_text16* path, ResponseFile* file);
-  virtual bool WriteResponseFile(ResponseFile* file, const char* bytes, size_t length);
-  virtual bool OpenFileForReading(const tc_text16* path, ResponseFile* file);
-  virtual long ReadFile(ResponseFile* file, char* buffer, size_t capacity);
-  virtual bool CloseResponseFile(ResponseFile* file);
-  virtual bool Narrow(const tc_text16* text, NarrowEncoding encoding, char* output, size_t capacity,
-                      size_t* length);
 
  protected:
   ~PosixPlatform() = default;

@@ -54,11 +54,8 @@ void SetTimeout(SOCKET socket, int option, int timeoutMs) {
 
 }  // namespace
 
-bool WinCePlatform::StartNetworking() { return io::StartNetworking(); }
 
-void WinCePlatform::StopNetworking() { io::StopNetworking(); }
 
-bool WinCePlatform::Resolve(const char* host, uint32_t* address) { return io::Resolve(host, address); }
 
 bool WinCePlatform::OpenSocket(Connection* connection) {
   SOCKET socket = ::socket(AF_INET, SOCK_STREAM, 0);
@@ -151,28 +148,11 @@ void WinCePlatform::CloseSocket(Connection* connection) {
   connection->socket = kNoSocket;
 }
 
-bool WinCePlatform::OpenResponseFile(const tc_text16* path, ResponseFile* file) {
-  return io::OpenResponseFile(path, file);
-}
 
-bool WinCePlatform::OpenFileForReading(const tc_text16* path, ResponseFile* file) {
-  return io::OpenFileForReading(path, file);
-}
 
-long WinCePlatform::ReadFile(ResponseFile* file, char* buffer, size_t capacity) {
-  return io::ReadFile(file, buffer, capacity);
-}
 
-bool WinCePlatform::WriteResponseFile(ResponseFile* file, const char* bytes, size_t length) {
-  return io::WriteResponseFile(file, bytes, length);
-}
 
-bool WinCePlatform::CloseResponseFile(ResponseFile* file) { return io::CloseResponseFile(file); }
 
-bool WinCePlatform::Narrow(const tc_text16* text, NarrowEncoding encoding, char* output, size_t capacity,
-                           size_t* length) {
-  return io::Narrow(text, encoding, output, capacity, length);
-}
 
 namespace {
 
