@@ -23,6 +23,8 @@ typedef int32_t(__stdcall* Call2)(const wchar_t*, const wchar_t*);
 typedef int32_t(__stdcall* Call3)(const wchar_t*, const wchar_t*, const wchar_t*);
 typedef int32_t(__stdcall* Call4)(const wchar_t*, const wchar_t*, const wchar_t*, const wchar_t*);
 typedef int32_t(__stdcall* Call5)(const wchar_t*, const wchar_t*, const wchar_t*, const void*, const wchar_t*);
+typedef int32_t(__stdcall* CallRequest)(const wchar_t*, const wchar_t*, const wchar_t*, const wchar_t*,
+                                        const wchar_t*);
 typedef int32_t(__stdcall* Call6)(const wchar_t*, const wchar_t*, const wchar_t*, const wchar_t*, const wchar_t*,
                                   const wchar_t*);
 
@@ -31,6 +33,7 @@ static const char* const kExports[] = {
     "GoogleTasksGetTokenSSL",     "GoogleTasksTokenRefreshSSL", "GTaskListTasksSSL",
     "GTaskListTasksListSSL",      "GTaskTaskAddSSL",            "GTaskTaskDeleteSSL",
     "GoogleTasksGetTokenPkceSSL", "GTaskListTasksListPageSSL",  "GTaskTaskCompleteSSL",
+    "GTaskRequestSSL",            "GTaskReadReply",
 };
 #define EXPORT_COUNT (sizeof kExports / sizeof kExports[0])
 
@@ -172,9 +175,9 @@ static int LoadExports(const char* dllPath) {
     Check(byName != 0 && byName == byOrdinal, name, why);
     gExport[i] = (AnyFunction)byName;
   }
-  /* Nothing beyond the nine by ordinal. */
-  Check(GetProcAddress(module, (LPCSTR)(uintptr_t)(EXPORT_COUNT + 1)) == 0, "no export at ordinal 10",
-        "ordinal 10 is exported");
+  /* Nothing beyond the last by ordinal. */
+  Check(GetProcAddress(module, (LPCSTR)(uintptr_t)(EXPORT_COUNT + 1)) == 0, "no export after the last ordinal",
+        "one more ordinal is exported");
   for (i = 0; i < EXPORT_COUNT; ++i) {
     if (!gExport[i]) return 0;
   }
@@ -221,6 +224,20 @@ static void Story(const char* code, const char* pkceCode, const char* verifier, 
 
   result = ((Call4)gExport[7])(accessW, listW, L"", PathOf(L"page.json"));
   Expect("GTaskListTasksListPageSSL", result, PathOf(L"page.json"), 200);
+
+  /* Any other request: notes and a due date for the task, by PATCH. */
+  {
+    wchar_t target[600];
+    _snwprintf(target, 600, L"/tasks/v1/lists/%ls/tasks/%ls", listW, taskW);
+    target[599] = 0;
+    result = ((CallRequest)gExport[9])(accessW, L"PATCH", target, L"{\"notes\": \"n \x00e9\", \"due\": \"2026-12-24T00:00:00.000Z\"}",
+                                 PathOf(L"request.json"));
+    Expect("GTaskRequestSSL", result, PathOf(L"request.json"), 200);
+    Check(strstr(gBody, "\"notes\": \"n \xc3\xa9\"") != 0, "patched task has its notes in UTF-8", gBody);
+    /* The reader gives the status and leaves the body, framing removed. */
+    Check(((Call2)gExport[10])(PathOf(L"request.json"), PathOf(L"request-body.json")) == 200,
+          "GTaskReadReply gives the status", "not 200");
+  }
 
   result = ((Call4)gExport[5])(accessW, listW, taskW, PathOf(L"delete.json"));
   Expect("GTaskTaskDeleteSSL", result, PathOf(L"delete.json"), 204);
