@@ -473,6 +473,13 @@ struct LocalService::Impl {
   }
 
   // A task and every task below it.
+  // Takes the tasks named in `ids` out of the list.
+  static void EraseTasks(TaskList* list, const std::set<std::string>& ids) {
+    list->tasks.erase(std::remove_if(list->tasks.begin(), list->tasks.end(),
+                                     [&](const Task& each) { return ids.count(each.id) != 0; }),
+                      list->tasks.end());
+  }
+
   static std::set<std::string> Subtree(TaskList* list, const std::string& id) {
     std::set<std::string> ids;
     for (const Task& task : list->tasks) {
@@ -940,9 +947,7 @@ struct LocalService::Impl {
       for (const Task& each : list->tasks) {
         if (moving.count(each.id)) destination->tasks.push_back(each);
       }
-      list->tasks.erase(std::remove_if(list->tasks.begin(), list->tasks.end(),
-                                       [&](const Task& each) { return moving.count(each.id) != 0; }),
-                        list->tasks.end());
+      EraseTasks(list, moving);
       task = FindTask(destination, id);
     }
     Place(destination, task, parent, previous);
@@ -955,10 +960,7 @@ struct LocalService::Impl {
     TaskList* list;
     Task* task;
     if (auto refused = FindListAndTask(call, &list, &task)) return *refused;
-    const std::set<std::string> gone = Subtree(list, task->id);
-    list->tasks.erase(std::remove_if(list->tasks.begin(), list->tasks.end(),
-                                     [&](const Task& each) { return gone.count(each.id) != 0; }),
-                      list->tasks.end());
+    EraseTasks(list, Subtree(list, task->id));
     return NoContent();
   }
 

@@ -280,10 +280,6 @@ void ReleaseLent(TlsSession* session) {
 
 }  // namespace
 
-
-
-
-
 bool BearSslPlatform::SetTlsMode(Connection* connection, const char* serverName) {
   TlsSession* session = reinterpret_cast<TlsSession*>(connection->storage);
   Configure(session);
@@ -401,12 +397,6 @@ void BearSslPlatform::CloseSocket(Connection* connection) {
   connection->context = 0;
   connection->socket = kNoSocket;
 }
-
-
-
-
-
-
 
 namespace {
 

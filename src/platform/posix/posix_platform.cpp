@@ -192,14 +192,11 @@ int SocketOf(Connection* connection) { return static_cast<int>(connection->socke
 
 }  // namespace
 
-
 void PosixPlatform::StopNetworking() {
   SystemIoPlatform::StopNetworking();
   // Leave no error of ours in the calling thread's OpenSSL error queue.
   ERR_clear_error();
 }
-
-
 
 bool PosixPlatform::SetTlsMode(Connection* connection, const char* serverName) {
   BIO_METHOD* method = SocketMethod();
@@ -318,12 +315,6 @@ void PosixPlatform::CloseSocket(Connection* connection) {
   connection->socket = kNoSocket;
   ERR_clear_error();
 }
-
-
-
-
-
-
 
 namespace {
 

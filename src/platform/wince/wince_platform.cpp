@@ -54,9 +54,6 @@ void SetTimeout(SOCKET socket, int option, int timeoutMs) {
 
 }  // namespace
 
-
-
-
 bool WinCePlatform::OpenSocket(Connection* connection) {
   SOCKET socket = ::socket(AF_INET, SOCK_STREAM, 0);
   connection->socket = socket == INVALID_SOCKET ? kNoSocket : static_cast<intptr_t>(socket);
@@ -147,12 +144,6 @@ void WinCePlatform::CloseSocket(Connection* connection) {
   if (connection->socket != kNoSocket) closesocket(SocketOf(connection));
   connection->socket = kNoSocket;
 }
-
-
-
-
-
-
 
 namespace {
 
