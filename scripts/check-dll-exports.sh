@@ -53,7 +53,7 @@ declared=$(awk '
 [ "$(head -n "$fixedCount" <<<"$declared")" = "$(cut -d' ' -f1,2 <<<"$fixed")" ] ||
   fail "$def must give ordinals 1 to $fixedCount to the fixed functions; it has:"$'\n'"$(head -n "$fixedCount" <<<"$declared")"
 
-format=$("$objdump" -f "$dll" | sed -n 's/.*file format \([^ ]*\).*/\1/p' | head -n 1)
+format=$("$objdump" -f "$dll" | sed -n 's/.*file format \([^ ]*\).*/\1/p' | sed -n 1p)
 [ -n "$format" ] || fail "$objdump cannot read it"
 decorated_symbols=0
 [ "$format" = pei-i386 ] && decorated_symbols=1
@@ -72,7 +72,7 @@ exported=$(awk -v base="$base" '
   inside && /^\t\[ *[0-9]+\] / { gsub(/[\[\]]/, " "); print $1 + base, $2; next }
   inside { exit }' <<<"$table" | sort -n)
 [ "$exported" = "$declared" ] ||
-  fail "exports differ from $def"$'\n'"$(diff <(echo "$declared") <(echo "$exported") | head -n 20 | sed 's/^/  /')"
+  fail "exports differ from $def"$'\n'"$(diff <(echo "$declared") <(echo "$exported") | sed -n '1,20s/^/  /p')"
 count=$(wc -l <<<"$declared")
 [ $((16#$address_count)) -eq "$count" ] && [ $((16#$name_count)) -eq "$count" ] ||
   fail "$((16#$address_count)) addresses and $((16#$name_count)) names exported, $count expected"

@@ -25,7 +25,7 @@ step() { echo "== check-targets: $* ($((SECONDS - started)) s)"; }
 # library's own sources (BearSSL's code compiles with its own habits).
 no_warnings() {
   if grep -i -E 'warning|note:' "$1" | grep -v '/_deps/bearssl/' >/dev/null; then
-    grep -i -E 'warning|note:' "$1" | grep -v '/_deps/bearssl/' | head -n 60 >&2
+    grep -i -E 'warning|note:' "$1" | grep -v '/_deps/bearssl/' | sed -n 1,60p >&2
     echo "check-targets: warnings in $1" >&2
     exit 1
   fi
@@ -52,7 +52,7 @@ for tls in native bearssl; do
   dll="$dir/taskclient.dll"
   scripts/check-dll-exports.sh "$dll" src/platform/wince/taskclient.def
   imports=$(i686-w64-mingw32-objdump -p "$dll" | awk '/DLL Name:/ { print $3 }')
-  echo "  imports: $(echo $imports)"
+  echo "  imports: $(tr '\n' ' ' <<<"$imports")"
   if grep -i -E '^(libgcc|libstdc|libwinpthread)' <<<"$imports"; then
     echo "check-targets: taskclient.dll needs a DLL of the compiler's runtime" >&2
     exit 1

@@ -93,7 +93,7 @@ if [ "$inside" = 1 ]; then
   if [ -s "$work/out/réponse-αβ-任务.json" ]; then
     result "PASS non-ASCII response path is the file réponse-αβ-任务.json on disk"
   else
-    result "FAIL non-ASCII response path: no file réponse-αβ-任务.json in $work/out: $(ls "$work/out" | tr '\n' ' ')"
+    result "FAIL non-ASCII response path: no file réponse-αβ-任务.json in $work/out: $(cd "$work/out" && printf '%s ' *)"
   fi
   note "a response file that cannot be opened"
   run expect 27 unopenable
@@ -164,7 +164,7 @@ cmake -S . -B "$win" -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-x86_64.cmake -DTASKCLIEN
   -DCMAKE_BUILD_TYPE=RelWithDebInfo >"$win/taskclient-configure.log" 2>&1 || { tail -n 20 "$win/taskclient-configure.log"; exit 1; }
 timeout 900 cmake --build "$win" -j2 --target taskclient >"$win/taskclient-build.log" 2>&1 || { tail -n 40 "$win/taskclient-build.log"; exit 1; }
 if grep -i -E 'warning' "$win/taskclient-build.log" | grep -v '/_deps/bearssl/' >/dev/null; then
-  grep -i -E -A3 'warning' "$win/taskclient-build.log" | head -n 30 >&2
+  grep -i -E -A3 'warning' "$win/taskclient-build.log" | sed -n 1,30p >&2
   echo "check-windows: warnings in the library's own sources" >&2
   exit 1
 fi

@@ -95,9 +95,11 @@ step() {
   sed -e 's/^\(page [0-9]*: \)\{0,1\}result /   \1result: /' -e 's/^\(page [0-9]*: \)\{0,1\}HTTP/   \1status: HTTP/' \
       -e 's/^taskclient: /   error:  /' "$work/err"
   if [ "$status" -ne 0 ]; then
-    local last
-    last=$(ls "$reply" "$reply".* 2>/dev/null | sort -t. -k3n | tail -n 1)
-    [ -n "$last" ] && [ -s "$last" ] && "$cli" read "$last" 2>/dev/null | head -n 12 | sed 's/^/   | /'
+    # The last reply written: the response file, or the highest page of it.
+    local last="" page=1
+    [ -e "$reply" ] && last=$reply
+    while [ -e "$reply.$page" ]; do last=$reply.$page; page=$((page + 1)); done
+    [ -n "$last" ] && [ -s "$last" ] && "$cli" read "$last" 2>/dev/null | sed -n '1,12s/^/   | /p'
     fail "$title (exit status $status)"
   fi
 }
@@ -155,6 +157,7 @@ verifier=$(sed -n 's/^code_verifier: //p' "$work/auth")
 url=$(sed -n 's/^authorization_url: //p' "$work/auth")
 line code_verifier "$verifier"
 # One query field a line.
+# shellcheck disable=SC2001 # one substitution per query field, each on its own line
 sed -e 's/&/\n\&/g' <<<"$url" | sed -e '1s/^/   URL:           /' -e '2,$s/^/                    /'
 
 number=$((number + 1))
@@ -197,7 +200,7 @@ task=$(field id)
 step "List the tasks again" -- tasks "$token" "$list"
 show tasks items.*.title
 ids=$(field items.*.id)
-grep -qx "$task" <<<"$ids" || fail "the added task is not listed"
+grep -qx -e "$task" <<<"$ids" || fail "the added task is not listed"
 
 step "Complete \"Buy milk\" (GTaskTaskCompleteSSL)" -- complete "$token" "$list" "$task"
 show status status
@@ -214,7 +217,7 @@ step "Delete \"Buy milk\" (GTaskTaskDeleteSSL)" -- delete "$token" "$list" "$tas
 step "List the tasks once more" -- tasks "$token" "$list"
 show tasks items.*.title
 ids=$(field items.*.id)
-if grep -qx "$task" <<<"$ids"; then fail "the deleted task is still listed"; fi
+if grep -qx -e "$task" <<<"$ids"; then fail "the deleted task is still listed"; fi
 
 step "Add a task with notes and a due date (GTaskRequestSSL)" -- \
   request "$token" POST "/tasks/v1/lists/$list/tasks" \
@@ -253,7 +256,8 @@ step "Clear the completed tasks of \"Trips\" (POST .../clear)" -- request "$toke
 
 step "List \"Trips\": a cleared task is hidden" -- tasks "$token" "$trips"
 line tasks "$(field 'items.*.id' 2>/dev/null | wc -l)"
-if field 'items.*.id' 2>/dev/null | grep -qx "$trip"; then fail "the cleared task is still listed"; fi
+ids=$(field 'items.*.id' 2>/dev/null || true)
+if grep -qx -e "$trip" <<<"$ids"; then fail "the cleared task is still listed"; fi
 
 step "Delete the list \"Trips\"" -- request "$token" DELETE "/tasks/v1/users/@me/lists/$trips"
 step "Delete \"Holidays\"" -- request "$token" DELETE "/tasks/v1/lists/$list/tasks/$holidays"

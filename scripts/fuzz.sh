@@ -39,7 +39,7 @@ for target in "${targets[@]}"; do
   else
     outcome="FAILED (see $log)"
     status=1
-    grep -E "check failed|detail|ERROR:|SUMMARY:|Test unit written" "$log" | head -20 || true
+    grep -E "check failed|detail|ERROR:|SUMMARY:|Test unit written" "$log" | sed -n 1,20p || true
   fi
   runs=$(grep -o 'stat::number_of_executed_units: *[0-9]*' "$log" | grep -o '[0-9]*$' || echo "?")
   coverage=$(grep -o 'cov: [0-9]*' "$log" | tail -1 | grep -o '[0-9]*' || echo "?")

@@ -18,7 +18,7 @@ cmake --install "$build" --prefix "$prefix" >"$work/install.log"
 echo "Installed:"
 (cd "$prefix" && find . -type f -o -type l | sort | sed 's/^\./  /')
 
-libdir=$(dirname "$(find "$prefix" -name 'libtaskclient.so' | head -n 1)")
+libdir=$(dirname "$(find "$prefix" -name 'libtaskclient.so' | sed -n 1p)")
 version=$(sed -n 's/^project(taskclient VERSION \([0-9.]*\).*/\1/p' CMakeLists.txt)
 for name in libtaskclient.so "libtaskclient.so.${version%%.*}" "libtaskclient.so.$version"; do
   [ -e "$libdir/$name" ] || { echo "install: $name missing" >&2; exit 1; }
@@ -26,7 +26,11 @@ done
 [ -f "$prefix/include/taskclient.h" ] || { echo "install: taskclient.h missing" >&2; exit 1; }
 cmp -s LICENSE "$prefix/share/doc/taskclient/LICENSE" || { echo "install: LICENSE missing" >&2; exit 1; }
 grep -q '^# License: MIT' "$libdir/pkgconfig/taskclient.pc" || { echo "install: no licence in taskclient.pc" >&2; exit 1; }
-if ldd "$libdir/libtaskclient.so" | grep -q 'libstdc++'; then
+# The output of ldd is read whole before it is searched: a grep -q at the end
+# of the pipeline would stop reading at its first match and ldd, still
+# writing, would die of SIGPIPE and fail the pipeline.
+needs=$(ldd "$libdir/libtaskclient.so")
+if grep -q -e 'libstdc++' <<<"$needs"; then
   echo "install: libtaskclient.so needs the C++ runtime" >&2
   exit 1
 fi
@@ -42,7 +46,8 @@ cmake --build "$work/cmake-build" >"$work/cmake-build.log" || { cat "$work/cmake
 "$work/cmake-build/consumer"
 # The installed library as it ships, against the local stand-in.
 scripts/with-local-service.sh "$work/cmake-build/consumer"
-ldd "$work/cmake-build/consumer" | grep -q "$prefix/.*libtaskclient.so.1" ||
+needs=$(ldd "$work/cmake-build/consumer")
+grep -q -e "$prefix/.*libtaskclient.so.1" <<<"$needs" ||
   { echo "install: the CMake consumer does not load the installed library" >&2; exit 1; }
 
 # 2. pkg-config.
@@ -53,6 +58,7 @@ echo "pkg-config taskclient: $(pkg-config --modversion taskclient): $(pkg-config
 cc -std=c11 -Wall -Wextra -Werror tests/install/consumer.c -o "$work/consumer-pc" \
   $(pkg-config --cflags --libs taskclient) -Wl,-rpath,"$libdir"
 "$work/consumer-pc"
-ldd "$work/consumer-pc" | grep -q "$prefix/.*libtaskclient.so.1" ||
+needs=$(ldd "$work/consumer-pc")
+grep -q -e "$prefix/.*libtaskclient.so.1" <<<"$needs" ||
   { echo "install: the pkg-config consumer does not load the installed library" >&2; exit 1; }
 echo "install: both consumers built and ran"

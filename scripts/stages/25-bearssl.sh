@@ -11,7 +11,7 @@ cmake -S . -B "$dir" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTASKCLIENT_TLS=bearssl 
   { tail -n 20 "$dir/taskclient-configure.log"; exit 1; }
 timeout 1200 cmake --build "$dir" -j2 >"$dir/taskclient-build.log" 2>&1 || { tail -n 40 "$dir/taskclient-build.log"; exit 1; }
 if grep -i -E 'warning' "$dir/taskclient-build.log" | grep -v '/_deps/bearssl/' >/dev/null; then
-  grep -i -E 'warning' "$dir/taskclient-build.log" | grep -v '/_deps/bearssl/' | head -n 30 >&2
+  grep -i -E 'warning' "$dir/taskclient-build.log" | grep -v '/_deps/bearssl/' | sed -n 1,30p >&2
   echo "25-bearssl: warnings in the library's own sources" >&2
   exit 1
 fi
