@@ -167,9 +167,13 @@ TEST(Utf8, ConvertsPairsAndReplacesLoneSurrogates) {
       {u"abc", "abc"},
       {u"Caf\u00e9 \u2615", "Caf\xc3\xa9 \xe2\x98\x95"},
       {u"\U0001F600", "\xf0\x9f\x98\x80"},
+      {u"\U00010000", "\xf0\x90\x80\x80"},  // the first pair, and the last: both bounds of each half
+      {u"\U0010FFFF", "\xf4\x8f\xbf\xbf"},
+      {u"\uFFFF", "\xef\xbf\xbf"},
       {std::u16string(1, char16_t(0xD800)) + u"x", "\xef\xbf\xbdx"},
       {u"x" + std::u16string(1, char16_t(0xDC00)), "x\xef\xbf\xbd"},
       {std::u16string(1, char16_t(0xDBFF)), "\xef\xbf\xbd"},
+      {std::u16string(1, char16_t(0xDFFF)) + u"y", "\xef\xbf\xbdy"},
   };
   for (const Row& row : rows) {
     char out[32];
