@@ -12,7 +12,7 @@ while IFS= read -r -d '' file; do
     *)
       first=
       IFS= read -r first <"$file" 2>/dev/null || true
-      case "$first" in '#!'*sh | '#!'*bash) scripts+=("$file") ;; esac
+      case "$first" in '#!'*sh) scripts+=("$file") ;; esac
       ;;
   esac
 done < <(git ls-files -z)
