@@ -578,7 +578,7 @@ int Deliver(const std::string& label, const std::string& page, int32_t result, c
     if (settings.mode == Mode::kRaw) {
       out.Write(raw);
     } else if (reply) {
-      out.Write((settings.mode == Mode::kInclude ? raw.substr(0, raw.find("\r\n\r\n") + 4) : "") + reply->body);
+      out.Write((settings.mode == Mode::kInclude ? reply->head : "") + reply->body);
     } else {
       out.Write("");
     }

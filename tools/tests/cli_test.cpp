@@ -218,6 +218,7 @@ TEST_F(CliTest, ExitStatusFollowsTheHttpStatus) {
        {"-o", "/dev/null"}, 7, "", "taskclient: read: HTTP/1.1 400 Bad Request: invalid_request: No code.\n"},
       {"HTTP/1.1 200 OK\r\n", {"--raw"}, 1, "HTTP/1.1 200 OK\r\n",
        "taskclient: read: unreadable reply: the reply's head is incomplete\n"},
+      {"HTTP/1.1 201 Created\nX: y\n\nbare LF", {"-i"}, 0, "HTTP/1.1 201 Created\nX: y\n\nbare LF", ""},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.reply);
