@@ -142,10 +142,14 @@ void LocalService::Impl::FailNext(int count, int status) {
   failureStatus = status;
 }
 
+// Base64url characters, as the service's ids, codes and tokens are made of;
+// with idsBeginWithDash the first is always '-'. (Codes and tokens put a
+// prefix before such an id, so only ids begin with it.)
 std::string LocalService::Impl::MakeId(size_t length) {
   static const char kAlphabet[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789-_";
   std::string id;
   for (size_t i = 0; i < length; ++i) id += kAlphabet[random() % 64];
+  if (options.idsBeginWithDash && !id.empty()) id[0] = '-';
   return id;
 }
 
