@@ -38,7 +38,9 @@ stop_service() {
 }
 trap 'stop_service; rm -rf "$work"' EXIT
 
-"$build/tools/taskclient-local-service" >"$work/service.out" 2>"$work/service.log" &
+# More options for the stand-in, separated by blanks, e.g. --ids-begin-with-dash.
+read -r -a service_args <<<"${TASKCLIENT_LOCAL_SERVICE_ARGS:-}"
+"$build/tools/taskclient-local-service" "${service_args[@]}" >"$work/service.out" 2>"$work/service.log" &
 service_pid=$!
 for _ in $(seq 100); do
   grep -q '^authorization code: ' "$work/service.out" 2>/dev/null && break

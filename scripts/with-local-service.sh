@@ -17,6 +17,10 @@
 #   TASKCLIENT_LOCAL_LOG             the stand-in's log, one line per request
 # Each code is good for one token request. Any client id and secret will do.
 #
+# TASKCLIENT_LOCAL_SERVICE_ARGS, when set, holds more options for the stand-in,
+# separated by blanks: "--ids-begin-with-dash" makes every id it hands out
+# begin with '-' (see taskclient-local-service --help).
+#
 # Exits with COMMAND's status once the stand-in is stopped (2 for a usage
 # error, 125 when the stand-in could not be set up). Runs as root, or where
 # unprivileged user namespaces are allowed. Builds first (scripts/build.sh)
@@ -69,7 +73,8 @@ if [ -e /etc/nsswitch.conf ]; then
   mount --bind "$work/nsswitch.conf" /etc/nsswitch.conf || setup_failed "cannot mount a private /etc/nsswitch.conf"
 fi
 
-"$TASKCLIENT_LOCAL_SERVICE_BINARY" --port 443 >"$work/service.out" 2>"$work/service.log" &
+read -r -a service_args <<<"${TASKCLIENT_LOCAL_SERVICE_ARGS:-}"
+"$TASKCLIENT_LOCAL_SERVICE_BINARY" --port 443 "${service_args[@]}" >"$work/service.out" 2>"$work/service.log" &
 service_pid=$!
 unset TASKCLIENT_LOCAL_SERVICE_BINARY
 stop_service() {

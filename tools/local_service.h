@@ -19,6 +19,10 @@ struct LocalServiceOptions {
   int backlogTasks = 120;          // tasks in the seeded "Backlog" list: more than one page of 100
   int failRequests = 0;            // task requests to turn away from the start (see FailNextRequests)
   int failStatus = 429;
+  // Every id it hands out begins with '-': about one in 64 of the service's
+  // ids do, and a script that takes such an id for an option then fails
+  // every time instead of now and then.
+  bool idsBeginWithDash = false;
 };
 
 class LocalService {

@@ -15,7 +15,8 @@
 namespace {
 
 const char kUsage[] =
-    "usage: taskclient-local-service [--port N] [--code CODE] [--fail-next N[:STATUS]] [--quiet]\n"
+    "usage: taskclient-local-service [--port N] [--code CODE] [--fail-next N[:STATUS]]\n"
+    "                                [--ids-begin-with-dash] [--quiet]\n"
     "\n"
     "A local stand-in for the task service: HTTPS on 127.0.0.1 with a throwaway\n"
     "self-signed certificate, task lists and tasks kept in memory (\"My Tasks\",\n"
@@ -35,6 +36,9 @@ const char kUsage[] =
     "               turn away the first N task requests that carry a valid token\n"
     "               with the service's error for STATUS: 429 (rateLimitExceeded,\n"
     "               the default), 403, 500 or 503\n"
+    "  --ids-begin-with-dash\n"
+    "               every task and task-list id begins with '-' (about one in 64\n"
+    "               of the service's do): for trying scripts on such ids\n"
     "  --quiet      no line per request on stderr\n";
 
 }  // namespace
@@ -69,6 +73,8 @@ int main(int argc, char** argv) {
       }
       options.failRequests = static_cast<int>(count);
       options.failStatus = static_cast<int>(status);
+    } else if (arg == "--ids-begin-with-dash") {
+      options.idsBeginWithDash = true;
     } else if (arg == "--quiet") {
       options.log = false;
     } else {

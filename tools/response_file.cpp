@@ -304,8 +304,9 @@ std::optional<Reply> ReadReply(std::string_view raw, std::string* error) {
     if (error) *error = why;
     return std::nullopt;
   };
-  // The body, and where the reply ends, come from the library's own scanner,
-  // so the tools read a reply exactly as the exchange does.
+  // The library's own scanner says where the final reply's head begins and
+  // ends, where the reply ends and what its body is, so the tools read a
+  // reply exactly as the exchange does (either line end included).
   struct Body : taskclient::BodySink {
     std::string bytes;
     int pieces = 0;
@@ -315,48 +316,55 @@ std::optional<Reply> ReadReply(std::string_view raw, std::string* error) {
     }
   } body;
   taskclient::ReplyScanner scanner(&body);
-  size_t scanned = 0;
-  const auto verdict = scanner.Feed(raw.data(), raw.size(), &scanned);
+  // Byte by byte through the head: an interim reply has ended where the
+  // scanner forgets its status, and the final head where the scanner says so.
+  size_t headStart = 0, scanned = 0;
+  auto verdict = taskclient::ReplyScanner::kNeedMore;
+  while (scanned < raw.size() && !scanner.HeadEnded() && verdict == taskclient::ReplyScanner::kNeedMore) {
+    const int status = scanner.status();
+    size_t one = 0;
+    verdict = scanner.Feed(raw.data() + scanned, 1, &one);
+    scanned += one;
+    if (status != 0 && scanner.status() == 0) headStart = scanned;
+  }
+  const size_t headEnd = scanned;
+  if (verdict == taskclient::ReplyScanner::kNeedMore && scanned < raw.size()) {
+    size_t rest = 0;
+    verdict = scanner.Feed(raw.data() + scanned, raw.size() - scanned, &rest);
+  }
   if (verdict == taskclient::ReplyScanner::kMalformed) return fail("the reply's framing is broken");
+  if (!scanner.HeadEnded()) return fail("the reply's head is incomplete");
   if (verdict == taskclient::ReplyScanner::kNeedMore && !scanner.CloseEndsReply()) {
-    return fail(raw.find("\r\n\r\n") == std::string_view::npos ? "the reply's head is incomplete"
-                                                                  : "the reply is cut short");
+    return fail("the reply is cut short");
   }
 
-  // The head of the final reply: interim 1xx replies, and empty lines before
-  // a status line, are passed over.
+  // The head's lines, as the scanner delimited them: blank lines before the
+  // status line, the status line, header lines (a folded continuation
+  // carries nothing), the empty line.
   Reply reply;
-  std::string_view rest = raw;
-  for (;;) {
-    while (rest.substr(0, 2) == "\r\n") rest.remove_prefix(2);
-    size_t headEnd = rest.find("\r\n\r\n");
-    if (headEnd == std::string_view::npos) return fail("the reply's head is incomplete");
-    std::string_view head = rest.substr(0, headEnd);
-    rest.remove_prefix(headEnd + 4);
-    size_t lineEnd = head.find("\r\n");
-    reply = Reply();
-    reply.statusLine = std::string(head.substr(0, lineEnd));
-    if (reply.statusLine.size() >= 12 && reply.statusLine.compare(0, 7, "HTTP/1.") == 0 &&
-        reply.statusLine[8] == ' ' && std::all_of(reply.statusLine.begin() + 9, reply.statusLine.begin() + 12,
-                                                  [](char c) { return std::isdigit(static_cast<unsigned char>(c)); })) {
-      reply.status = std::stoi(reply.statusLine.substr(9, 3));
+  reply.head = std::string(raw.substr(0, headEnd));
+  reply.status = scanner.status();
+  std::string_view head = raw.substr(headStart, headEnd - headStart);
+  bool statusSeen = false;
+  while (!head.empty()) {
+    const size_t lineEnd = head.find('\n');
+    std::string_view line = head.substr(0, lineEnd);
+    head.remove_prefix(lineEnd == std::string_view::npos ? head.size() : lineEnd + 1);
+    if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
+    if (!statusSeen) {
+      statusSeen = !line.empty();
+      reply.statusLine = std::string(line);
+      continue;
     }
-    size_t position = lineEnd == std::string_view::npos ? head.size() : lineEnd + 2;
-    while (position < head.size()) {
-      size_t end = std::min(head.find("\r\n", position), head.size());
-      std::string_view line = head.substr(position, end - position);
-      size_t colon = line.find(':');
-      if (colon != std::string_view::npos) {
-        std::string name(line.substr(0, colon));
-        std::transform(name.begin(), name.end(), name.begin(), [](unsigned char c) { return std::tolower(c); });
-        std::string_view value = line.substr(colon + 1);
-        while (!value.empty() && (value.front() == ' ' || value.front() == '\t')) value.remove_prefix(1);
-        while (!value.empty() && (value.back() == ' ' || value.back() == '\t')) value.remove_suffix(1);
-        reply.headers[name] = std::string(value);
-      }
-      position = end + 2;
-    }
-    if (reply.status / 100 != 1 || reply.status == 101) break;
+    if (line.empty()) break;
+    const size_t colon = line.find(':');
+    if (line.front() == ' ' || line.front() == '\t' || colon == std::string_view::npos) continue;
+    std::string name(line.substr(0, colon));
+    std::transform(name.begin(), name.end(), name.begin(), [](unsigned char c) { return std::tolower(c); });
+    std::string_view value = line.substr(colon + 1);
+    while (!value.empty() && (value.front() == ' ' || value.front() == '\t')) value.remove_prefix(1);
+    while (!value.empty() && (value.back() == ' ' || value.back() == '\t')) value.remove_suffix(1);
+    reply.headers[name] = std::string(value);
   }
   auto encoding = reply.headers.find("transfer-encoding");
   reply.chunked = encoding != reply.headers.end() && encoding->second.find("chunked") != std::string::npos;

@@ -43,18 +43,21 @@ std::string JsonQuote(std::string_view utf8);
 
 // One HTTP reply as a response file holds it.
 struct Reply {
-  std::string statusLine;  // without its CRLF
-  int status = 0;          // 0 when the status line is not "HTTP/1.x NNN ..."
+  std::string head;        // the bytes before the body: any interim replies, the final one's head and empty line
+  std::string statusLine;  // without its line end
+  int status = 0;
   std::map<std::string, std::string> headers;  // names in lower case, last one wins
   std::string body;        // framing removed: chunked decoded, or Content-Length bytes, or to the end
   bool chunked = false;
   int chunks = 0;          // data chunks in a chunked body
 };
 
-// Splits the raw reply and removes the body's framing: a chunked body is
-// decoded, otherwise the body is Content-Length bytes, or runs to the end when
-// no length is given (none for 1xx, 204 and 304). Returns nothing (with
-// `*error`) when the head is incomplete or the framing broken.
+// Splits the raw reply as the library's reply scanner reads it (CRLF or bare
+// LF line ends, interim 1xx replies passed over) and removes the body's
+// framing: a chunked body is decoded, otherwise the body is Content-Length
+// bytes, or runs to the end when no length is given (none for 1xx, 204 and
+// 304). Returns nothing (with `*error`) when the head is incomplete or the
+// framing broken.
 std::optional<Reply> ReadReply(std::string_view raw, std::string* error = nullptr);
 
 }  // namespace tools

@@ -578,7 +578,7 @@ int Deliver(const std::string& label, const std::string& page, int32_t result, c
     if (settings.mode == Mode::kRaw) {
       out.Write(raw);
     } else if (reply) {
-      out.Write((settings.mode == Mode::kInclude ? raw.substr(0, raw.find("\r\n\r\n") + 4) : "") + reply->body);
+      out.Write((settings.mode == Mode::kInclude ? reply->head : "") + reply->body);
     } else {
       out.Write("");
     }
@@ -733,17 +733,15 @@ bool IsSecret(const std::string& argument) {
          argument.find("Code") != std::string::npos;
 }
 
-}  // namespace
-
-int main(int argc, char** argv) {
+// The command line as given: its options, wherever they stand, and the words
+// that are not options (the command and its arguments).
+struct CommandLine {
   Settings settings;
   std::string serviceHost;
   std::string serviceAddress;  // HOST:PORT as given
   long servicePort = 0;
   bool help = false;
   bool version = false;
-  bool raw = false;
-  bool include = false;
   bool pkce = false;
   bool all = false;
   std::optional<std::string> redirectUri;
@@ -753,68 +751,93 @@ int main(int argc, char** argv) {
   // names none is kept as a value, and only reported as an unknown option if
   // the command then does not add up.
   std::string unknownOption;
+
+  std::string UnknownOptionError() const {
+    return "unknown option " + unknownOption + " (put -- before values that begin with '-')";
+  }
+};
+
+// A command ready to run: the form chosen, its arguments as the library
+// takes them, and where and how to reach the service (whose host points into
+// the CommandLine it was prepared from).
+struct Prepared {
+  const Command* command = nullptr;
+  Arguments arguments;
+  Context context;
+};
+
+// Reads the options into `line`. Returns the exit status when that ends the
+// run: a usage error, or --version.
+std::optional<int> ReadOptions(int argc, char** argv, CommandLine* line) {
+  bool raw = false;
+  bool include = false;
   bool optionsEnded = false;
   for (int i = 1; i < argc; ++i) {
     std::string arg = argv[i];
     if (optionsEnded || arg.empty() || arg[0] != '-' || arg == "-") {
-      words.push_back(arg);
+      line->words.push_back(arg);
     } else if (arg == "--") {
       optionsEnded = true;
     } else if (arg == "-h" || arg == "--help") {
-      help = true;
+      line->help = true;
     } else if (arg == "-V" || arg == "--version") {
-      version = true;
+      line->version = true;
     } else if (arg == "-i" || arg == "--include") {
       include = true;
     } else if (arg == "--raw") {
       raw = true;
     } else if (arg == "--verbose" || arg == "-v") {
-      settings.verbose = true;
+      line->settings.verbose = true;
     } else if (arg == "--pkce") {
-      pkce = true;
+      line->pkce = true;
     } else if (arg == "--all") {
-      all = true;
+      line->all = true;
     } else if (arg == "-o" || arg == "--service" || arg == "--field" || arg == "--redirect-uri" ||
                arg == "--code-verifier") {
       if (i + 1 >= argc) return UsageError(arg + " needs a value");
       std::string value = argv[++i];
       if (arg == "-o") {
-        settings.output = value;
+        line->settings.output = value;
       } else if (arg == "--field") {
-        settings.fields.push_back(value);
+        line->settings.fields.push_back(value);
       } else if (arg == "--redirect-uri") {
-        redirectUri = value;
+        line->redirectUri = value;
       } else if (arg == "--code-verifier") {
-        codeVerifier = value;
+        line->codeVerifier = value;
       } else {
         size_t colon = value.rfind(':');
         char* end = nullptr;
-        if (colon != std::string::npos) servicePort = std::strtol(value.c_str() + colon + 1, &end, 10);
-        if (colon == std::string::npos || colon == 0 || colon + 1 == value.size() || *end || servicePort < 1 ||
-            servicePort > 65535) {
+        if (colon != std::string::npos) line->servicePort = std::strtol(value.c_str() + colon + 1, &end, 10);
+        if (colon == std::string::npos || colon == 0 || colon + 1 == value.size() || *end ||
+            line->servicePort < 1 || line->servicePort > 65535) {
           return UsageError("--service takes HOST:PORT, not \"" + value + "\"");
         }
-        serviceHost = value.substr(0, colon);
-        serviceAddress = value;
+        line->serviceHost = value.substr(0, colon);
+        line->serviceAddress = value;
       }
     } else {
-      if (unknownOption.empty()) unknownOption = arg;
-      words.push_back(arg);
+      if (line->unknownOption.empty()) line->unknownOption = arg;
+      line->words.push_back(arg);
     }
   }
-  const std::string unknownOptionError =
-      "unknown option " + unknownOption + " (put -- before values that begin with '-')";
-  if (version) {
+  if (line->version) {
     std::printf("taskclient %s (libtaskclient %s, %s)\n", TASKCLIENT_TOOL_VERSION, TASKCLIENT_LIBRARY_VERSION,
                 OpenSSL_version(OPENSSL_VERSION));
     return 0;
   }
-  if (!settings.fields.empty() && (raw || include)) {
+  if (!line->settings.fields.empty() && (raw || include)) {
     return UsageError(std::string(raw ? "--raw" : "--include") + " outputs the reply; --field outputs values");
   }
   // --raw already holds the head that --include adds.
-  settings.mode = raw ? Mode::kRaw : include ? Mode::kInclude : Mode::kBody;
+  line->settings.mode = raw ? Mode::kRaw : include ? Mode::kInclude : Mode::kBody;
+  return std::nullopt;
+}
 
+// The form of the command the words name (with --pkce or --all). Returns the
+// exit status when that ends the run: help, or a usage error.
+std::optional<int> ChooseCommand(CommandLine* line, const Command** chosen) {
+  std::vector<std::string>& words = line->words;
+  bool help = line->help;
   if (words.empty() || (words[0] == "help" && words.size() == 1)) {
     PrintUsage(help || !words.empty() ? stdout : stderr);
     return help || !words.empty() ? 0 : 2;
@@ -823,8 +846,9 @@ int main(int argc, char** argv) {
     words.erase(words.begin());
     help = true;
   }
-  if (pkce && all) return UsageError("--pkce and --all do not go together");
-  const char* variant = pkce ? "--pkce" : all ? "--all" : nullptr;
+  const bool pkce = line->pkce;
+  if (pkce && line->all) return UsageError("--pkce and --all do not go together");
+  const char* variant = pkce ? "--pkce" : line->all ? "--all" : nullptr;
   bool known = false;
   const Command* command = nullptr;
   for (const Command& candidate : kCommands) {
@@ -835,13 +859,28 @@ int main(int argc, char** argv) {
     }
   }
   if (!known) {
-    return UsageError(!unknownOption.empty() ? unknownOptionError : "unknown command \"" + words[0] + "\"");
+    return UsageError(!line->unknownOption.empty() ? line->UnknownOptionError()
+                                                   : "unknown command \"" + words[0] + "\"");
   }
   if (!command) return UsageError(std::string(variant) + " goes with " + (pkce ? "token" : "tasks") + " only");
   if (help) {
     PrintCommandHelp(words[0], variant);
     return 0;
   }
+  *chosen = command;
+  return std::nullopt;
+}
+
+// Chooses the command and makes its arguments: the access token from the
+// environment where it is left out, secrets read from @FILE or @-, every
+// value checked. Returns the exit status when that ends the run: help, or a
+// usage error.
+std::optional<int> Prepare(CommandLine* line, Prepared* prepared) {
+  const Command* command = nullptr;
+  if (std::optional<int> done = ChooseCommand(line, &command)) return done;
+  std::vector<std::string>& words = line->words;
+  std::optional<std::string>& redirectUri = line->redirectUri;
+  std::optional<std::string>& codeVerifier = line->codeVerifier;
   const bool takesSignIn = std::strstr(command->options, "--redirect-uri") != nullptr;
   if ((redirectUri || codeVerifier) && !takesSignIn) {
     return UsageError(std::string(redirectUri ? "--redirect-uri" : "--code-verifier") +
@@ -864,7 +903,7 @@ int main(int argc, char** argv) {
   if (tokenFromEnvironment) words.insert(words.begin() + 1, accessToken);
   if (optionalLast && words.size() == command->arguments.size()) words.push_back("");
   if (words.size() - 1 != command->arguments.size()) {
-    if (!unknownOption.empty()) return UsageError(unknownOptionError);
+    if (!line->unknownOption.empty()) return UsageError(line->UnknownOptionError());
     std::string expected;
     for (const char* argument : command->arguments) expected += std::string(" ") + argument;
     const bool takesToken = !command->arguments.empty() && std::strcmp(command->arguments[0], "accessToken") == 0;
@@ -885,42 +924,48 @@ int main(int argc, char** argv) {
     }
   }
   if (codeVerifier && !ReadSecret("VERIFIER", *codeVerifier, &*codeVerifier, &error)) return UsageError(error);
-  Arguments arguments;
+  if (command->flow == Flow::kAuthUrl && codeVerifier && !tools::IsPkceVerifier(*codeVerifier)) {
+    return UsageError("a code verifier is 43 to 128 characters of A-Z a-z 0-9 - . _ ~");
+  }
+  prepared->command = command;
   for (size_t i = 1; i < words.size(); ++i) {
-    arguments.emplace_back();
-    if (!Widen(words[i], &arguments.back())) {
+    prepared->arguments.emplace_back();
+    if (!Widen(words[i], &prepared->arguments.back())) {
       return UsageError(std::string(command->arguments[i - 1]) + " is not valid UTF-8");
     }
   }
-
-  Context context;
+  Context& context = prepared->context;
   context.service = taskclient::ApiService();
-  if (!serviceHost.empty()) {
-    context.service.host = serviceHost.c_str();
-    context.service.port = static_cast<uint16_t>(servicePort);
+  if (!line->serviceHost.empty()) {
+    context.service.host = line->serviceHost.c_str();
+    context.service.port = static_cast<uint16_t>(line->servicePort);
   }
   if (redirectUri && !Widen(*redirectUri, &context.redirectUri)) return UsageError("URI is not valid UTF-8");
   if (codeVerifier && !Widen(*codeVerifier, &context.codeVerifier)) return UsageError("VERIFIER is not valid UTF-8");
+  return std::nullopt;
+}
 
-  if (command->flow == Flow::kAllPages) return RunAllPages(*command, context, arguments, settings);
+// Runs a prepared command: one exchange (or one per page, or none) and its
+// output. Returns the exit status.
+int Run(const CommandLine& line, const Prepared& prepared) {
+  const Command& command = *prepared.command;
+  const Settings& settings = line.settings;
+  if (command.flow == Flow::kAllPages) return RunAllPages(command, prepared.context, prepared.arguments, settings);
 
   Output out;
-  if (!out.Open(settings.output)) return CannotOpen(command->name, settings.output);
+  if (!out.Open(settings.output)) return CannotOpen(command.name, settings.output);
   int status = 0;
-  if (command->flow == Flow::kAuthUrl) {
-    if (codeVerifier && !tools::IsPkceVerifier(*codeVerifier)) {
-      return UsageError("a code verifier is 43 to 128 characters of A-Z a-z 0-9 - . _ ~");
-    }
-    status = PrintAuthorizationUrl(words[1], *redirectUri, codeVerifier.value_or(""), serviceAddress,
-                                   settings.fields, out);
-  } else if (command->flow == Flow::kRead) {
-    std::ifstream in(words[1], std::ios::binary);
+  if (command.flow == Flow::kAuthUrl) {
+    status = PrintAuthorizationUrl(line.words[1], *line.redirectUri, line.codeVerifier.value_or(""),
+                                   line.serviceAddress, settings.fields, out);
+  } else if (command.flow == Flow::kRead) {
+    std::ifstream in(line.words[1], std::ios::binary);
     if (!in) {
-      std::fprintf(stderr, "taskclient: read: cannot open %s\n", words[1].c_str());
+      std::fprintf(stderr, "taskclient: read: cannot open %s\n", line.words[1].c_str());
       return kExitUnreadable;
     }
     const std::string reply{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-    status = Deliver(command->name, "", TC_EXCHANGE_COMPLETE, reply, settings, out, nullptr);
+    status = Deliver(command.name, "", TC_EXCHANGE_COMPLETE, reply, settings, out, nullptr);
   } else {
     // The library writes the reply to a private response file; the output is
     // made from it.
@@ -928,11 +973,21 @@ int main(int argc, char** argv) {
     if (temporary.empty()) return kExitUnreadable;
     std::u16string path;
     if (!Widen(temporary, &path)) return UsageError("the temporary path is not valid UTF-8");
-    const int32_t result = command->run(context, arguments, T(path));
+    const int32_t result = command.run(prepared.context, prepared.arguments, T(path));
     const std::string reply = ReadWholeFile(temporary);
     unlink(temporary.c_str());
-    status = Deliver(command->name, "", result, reply, settings, out, nullptr);
+    status = Deliver(command.name, "", result, reply, settings, out, nullptr);
   }
-  if (!out.Close() && status == 0) status = CannotWrite(command->name, out);
+  if (!out.Close() && status == 0) status = CannotWrite(command.name, out);
   return status;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  CommandLine line;
+  Prepared prepared;
+  if (std::optional<int> done = ReadOptions(argc, argv, &line)) return *done;
+  if (std::optional<int> done = Prepare(&line, &prepared)) return *done;
+  return Run(line, prepared);
 }

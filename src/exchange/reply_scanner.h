@@ -60,6 +60,10 @@ class ReplyScanner {
   // The status code of the reply being scanned (0 before it is known).
   int status() const { return status_; }
 
+  // Whether the final reply's head has been scanned to the empty line that
+  // ends it: the bytes after it are the body, or belong to no reply.
+  bool HeadEnded() const { return state_ >= kChunkSize && state_ != kBroken; }
+
  private:
   enum State {
     // status line

@@ -10,6 +10,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <functional>
 #include <map>
@@ -76,7 +77,7 @@ std::string RawExchange(uint16_t port, const std::string& bytes) {
 
 class LocalServiceTest : public ::testing::Test {
  protected:
-  taskclient::Service service() const { return {"127.0.0.1", local_.port(), 5000, 5000}; }
+  taskclient::Service service() const { return {"127.0.0.1", on_->port(), 5000, 5000}; }
 
   // The reply the last call left in the file, with its JSON body parsed
   // (an empty object when the body is empty).
@@ -100,7 +101,7 @@ class LocalServiceTest : public ::testing::Test {
 
   // Signs in with a fresh code; returns the access token.
   std::string SignIn() {
-    std::u16string code = U(local_.IssueAuthorizationCode());
+    std::u16string code = U(on_->IssueAuthorizationCode());
     EXPECT_EQ(taskclient::GetToken(taskclient::SystemPlatform(), service(), T(code), T(u"secret"), T(u"client"),
                                    T(file_)),
               TC_EXCHANGE_COMPLETE);
@@ -121,7 +122,7 @@ class LocalServiceTest : public ::testing::Test {
     if (!body.empty() || method == "POST" || method == "PUT" || method == "PATCH") {
       request += "Content-Type: application/json\r\nContent-Length: " + std::to_string(body.size()) + "\r\n";
     }
-    std::optional<tools::Reply> reply = tools::ReadReply(RawExchange(local_.port(), request + "\r\n" + body));
+    std::optional<tools::Reply> reply = tools::ReadReply(RawExchange(on_->port(), request + "\r\n" + body));
     Answer answer;
     if (!reply) {
       ADD_FAILURE() << "no reply to " << method << " " << target;
@@ -141,6 +142,7 @@ class LocalServiceTest : public ::testing::Test {
   }
 
   tools::LocalService local_{Quiet()};
+  tools::LocalService* on_ = &local_;  // the stand-in service(), SignIn() and Send() talk to
   testsupport::TempDir dir_;
   std::filesystem::path path_ = dir_ / "reply.txt";
   std::u16string file_ = PathText(path_);
@@ -646,9 +648,9 @@ TEST_F(LocalServiceTest, CompletedTaskIsListedWithStatusCompleted) {
 
 // A story through every method on a list of its own, one row a request.
 // "{name}" in a target or an expected value stands for the id an earlier row
-// kept; "?" expects some value, "" none at all.
+// kept; "?" expects some value, "" none at all. Told with the ids as the
+// service makes them, then with every id beginning with '-'.
 TEST_F(LocalServiceTest, TaskAndListMethodsAnswerAsTheServiceDoes) {
-  const std::string access = SignIn();
   struct Step {
     const char* method;
     std::string target, body;
@@ -658,6 +660,9 @@ TEST_F(LocalServiceTest, TaskAndListMethodsAnswerAsTheServiceDoes) {
   };
   const std::string lists = "/tasks/v1/users/@me/lists", tasks = "/tasks/v1/lists/{L}/tasks";
   const Step steps[] = {
+      // The seeded lists and tasks.
+      {"GET", lists, "", 200, {{"items.*.title", "My Tasks,Groceries,Backlog"}}},
+      {"GET", "/tasks/v1/lists/@default/tasks", "", 200, {{"items.*.title", "Water the plants,Call the bank"}}},
       {"POST", lists, R"({"title": "Trip"})", 200, {{"kind", "tasks#taskList"}, {"title", "Trip"}}, "L"},
       {"GET", tasks, "", 200, {{"kind", "tasks#tasks"}, {"items", ""}}},
       {"POST", tasks, R"({"title": "A", "notes": "n", "due": "2026-03-01T23:30:00-08:00", "id": "x", "hidden": true})",
@@ -710,26 +715,46 @@ TEST_F(LocalServiceTest, TaskAndListMethodsAnswerAsTheServiceDoes) {
       {"DELETE", lists + "/@default", "", 400, {}},
       {"GET", lists + "/@default", "", 200, {{"title", "My Tasks"}}},
   };
-  std::map<std::string, std::string> kept;
-  auto fill = [&](std::string text) {
-    for (const auto& [name, id] : kept) {
-      for (size_t at; (at = text.find("{" + name + "}")) != std::string::npos;) text.replace(at, name.size() + 2, id);
-    }
-    return text;
-  };
-  for (const Step& step : steps) {
-    const std::string target = fill(step.target);
-    SCOPED_TRACE(std::string(step.method) + " " + target);
-    Answer answer = Send(access, step.method, target, step.body);
-    ASSERT_EQ(answer.status, step.status) << answer.json.ToString();
-    for (const auto& [path, expected] : step.expect) {
-      if (expected == "?") {
-        EXPECT_NE(Values(answer.json, path), "") << path;
-      } else {
-        EXPECT_EQ(Values(answer.json, path), fill(expected)) << path;
+  tools::LocalServiceOptions dashes = Quiet();
+  dashes.idsBeginWithDash = true;
+  tools::LocalService dashed(dashes);
+  for (tools::LocalService* stand_in : {&local_, &dashed}) {
+    on_ = stand_in;
+    SCOPED_TRACE(stand_in == &dashed ? "every id begins with '-'" : "ids as the service makes them");
+    const std::string access = SignIn();
+    std::map<std::string, std::string> kept;
+    auto fill = [&](std::string text) {
+      for (const auto& [name, id] : kept) {
+        for (size_t at; (at = text.find("{" + name + "}")) != std::string::npos;) text.replace(at, name.size() + 2, id);
+      }
+      return text;
+    };
+    std::set<std::string> ids;  // every id handed out, seeded or new
+    for (const Step& step : steps) {
+      const std::string target = fill(step.target);
+      SCOPED_TRACE(std::string(step.method) + " " + target);
+      Answer answer = Send(access, step.method, target, step.body);
+      ASSERT_EQ(answer.status, step.status) << answer.json.ToString();
+      for (const auto& [path, expected] : step.expect) {
+        if (expected == "?") {
+          EXPECT_NE(Values(answer.json, path), "") << path;
+        } else {
+          EXPECT_EQ(Values(answer.json, path), fill(expected)) << path;
+        }
+      }
+      if (step.keep) kept[step.keep] = Values(answer.json, "id");
+      for (const char* path : {"id", "items.*.id"}) {
+        for (const JsonValue* id : answer.json.All(path)) ids.insert(id->text);
       }
     }
-    if (step.keep) kept[step.keep] = Values(answer.json, "id");
+    const size_t withDash = static_cast<size_t>(
+        std::count_if(ids.begin(), ids.end(), [](const std::string& id) { return id.rfind('-', 0) == 0; }));
+    EXPECT_GE(ids.size(), 9u);  // three lists and two tasks seeded, a list and three tasks made
+    if (stand_in == &dashed) {
+      EXPECT_EQ(withDash, ids.size());
+    } else {
+      EXPECT_LT(withDash, ids.size()) << "about one in 64 begins with '-'";
+    }
   }
 }
 
