@@ -91,6 +91,11 @@ openssl req -x509 -newkey ec -pkeyopt ec_paramgen_curve:P-256 -nodes -keyout "$c
 results=$out/results.txt
 : >"$results"
 result() { echo "$1 $2" >>"$results"; echo "  $1 $2"; }
+# A DLL that was not built fails its other checks too.
+not_built() {
+  local check
+  for check in link dlls names exports entry; do result FAIL "$1 $check: not built"; done
+}
 
 # The names a DLL of the device exports, one per line.
 listed() { tr '[:upper:]' '[:lower:]' <<<"$1" | sed 's|^|scripts/wince/|; s|\.dll$|.exports|'; }
@@ -166,11 +171,13 @@ for tls in native bearssl; do
     if ! cmake -S . -B "$dir" "${configure[@]}" >"$dir-configure.log" 2>&1; then
       tail -n 20 "$dir-configure.log" >&2
       result FAIL "$name build: configure failed ($dir-configure.log)"
+      not_built "$name"
       continue
     fi
     if ! timeout 900 nice cmake --build "$dir" -j2 --target taskclient >"$dir-build.log" 2>&1; then
       grep -E -B2 -A6 'error|undefined' "$dir-build.log" | head -n 60 >&2 || true
       result FAIL "$name build: build failed ($dir-build.log)"
+      not_built "$name"
       continue
     fi
     warnings=$(grep -i -E 'warning|note:' "$dir-build.log" | grep -v -F -e "$bearssl/" || true)
