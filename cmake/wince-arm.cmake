@@ -34,11 +34,11 @@
 # bearssl (BearSSL over Winsock, for any Windows CE version).
 #
 # The result is taskclient.dll, exporting what src/platform/wince/taskclient.def
-# lists. An SDK whose compiler is Microsoft's (cl for ARM) is not driven by
-# this file: use CMake's own Windows CE support (CMAKE_SYSTEM_NAME WindowsCE
-# with a Visual Studio or NMake generator), where the library's GCC-style
-# options (-Wall -Wextra -Wpedantic -fno-exceptions -fno-rtti) need their cl
-# counterparts (/W4 /GR- /EHs-c-), and add the .def file to the link.
+# lists, linked with coredll and Winsock only. An SDK whose compiler is
+# Microsoft's (cl for ARM) is not driven by this file: README.md ("With
+# Microsoft's compiler") lists the files and definitions for a Visual Studio
+# project or an NMake file. scripts/check-wince.sh builds through this file
+# with a stand-in compiler and checks the DLL's imports.
 
 # CMake's Windows rules for GNU tools: a DLL, its import library, the .def.
 set(CMAKE_SYSTEM_NAME Windows)
