@@ -5,9 +5,8 @@
 # named by TASKCLIENT_BEARSSL_SOURCE (a folder with inc/ and src/).
 #
 # Gives the static library taskclient_bearssl (every file of BearSSL's src/;
-# the link keeps what the library calls) and TASKCLIENT_BEARSSL_STORAGE, the
-# bytes each call lends the platform for the session (its engine, certificate
-# decoder and one record buffer of BR_SSL_BUFSIZE_MONO).
+# the link keeps what the library calls). The bytes each call lends the
+# platform for the session are in cmake/sources.cmake.
 set(TASKCLIENT_BEARSSL_SOURCE "" CACHE PATH
   "An unpacked BearSSL 0.6 source tree; empty: fetched by scripts/fetch-bearssl.sh at configure time")
 
@@ -36,18 +35,13 @@ set_target_properties(taskclient_bearssl PROPERTIES
 target_include_directories(taskclient_bearssl SYSTEM PUBLIC ${_taskclient_bearssl_dir}/inc)
 target_include_directories(taskclient_bearssl PRIVATE ${_taskclient_bearssl_dir}/src)
 if(TASKCLIENT_WINCE)
-  # Windows CE: BearSSL's CryptoAPI seeder (CryptAcquireContext with
-  # CRYPT_SILENT) and its desktop time source are left out; the platform
-  # seeds the generator with CeGenRandom, and no certificate date is judged.
-  target_compile_definitions(taskclient_bearssl PRIVATE BR_USE_WIN32_RAND=0 BR_USE_WIN32_TIME=0)
+  # Windows CE: BearSSL's CryptoAPI seeder and its desktop time source are
+  # left out (cmake/sources.cmake says why).
+  target_compile_definitions(taskclient_bearssl PRIVATE ${TASKCLIENT_BEARSSL_WINCE_DEFINITIONS})
 elseif(WIN32)
   # CryptGenRandom, which seeds BearSSL's generator on Windows.
   target_link_libraries(taskclient_bearssl PUBLIC advapi32)
 endif()
-
-# sizeof the platform's session (bearssl_platform.cpp checks it), rounded up:
-# 21,648 bytes on 64-bit targets, less on 32-bit ones.
-set(TASKCLIENT_BEARSSL_STORAGE 21760)
 
 # Certificate checking (TASKCLIENT_VERIFY_SERVER): the chain is checked
 # against trust anchors compiled into the library from a PEM bundle named at
@@ -87,6 +81,4 @@ if(TASKCLIENT_VERIFY_SERVER)
   set_target_properties(taskclient_trust_anchors PROPERTIES
     POSITION_INDEPENDENT_CODE ON C_VISIBILITY_PRESET hidden C_STANDARD 99)
   target_link_libraries(taskclient_trust_anchors PUBLIC taskclient_bearssl)
-  # The certificate checker's state joins the session in the call's storage.
-  set(TASKCLIENT_BEARSSL_STORAGE 25600)
 endif()

@@ -34,11 +34,11 @@
 # bearssl (BearSSL over Winsock, for any Windows CE version).
 #
 # The result is taskclient.dll, exporting what src/platform/wince/taskclient.def
-# lists. An SDK whose compiler is Microsoft's (cl for ARM) is not driven by
-# this file: use CMake's own Windows CE support (CMAKE_SYSTEM_NAME WindowsCE
-# with a Visual Studio or NMake generator), where the library's GCC-style
-# options (-Wall -Wextra -Wpedantic -fno-exceptions -fno-rtti) need their cl
-# counterparts (/W4 /GR- /EHs-c-), and add the .def file to the link.
+# lists, linked with coredll and Winsock only. An SDK whose compiler is
+# Microsoft's (cl for ARM) is not driven by this file: README.md ("With
+# Microsoft's compiler") lists the files and definitions for a Visual Studio
+# project or an NMake file. scripts/check-wince.sh builds through this file
+# with a stand-in compiler and checks the DLL's imports.
 
 # CMake's Windows rules for GNU tools: a DLL, its import library, the .def.
 set(CMAKE_SYSTEM_NAME Windows)
@@ -63,11 +63,23 @@ if(NOT DEFINED TASKCLIENT_HAVE_SSLSOCK_H)
 endif()
 set(TASKCLIENT_WINSOCK_LIBRARY ws2 CACHE STRING "The Winsock library to link")
 
-# Every program and DLL links Windows CE's own libraries, not the desktop
-# ones CMake's Windows rules give GNU tools (kernel32, user32, advapi32, ...):
-# coredll holds the kernel, the C runtime and CeGenRandom, ws2 Winsock.
-set(CMAKE_C_STANDARD_LIBRARIES "-lws2 -lcoredll")
-set(CMAKE_CXX_STANDARD_LIBRARIES "-lws2 -lcoredll")
+# Every program and DLL links Windows CE's own library, not the desktop ones
+# CMake's Windows rules give GNU tools (kernel32, user32, advapi32, ...):
+# coredll holds the kernel, the C runtime and CeGenRandom; Winsock (ws2,
+# TASKCLIENT_WINSOCK_LIBRARY) is linked by the project. Those rules set
+# CMAKE_<LANG>_STANDARD_LIBRARIES_INIT after this file is read and store it in
+# the cache unless an entry is there already: the entry is made here, so it
+# wins (a plain variable would lose to the cache entry under the project's
+# policy level).
+foreach(_taskclient_lang C CXX)
+  set(CMAKE_${_taskclient_lang}_STANDARD_LIBRARIES "-lcoredll" CACHE STRING
+    "Libraries linked by every ${_taskclient_lang} program and DLL (Windows CE's coredll)" FORCE)
+endforeach()
+
+# CMake's compiler checks compile a static library rather than link a
+# program: a program on Windows CE needs the start-up code of the SDK's C
+# runtime, which the library does not (its DLL links coredll and Winsock).
+set(CMAKE_TRY_COMPILE_TARGET_TYPE STATIC_LIBRARY)
 
 set(CMAKE_C_COMPILER ${TASKCLIENT_WINCE_TOOLCHAIN_PREFIX}gcc)
 set(CMAKE_CXX_COMPILER ${TASKCLIENT_WINCE_TOOLCHAIN_PREFIX}g++)
@@ -77,14 +89,20 @@ if(NOT DEFINED TASKCLIENT_WINCE_DEFINES)
   set(TASKCLIENT_WINCE_DEFINES "-D_WIN32_WCE=${TASKCLIENT_WINCE_VERSION} -DUNDER_CE -DARM -D_ARM_")
 endif()
 set(_taskclient_wince_flags "${TASKCLIENT_WINCE_DEFINES} -DTASKCLIENT_HAVE_SSLSOCK_H=${TASKCLIENT_HAVE_SSLSOCK_H}")
-string(APPEND CMAKE_C_FLAGS_INIT " ${_taskclient_wince_flags}")
-string(APPEND CMAKE_CXX_FLAGS_INIT " ${_taskclient_wince_flags}")
-
 if(TASKCLIENT_WINCE_SDK_ROOT)
-  string(APPEND CMAKE_C_FLAGS_INIT " -I${TASKCLIENT_WINCE_SDK_ROOT}/include")
-  string(APPEND CMAKE_CXX_FLAGS_INIT " -I${TASKCLIENT_WINCE_SDK_ROOT}/include")
-  string(APPEND CMAKE_SHARED_LINKER_FLAGS_INIT " -L${TASKCLIENT_WINCE_SDK_ROOT}/lib")
+  string(APPEND _taskclient_wince_flags " -I${TASKCLIENT_WINCE_SDK_ROOT}/include")
   set(CMAKE_FIND_ROOT_PATH ${TASKCLIENT_WINCE_SDK_ROOT})
+endif()
+# CMake reads this file more than once in the same scope: the flags go in once.
+if(NOT _taskclient_wince_flags_added)
+  set(_taskclient_wince_flags_added ON)
+  string(APPEND CMAKE_C_FLAGS_INIT " ${_taskclient_wince_flags}")
+  string(APPEND CMAKE_CXX_FLAGS_INIT " ${_taskclient_wince_flags}")
+  if(TASKCLIENT_WINCE_SDK_ROOT)
+    foreach(_taskclient_kind EXE SHARED MODULE)
+      string(APPEND CMAKE_${_taskclient_kind}_LINKER_FLAGS_INIT " -L${TASKCLIENT_WINCE_SDK_ROOT}/lib")
+    endforeach()
+  endif()
 endif()
 set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
 set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
