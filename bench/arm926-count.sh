@@ -1,0 +1,100 @@
+#!/usr/bin/env bash
+# The device-cost estimate of bench/README.md ("On a CE-class CPU"): how many
+# instructions one listing call executes on the BearSSL path on an ARMv5TE
+# CPU, TLS handshake included.
+#
+#   bench/arm926-count.sh [RUNS]
+#
+# Builds bench/listing_calls.cpp for armel (cmake/armel-linux.cmake, TLS by
+# BearSSL), the local stand-in for the build machine and the counting plugin
+# bench/arm926_insns.c, then runs the program under qemu-arm as an ARM926
+# with the plugin, which counts every guest instruction executed. Each run
+# counts a process that signs in and makes no listing call, and one that
+# signs in and makes one; the difference is one call. The stand-in runs
+# natively, outside the count, a fresh one for each process. RUNS (default 5)
+# pairs are counted; it prints each and their median. Installs what it needs;
+# builds in build-arm926/ (or $TASKCLIENT_COUNT_DIR); a second or two per pair
+# once built.
+#
+# qemu's log of every executed block with one instruction per block
+# (-singlestep -d nochain,exec: one "Trace" line per instruction) gives the
+# same count, to 0.01 %, but a few hundred times slower: too slow for the
+# stand-in, which drops a client that stalls for ten seconds.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+out=${TASKCLIENT_COUNT_DIR:-build-arm926}
+runs=${1:-5}
+[[ $runs =~ ^[1-9][0-9]*$ ]] || { echo "usage: $0 [RUNS]" >&2; exit 2; }
+jobs=2
+mkdir -p "$out"
+
+as_root=()
+[ "$(id -u)" -eq 0 ] || as_root=(sudo)
+architectures=$(dpkg --print-foreign-architectures)
+grep -qx -e armel <<<"$architectures" || "${as_root[@]}" dpkg --add-architecture armel
+scripts/install-deps.sh cmake make g++ libssl-dev \
+  crossbuild-essential-armel libc6:armel libstdc++6:armel libatomic1:armel qemu-user
+openssl=$(scripts/armel-openssl.sh "$out/armel-openssl")
+
+build() {
+  local dir=$1 target=$2
+  shift 2
+  cmake -S . -B "$dir" -DCMAKE_BUILD_TYPE=RelWithDebInfo "$@" >"$dir-configure.log" 2>&1 ||
+    { tail -n 40 "$dir-configure.log" >&2; exit 1; }
+  nice cmake --build "$dir" -j"$jobs" --target "$target" >"$dir-build.log" 2>&1 ||
+    { tail -n 40 "$dir-build.log" >&2; exit 1; }
+}
+echo "== building the stand-in (build machine) and the calling program (armel, BearSSL)"
+build "$out/host" taskclient_local_service -DTASKCLIENT_BUILD_TESTS=OFF
+plugin=$out/arm926_insns.so
+gcc -std=c11 -Wall -Wextra -Wpedantic -Werror -O2 -shared -fPIC -fvisibility=hidden -o "$plugin" bench/arm926_insns.c
+build "$out/armel" taskclient_listing_calls -DCMAKE_TOOLCHAIN_FILE=cmake/armel-linux.cmake \
+  -DTASKCLIENT_TLS=bearssl -DTASKCLIENT_BUILD_TESTS=OFF -DTASKCLIENT_BUILD_TOOLS=OFF -DTASKCLIENT_BUILD_BENCH=ON \
+  -DTASKCLIENT_ARMEL_OPENSSL="$openssl"
+service=$out/host/tools/taskclient-local-service
+program=$out/armel/bench/taskclient-listing-calls
+
+work=$(mktemp -d)
+service_pid=
+stop_service() {
+  if [ -n "$service_pid" ]; then
+    kill -TERM "$service_pid" 2>/dev/null || true
+    wait "$service_pid" 2>/dev/null || true
+    service_pid=
+  fi
+}
+trap 'stop_service; rm -rf "$work"' EXIT
+
+# Sets `instructions` to what the program executes making $1 listing calls.
+instructions=
+count() {
+  local calls=$1 port=
+  "$service" --port 0 --code count-code --quiet >"$work/service.out" 2>"$work/service.log" &
+  service_pid=$!
+  for _ in $(seq 100); do
+    port=$(sed -n 's/^listening on 127\.0\.0\.1://p' "$work/service.out")
+    [ -n "$port" ] && break
+    sleep 0.1
+  done
+  [ -n "$port" ] || { cat "$work/service.log" >&2; echo "arm926-count: the stand-in did not start" >&2; exit 1; }
+  rm -f "$work/count"
+  qemu-arm -cpu arm926 -plugin "$plugin,out=$work/count" -E "LD_LIBRARY_PATH=$openssl/lib/arm-linux-gnueabi" \
+    "$program" "$port" count-code "$calls" "$work" || { echo "arm926-count: the run with $calls calls failed" >&2; exit 1; }
+  instructions=$(cat "$work/count")
+  stop_service
+}
+
+echo "== counting ($runs pairs)"
+differences=()
+for ((run = 1; run <= runs; ++run)); do
+  started=$SECONDS
+  count 0
+  without=$instructions
+  count 1
+  with=$instructions
+  differences+=($((with - without)))
+  echo "  run $run: signed in only $without, with one listing call $with: the call $((with - without)) ($((SECONDS - started)) s)"
+done
+median=$(printf '%s\n' "${differences[@]}" | sort -n | sed -n "$(((runs + 1) / 2))p")
+echo "one listing call on the ARM926: $median instructions (median of $runs);" \
+  "at 400 MHz and one instruction per cycle $(awk -v n="$median" 'BEGIN { printf "%.3f", n / 400e6 }') s of CPU"
