@@ -175,7 +175,7 @@ for tls in native bearssl; do
       continue
     fi
     if ! timeout 900 nice cmake --build "$dir" -j2 --target taskclient >"$dir-build.log" 2>&1; then
-      grep -E -B2 -A6 'error|undefined' "$dir-build.log" | head -n 60 >&2 || true
+      grep -E -B2 -A6 'error|undefined' "$dir-build.log" | sed -n 1,60p >&2 || true
       result FAIL "$name build: build failed ($dir-build.log)"
       not_built "$name"
       continue
