@@ -4,7 +4,7 @@
 #      native: the device's secure sockets; bearssl: BearSSL over Winsock),
 #      cross-compiled with MinGW-w64 (32-bit x86) standing in for the device
 #      compiler, warning-free, into taskclient.dll; its export table holds the
-#      nine functions at ordinals 1-9 as __stdcall, exactly what the .def
+#      eleven functions at ordinals 1-11 as __stdcall, exactly what the .def
 #      lists, it needs no DLL of the compiler's runtime, and no constructor of
 #      the library runs when it is loaded.
 #   2. C++11: the core, the exports and every platform layer compile with
@@ -50,7 +50,7 @@ for tls in native bearssl; do
     { tail -n 40 "$dir-build.log" >&2; exit 1; }
   no_warnings "$dir-build.log"
   dll="$dir/taskclient.dll"
-  scripts/check-dll-exports.sh "$dll" src/platform/wince/taskclient.def
+  scripts/check-dll-exports.sh "$dll" src/platform/dll/taskclient.def
   imports=$(i686-w64-mingw32-objdump -p "$dll" | awk '/DLL Name:/ { print $3 }')
   echo "  imports: $(echo $imports)"
   if grep -i -E '^(libgcc|libstdc|libwinpthread)' <<<"$imports"; then
@@ -72,17 +72,17 @@ core=(src/exchange/*.cpp src/text/*.cpp src/tokens/*.cpp src/tasks/*.cpp src/exp
 strict=(-std=c++11 -pedantic-errors -Werror -Wall -Wextra -Wpedantic -fno-exceptions -fno-rtti -O2
   -DTASKCLIENT_BUILDING -Iinclude -Isrc -c -o /dev/null)
 bearssl=$(scripts/fetch-bearssl.sh "$out/bearssl")
-for source in "${core[@]}" src/platform/system_platform.cpp src/platform/posix/*.cpp src/platform/bearssl/*.cpp; do
+for source in "${core[@]}" src/platform/system_platform.cpp src/platform/os/posix_io.cpp src/platform/tls/openssl_platform.cpp src/platform/tls/bearssl_platform.cpp; do
   g++ "${strict[@]}" -isystem "$bearssl/inc" -DTASKCLIENT_CONNECTION_STORAGE=21760 "$source"
 done
-for source in "${core[@]}" src/platform/system_platform.cpp src/platform/winsock/*.cpp src/platform/wince/*.cpp src/platform/bearssl/*.cpp; do
+for source in "${core[@]}" src/platform/system_platform.cpp src/platform/os/winsock_io.cpp src/platform/dll/dll_main.cpp src/platform/tls/secure_sockets_platform.cpp src/platform/tls/bearssl_platform.cpp; do
   i686-w64-mingw32-g++-win32 "${strict[@]}" -isystem "$bearssl/inc" -DTASKCLIENT_CONNECTION_STORAGE=21760 "$source"
 done
 # The certificate rules of builds that check the server, on every platform.
-g++ "${strict[@]}" -DTASKCLIENT_VERIFY_SERVER=1 src/platform/posix/posix_platform.cpp
+g++ "${strict[@]}" -DTASKCLIENT_VERIFY_SERVER=1 src/platform/tls/openssl_platform.cpp
 g++ "${strict[@]}" -isystem "$bearssl/inc" -DTASKCLIENT_CONNECTION_STORAGE=25600 -DTASKCLIENT_VERIFY_SERVER=1 \
-  src/platform/bearssl/bearssl_platform.cpp
-for source in src/platform/wince/wince_platform.cpp src/platform/bearssl/bearssl_platform.cpp; do
+  src/platform/tls/bearssl_platform.cpp
+for source in src/platform/tls/secure_sockets_platform.cpp src/platform/tls/bearssl_platform.cpp; do
   i686-w64-mingw32-g++-win32 "${strict[@]}" -isystem "$bearssl/inc" -DTASKCLIENT_CONNECTION_STORAGE=25600 \
     -DTASKCLIENT_VERIFY_SERVER=1 "$source"
 done

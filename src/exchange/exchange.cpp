@@ -44,7 +44,7 @@ Result Exchange(Platform& platform, const Service& service, const Text& request,
   uint32_t address = 0;
   if (!platform.Resolve(service.host, &address)) return kResolveFailed;
   if (!platform.OpenSocket(connection) || !platform.SetTlsMode(connection, service.host)) return kTlsModeFailed;
-  if (!platform.InstallAcceptAllHook(connection)) return kCertHookFailed;
+  if (!platform.InstallCertificateRule(connection)) return kCertHookFailed;
   if (!platform.Connect(connection, address, service.port, service.connectTimeoutMs)) {
     return platform.CertificateRefused(connection) ? kCertRefused : kConnectFailed;
   }

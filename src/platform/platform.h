@@ -1,7 +1,7 @@
 // The operations the exchange needs from the platform it runs on. The core
-// calls nothing else: sockets, TLS, files and text conversion all come through
-// here. One implementation per platform lives in its own folder; tests plug in
-// a scripted one.
+// calls nothing else: sockets, TLS, files and the system's text conversion
+// all come through here. A build's platform is one TLS backend (tls/) over its
+// system's OS layer (os/); tests plug in a scripted one.
 #ifndef TASKCLIENT_PLATFORM_PLATFORM_H
 #define TASKCLIENT_PLATFORM_PLATFORM_H
 
@@ -68,7 +68,7 @@ class Platform {
   // Installs the certificate rule of this build: by default one that accepts
   // every certificate; with TASKCLIENT_VERIFY_SERVER, the platform's own
   // check of the chain and of the name given to SetTlsMode.
-  virtual bool InstallAcceptAllHook(Connection* connection) = 0;
+  virtual bool InstallCertificateRule(Connection* connection) = 0;
   // TCP connect and TLS handshake; gives up after `timeoutMs` without progress.
   virtual bool Connect(Connection* connection, uint32_t address, uint16_t port, int timeoutMs) = 0;
   // After Connect failed: whether the TLS library refused the server's
@@ -106,8 +106,8 @@ class Platform {
   virtual bool Narrow(const tc_text16* text, NarrowEncoding encoding, char* output, size_t capacity,
                       size_t* length) = 0;
 
- protected:
-  ~Platform() = default;
+  // No destructor is declared: a platform object is trivially destroyed, so
+  // the one a library build holds needs no code at load or unload.
 };
 
 // The platform this build runs on.

@@ -37,7 +37,7 @@ bool ScriptedPlatform::OpenSocket(Connection* connection) {
 
 bool ScriptedPlatform::SetTlsMode(Connection*, const char*) { return Step("tls"); }
 
-bool ScriptedPlatform::InstallAcceptAllHook(Connection*) { return Step("hook"); }
+bool ScriptedPlatform::InstallCertificateRule(Connection*) { return Step("hook"); }
 
 bool ScriptedPlatform::Connect(Connection*, uint32_t, uint16_t, int) { return Step("connect"); }
 

@@ -55,7 +55,7 @@ class ScriptedPlatform : public taskclient::Platform {
   // it all the same.
   bool OpenSocket(taskclient::Connection* connection) override;
   bool SetTlsMode(taskclient::Connection* connection, const char* serverName) override;
-  bool InstallAcceptAllHook(taskclient::Connection* connection) override;
+  bool InstallCertificateRule(taskclient::Connection* connection) override;
   bool Connect(taskclient::Connection* connection, uint32_t address, uint16_t port, int timeoutMs) override;
   bool Send(taskclient::Connection* connection, const char* bytes, size_t length, int timeoutMs) override;
   // Delivers the next bytes in the storage the core lends, at most
