@@ -3,9 +3,8 @@
 
 #include <string>
 
-#include "exchange/arguments.h"
-#include "exchange/form_encode.h"
 #include "exchange/request.h"
+#include "text/escape.h"
 #include "text/utf8.h"
 #include "testing/text16.h"
 

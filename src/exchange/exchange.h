@@ -8,7 +8,7 @@
 #include "exchange/request.h"
 #include "exchange/result.h"
 #include "exchange/service.h"
-#include "exchange/text.h"
+#include "text/text.h"
 #include "platform/platform.h"
 
 namespace taskclient {

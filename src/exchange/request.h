@@ -7,7 +7,7 @@
 #include <stdint.h>
 
 #include "exchange/service.h"
-#include "exchange/text.h"
+#include "text/text.h"
 #include "taskclient.h"
 
 namespace taskclient {

@@ -33,9 +33,8 @@ long SystemIoPlatform::ReadFile(ResponseFile* file, char* buffer, size_t capacit
 
 bool SystemIoPlatform::CloseResponseFile(ResponseFile* file) { return io::CloseFile(file); }
 
-bool SystemIoPlatform::Narrow(const tc_text16* text, NarrowEncoding encoding, char* output, size_t capacity,
-                              size_t* length) {
-  return io::ToCodePage(text, encoding, output, capacity, length);
+bool SystemIoPlatform::Narrow(const tc_text16* text, char* output, size_t capacity, size_t* length) {
+  return io::ToCodePage(text, output, capacity, length);
 }
 
 }  // namespace taskclient

@@ -31,8 +31,7 @@ class SystemIoPlatform : public Platform {
   virtual bool OpenFileForReading(const tc_text16* path, ResponseFile* file);
   virtual long ReadFile(ResponseFile* file, char* buffer, size_t capacity);
   virtual bool CloseResponseFile(ResponseFile* file);
-  virtual bool Narrow(const tc_text16* text, NarrowEncoding encoding, char* output, size_t capacity,
-                      size_t* length);
+  virtual bool Narrow(const tc_text16* text, char* output, size_t capacity, size_t* length);
 };
 
 }  // namespace taskclient

@@ -2,6 +2,7 @@
 
 #include "exchange/arguments.h"
 #include "exchange/exchange.h"
+#include "text/escape.h"
 #include "text/utf8.h"
 
 namespace taskclient {
@@ -58,7 +59,7 @@ Result CopyTarget(const tc_text16* target, Text* out) {
 // Converts an id and appends it to the path as a request-target segment.
 Result AppendId(Platform& platform, const tc_text16* id, Text* path) {
   FixedText<kAddPathCapacity> narrow;
-  Result result = NarrowArgument(platform, id, kSystemText, &narrow);
+  Result result = NarrowArgument(platform, id, &narrow);
   if (result != kOk) return result;
   return AppendPathSegment(narrow, path) ? kOk : kTooLong;
 }
@@ -149,7 +150,7 @@ Result AddTask(Platform& platform, const Service& service, const tc_text16* acce
   FixedText<kAddBodyCapacity> body;
   {
     FixedText<kBodyCapacity> narrowTitle;
-    result = NarrowArgument(platform, title, kUtf8, &narrowTitle);
+    result = Utf8Argument(title, &narrowTitle);
     if (result != kOk) return result;
     body.Append(kTitleHead);
     AppendJsonString(narrowTitle, &body);
@@ -167,7 +168,7 @@ Result ListTasksPage(Platform& platform, const Service& service, const tc_text16
   if (result != kOk) return result;
   path.Append(kPageQuery);
   FixedText<kAddPathCapacity> token;
-  result = NarrowArgument(platform, pageToken, kUtf8, &token);
+  result = Utf8Argument(pageToken, &token);
   if (result != kOk) return result;
   if (token.size() > 0) {
     path.Append(kPageTokenField);

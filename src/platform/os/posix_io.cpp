@@ -175,8 +175,8 @@ bool CloseFile(ResponseFile* file) {
   return close(handle) == 0;
 }
 
-bool ToCodePage(const tc_text16* text, NarrowEncoding /*encoding*/, char* output, size_t capacity, size_t* length) {
-  // UTF-8 is the narrow encoding here, for system text as for JSON.
+bool ToCodePage(const tc_text16* text, char* output, size_t capacity, size_t* length) {
+  // UTF-8 is the system's narrow text here.
   return Utf16ToUtf8(text, output, capacity, length);
 }
 

@@ -58,7 +58,7 @@ long ReadSome(ResponseFile* file, char* buffer, size_t capacity);
 
 // Platform::Narrow as this system does it: 16-bit text to the system's own
 // narrow text (its code page; UTF-8 on POSIX).
-bool ToCodePage(const tc_text16* text, NarrowEncoding encoding, char* output, size_t capacity, size_t* length);
+bool ToCodePage(const tc_text16* text, char* output, size_t capacity, size_t* length);
 
 }  // namespace io
 }  // namespace taskclient

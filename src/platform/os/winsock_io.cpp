@@ -13,8 +13,6 @@
 #include <string.h>
 #include <wchar.h>
 
-#include "text/utf8.h"
-
 namespace taskclient {
 namespace io {
 
@@ -167,9 +165,8 @@ bool CloseFile(ResponseFile* file) {
   return fclose(stream) == 0;  // fails when buffered bytes could not be written
 }
 
-bool ToCodePage(const tc_text16* text, NarrowEncoding encoding, char* output, size_t capacity, size_t* length) {
+bool ToCodePage(const tc_text16* text, char* output, size_t capacity, size_t* length) {
   if (capacity == 0) return false;
-  if (encoding == kUtf8) return Utf16ToUtf8(text, output, capacity, length);
 
   // The system code page with no flags, so a character it cannot show
   // becomes its default character. The limit handed over is two bytes per

@@ -1,8 +1,8 @@
 // Fixed-capacity narrow text. Every request piece is appended whole or not at
 // all: a piece that does not fit leaves the text as it was and marks it
 // overflowed, so an escape is never split and nothing is written past the end.
-#ifndef TASKCLIENT_EXCHANGE_TEXT_H
-#define TASKCLIENT_EXCHANGE_TEXT_H
+#ifndef TASKCLIENT_TEXT_TEXT_H
+#define TASKCLIENT_TEXT_TEXT_H
 
 #include <stddef.h>
 #include <stdint.h>
