@@ -17,11 +17,6 @@ Result NarrowArgument(Platform& platform, const tc_text16* text, Text* out);
 // page. The same results.
 Result Utf8Argument(const tc_text16* text, Text* out);
 
-// Converts an access token for the "Authorization" line, in the system's
-// code page. A control byte would end the header line early or inject
-// another one: kBadArgument.
-Result NarrowToken(Platform& platform, const tc_text16* token, Text* out);
-
 }  // namespace taskclient
 
 #endif

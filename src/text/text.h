@@ -20,9 +20,9 @@ class Text {
   bool AppendDecimal(uint32_t value);
   void Clear();
 
-  // For a converter that fills the text in place: it may write up to
-  // capacity() bytes at Storage(), then reports the length it wrote (without
-  // the NUL it put after it).
+  // For a converter that fills the text in place: it may write from
+  // Storage() + size() up to Storage() + capacity(), then reports the whole
+  // length (without the NUL it put after it).
   char* Storage() { return data_; }
   void SetLength(size_t length);
 

@@ -50,7 +50,7 @@ Result PostForm(Platform& platform, const Service& service, const FormField* fie
 
   FixedText<kPathCapacity> path;
   path.Append(kTokenPath);
-  RequestParts parts = {"POST ", &path, service.host, 0, kFormContentType, &body, 0, 0};
+  RequestParts parts = {"POST ", &path, service.host, 0, kFormContentType, &body};
   return SendRequest(platform, service, parts, responsePath);
 }
 
