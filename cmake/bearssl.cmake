@@ -38,7 +38,8 @@ target_include_directories(taskclient_bearssl PRIVATE ${_taskclient_bearssl_dir}
 if(TASKCLIENT_WINCE)
   # Windows CE: BearSSL's CryptoAPI seeder (CryptAcquireContext with
   # CRYPT_SILENT) and its desktop time source are left out; the platform
-  # seeds the generator with CeGenRandom, and no certificate date is judged.
+  # seeds the generator with CeGenRandom and, in a build that checks the
+  # server, gives the X.509 check the device's clock (GetSystemTime).
   target_compile_definitions(taskclient_bearssl PRIVATE BR_USE_WIN32_RAND=0 BR_USE_WIN32_TIME=0)
 elseif(WIN32)
   # CryptGenRandom, which seeds BearSSL's generator on Windows.
@@ -86,6 +87,7 @@ if(TASKCLIENT_VERIFY_SERVER)
   add_library(taskclient_trust_anchors STATIC ${_taskclient_anchors_c})
   set_target_properties(taskclient_trust_anchors PROPERTIES
     POSITION_INDEPENDENT_CODE ON C_VISIBILITY_PRESET hidden C_STANDARD 99)
+  target_compile_options(taskclient_trust_anchors PRIVATE ${TASKCLIENT_WARNINGS})
   target_link_libraries(taskclient_trust_anchors PUBLIC taskclient_bearssl)
   # The certificate checker's state joins the session in the call's storage.
   set(TASKCLIENT_BEARSSL_STORAGE 25600)
