@@ -7,8 +7,9 @@
 #      eleven functions at ordinals 1-11 as __stdcall, exactly what the .def
 #      lists, it needs no DLL of the compiler's runtime, and no constructor of
 #      the library runs when it is loaded.
-#   2. C++11: the core, the exports and every platform layer compile with
-#      -std=c++11 -pedantic-errors -Werror, as an older compiler needs them.
+#   2. C++98: the core, the exports and every platform layer compile with
+#      -std=c++98 -pedantic-errors -Werror, as Visual Studio 2005 to 2013
+#      need them, Windows CE's code (UNDER_CE) included.
 #   3. 32-bit ARM: the BearSSL build (BearSSL's 32-bit code paths) and its
 #      unit tests cross-compiled for armhf and run under qemu-arm (pointer
 #      size, alignment, unsigned plain char).
@@ -25,7 +26,8 @@ step() { echo "== check-targets: $* ($((SECONDS - started)) s)"; }
 # library's own sources (BearSSL's code compiles with its own habits).
 no_warnings() {
   if grep -i -E 'warning|note:' "$1" | grep -v '/_deps/bearssl/' >/dev/null; then
-    grep -i -E 'warning|note:' "$1" | grep -v '/_deps/bearssl/' | head -n 60 >&2
+    found=$(grep -i -E 'warning|note:' "$1" | grep -v '/_deps/bearssl/')
+    head -n 60 <<<"$found" >&2
     echo "check-targets: warnings in $1" >&2
     exit 1
   fi
@@ -34,7 +36,8 @@ no_warnings() {
 step "installing what is missing"
 as_root=()
 [ "$(id -u)" -eq 0 ] || as_root=(sudo)
-dpkg --print-foreign-architectures | grep -qx armhf || "${as_root[@]}" dpkg --add-architecture armhf
+architectures=$(dpkg --print-foreign-architectures)
+grep -qx -e armhf <<<"$architectures" || "${as_root[@]}" dpkg --add-architecture armhf
 scripts/install-deps.sh cmake make g++ \
   g++-mingw-w64-i686-win32 binutils-mingw-w64-i686 \
   crossbuild-essential-armhf libc6:armhf libstdc++6:armhf libssl-dev:armhf libgtest-dev:armhf qemu-user
@@ -52,7 +55,7 @@ for tls in native bearssl; do
   dll="$dir/taskclient.dll"
   scripts/check-dll-exports.sh "$dll" src/platform/dll/taskclient.def
   imports=$(i686-w64-mingw32-objdump -p "$dll" | awk '/DLL Name:/ { print $3 }')
-  echo "  imports: $(echo $imports)"
+  echo "  imports: $(tr '\n' ' ' <<<"$imports")"
   if grep -i -E '^(libgcc|libstdc|libwinpthread)' <<<"$imports"; then
     echo "check-targets: taskclient.dll needs a DLL of the compiler's runtime" >&2
     exit 1
@@ -67,26 +70,34 @@ for tls in native bearssl; do
   echo "  no constructor of the library runs at load"
 done
 
-step "C++11 compile of the core"
-core=(src/exchange/*.cpp src/text/*.cpp src/tokens/*.cpp src/tasks/*.cpp src/exports.cpp src/api_endpoint.cpp)
-strict=(-std=c++11 -pedantic-errors -Werror -Wall -Wextra -Wpedantic -fno-exceptions -fno-rtti -O2
-  -DTASKCLIENT_BUILDING -Iinclude -Isrc -c -o /dev/null)
+step "C++98 compile of the library"
+# Every library source as C++98, as Visual Studio 2005 to 2013 take it, with
+# the library's warnings as errors: on Linux with each TLS, and for Windows
+# with each TLS, with and without Windows CE's defines, each with and without
+# the certificate check.
+core=(src/exchange/*.cpp src/text/*.cpp src/tokens/*.cpp src/tasks/*.cpp src/exports.cpp src/api_endpoint.cpp
+  src/platform/system_platform.cpp)
+strict=(-std=c++98 -pedantic-errors -Werror -Wall -Wextra -Wpedantic -Wconversion -Wsign-conversion -Wshadow
+  -fno-exceptions -fno-rtti -O2 -DTASKCLIENT_BUILDING -Iinclude -Isrc -c -o /dev/null)
 bearssl=$(scripts/fetch-bearssl.sh "$out/bearssl")
-for source in "${core[@]}" src/platform/system_platform.cpp src/platform/os/posix_io.cpp src/platform/tls/openssl_platform.cpp src/platform/tls/bearssl_platform.cpp; do
-  g++ "${strict[@]}" -isystem "$bearssl/inc" -DTASKCLIENT_CONNECTION_STORAGE=21760 "$source"
+compiled=0
+for verify in 0 1; do
+  checked=(-DTASKCLIENT_VERIFY_SERVER="$verify" -isystem "$bearssl/inc" -DTASKCLIENT_CONNECTION_STORAGE=25600)
+  for source in "${core[@]}" src/platform/os/posix_io.cpp src/platform/tls/openssl_platform.cpp; do
+    g++ "${strict[@]}" "${checked[@]}" "$source"
+    compiled=$((compiled + 1))
+  done
+  g++ "${strict[@]}" "${checked[@]}" -DTASKCLIENT_TLS_BEARSSL src/platform/tls/bearssl_platform.cpp
+  for ce in "" "-D_WIN32_WCE=0x600 -DUNDER_CE"; do
+    # shellcheck disable=SC2086 # $ce is zero or two options
+    for source in "${core[@]}" src/platform/os/winsock_io.cpp src/platform/dll/dll_main.cpp \
+      src/platform/tls/secure_sockets_platform.cpp src/platform/tls/bearssl_platform.cpp; do
+      i686-w64-mingw32-g++-win32 "${strict[@]}" "${checked[@]}" $ce "$source"
+      compiled=$((compiled + 1))
+    done
+  done
 done
-for source in "${core[@]}" src/platform/system_platform.cpp src/platform/os/winsock_io.cpp src/platform/dll/dll_main.cpp src/platform/tls/secure_sockets_platform.cpp src/platform/tls/bearssl_platform.cpp; do
-  i686-w64-mingw32-g++-win32 "${strict[@]}" -isystem "$bearssl/inc" -DTASKCLIENT_CONNECTION_STORAGE=21760 "$source"
-done
-# The certificate rules of builds that check the server, on every platform.
-g++ "${strict[@]}" -DTASKCLIENT_VERIFY_SERVER=1 src/platform/tls/openssl_platform.cpp
-g++ "${strict[@]}" -isystem "$bearssl/inc" -DTASKCLIENT_CONNECTION_STORAGE=25600 -DTASKCLIENT_VERIFY_SERVER=1 \
-  src/platform/tls/bearssl_platform.cpp
-for source in src/platform/tls/secure_sockets_platform.cpp src/platform/tls/bearssl_platform.cpp; do
-  i686-w64-mingw32-g++-win32 "${strict[@]}" -isystem "$bearssl/inc" -DTASKCLIENT_CONNECTION_STORAGE=25600 \
-    -DTASKCLIENT_VERIFY_SERVER=1 "$source"
-done
-echo "  $(( ${#core[@]} )) core sources with g++ and MinGW-w64, each with its platform layers, and the checking rules"
+echo "  $compiled compiles: the core and every platform layer, with g++ and MinGW-w64, with and without checking"
 
 step "armhf build of the library (TLS by BearSSL) and its tests"
 rm -rf "$out/armhf"
@@ -96,7 +107,8 @@ timeout 1200 cmake --build "$out/armhf" -j"$jobs" --target taskclient_tests >"$o
   { tail -n 40 "$out/armhf-build.log" >&2; exit 1; }
 no_warnings "$out/armhf-build.log"
 tests="$out/armhf/tests/taskclient_tests"
-readelf -h "$tests" | grep -q 'Machine: *ARM$' || { echo "check-targets: $tests is not an ARM program" >&2; exit 1; }
+header=$(readelf -h "$tests")
+grep -q -e 'Machine: *ARM$' <<<"$header" || { echo "check-targets: $tests is not an ARM program" >&2; exit 1; }
 
 step "unit tests under qemu-arm"
 # Every test runs, in two shards side by side, except the one that makes ten
@@ -121,7 +133,8 @@ for ((shard = 0; shard < shards; ++shard)); do
     echo "  shard $shard: $(grep -E '^\[  PASSED  \]' "$log") $(grep -E '^\[==========\] .* ran' "$log" | sed 's/.*(/(/')"
   else
     failed=1
-    grep -E -A6 'Failure$' "$log" | head -n 60 >&2 || true
+    failures=$(grep -E -A6 'Failure$' "$log" || true)
+    head -n 60 <<<"$failures" >&2
     tail -n 12 "$log" >&2
     echo "check-targets: unit tests failed (or ran past 600 s) under qemu-arm, shard $shard: $log" >&2
   fi

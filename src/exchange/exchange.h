@@ -3,8 +3,8 @@
 #define TASKCLIENT_EXCHANGE_EXCHANGE_H
 
 #include <stddef.h>
-#include <stdint.h>
 
+#include "portable.h"
 #include "exchange/request.h"
 #include "exchange/result.h"
 #include "exchange/service.h"

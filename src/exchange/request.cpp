@@ -16,15 +16,16 @@ const char kLengthField[] = "Content-Length: ";
 
 // The longest request any operation can build from texts that fit their own
 // buffers: every such request must fit the request text.
-const size_t kLongestRequest = LiteralLength("DELETE ") + (kAddPathCapacity - 1) + LiteralLength(kVersion) +
-                               LiteralLength(kHostField) + (kHostCapacity - 1) + LiteralLength(kLineEnd) +
-                               LiteralLength(kBearerField) + (kTokenCapacity - 1) + LiteralLength(kLineEnd) +
-                               LiteralLength(kFormContentType) + LiteralLength(kLineEnd) +
-                               LiteralLength(kAccept) + LiteralLength(kLengthField) + 10 +
-                               2 * LiteralLength(kLineEnd) + (kAddBodyCapacity - 1) + 1;
-static_assert(kRequestCapacity >= kLongestRequest, "request text too small for the largest request");
-static_assert(sizeof kFormContentType >= sizeof kJsonContentType, "longest content type counted above");
-static_assert(kAddBodyCapacity >= kBodyCapacity, "largest body counted above");
+// (A literal's length is its size without the NUL.)
+const size_t kLongestRequest = (sizeof "DELETE " - 1) + (kAddPathCapacity - 1) + (sizeof kVersion - 1) +
+                               (sizeof kHostField - 1) + (kHostCapacity - 1) + (sizeof kLineEnd - 1) +
+                               (sizeof kBearerField - 1) + (kTokenCapacity - 1) + (sizeof kLineEnd - 1) +
+                               (sizeof kFormContentType - 1) + (sizeof kLineEnd - 1) + (sizeof kAccept - 1) +
+                               (sizeof kLengthField - 1) + 10 + 2 * (sizeof kLineEnd - 1) + (kAddBodyCapacity - 1) +
+                               1;
+TASKCLIENT_STATIC_ASSERT(kRequestCapacity >= kLongestRequest, request_text_holds_the_largest_request);
+TASKCLIENT_STATIC_ASSERT(sizeof kFormContentType >= sizeof kJsonContentType, longest_content_type_counted_above);
+TASKCLIENT_STATIC_ASSERT(kAddBodyCapacity >= kBodyCapacity, largest_body_counted_above);
 
 bool IsControl(unsigned char c) { return c < 0x20 || c == 0x7F; }
 

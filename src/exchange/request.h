@@ -4,8 +4,8 @@
 #define TASKCLIENT_EXCHANGE_REQUEST_H
 
 #include <stddef.h>
-#include <stdint.h>
 
+#include "portable.h"
 #include "exchange/result.h"
 #include "exchange/service.h"
 #include "platform/platform.h"

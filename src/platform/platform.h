@@ -6,8 +6,8 @@
 #define TASKCLIENT_PLATFORM_PLATFORM_H
 
 #include <stddef.h>
-#include <stdint.h>
 
+#include "portable.h"
 #include "taskclient.h"
 
 namespace taskclient {
@@ -42,7 +42,7 @@ struct ResponseFile {
 enum {
   kReceiveClosed = 0,     // the peer ended the connection
   kReceiveFailed = -1,    // the connection broke
-  kReceiveTimedOut = -2,  // nothing arrived within the time allowed
+  kReceiveTimedOut = -2   // nothing arrived within the time allowed
 };
 
 class Platform {

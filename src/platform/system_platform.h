@@ -34,6 +34,17 @@ class SystemIoPlatform : public Platform {
   virtual bool Narrow(const tc_text16* text, char* output, size_t capacity, size_t* length);
 };
 
+// The one object of a build's backend, which its SystemPlatform() returns.
+// It is made on the first call rather than when the library is loaded: before
+// C++11 an object with virtual functions at namespace scope is set up by code
+// that runs at load, and a DLL must run none. It needs no destructor, so
+// nothing is registered to run at unload either.
+template <class Backend>
+Platform& TheBackend() {
+  static Backend backend;
+  return backend;
+}
+
 }  // namespace taskclient
 
 #endif

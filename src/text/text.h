@@ -5,7 +5,8 @@
 #define TASKCLIENT_TEXT_TEXT_H
 
 #include <stddef.h>
-#include <stdint.h>
+
+#include "portable.h"
 
 namespace taskclient {
 
@@ -54,12 +55,6 @@ class FixedText : public Text {
  private:
   char storage_[Capacity];
 };
-
-// Length of a string literal without its NUL, usable in constant expressions.
-template <size_t N>
-constexpr size_t LiteralLength(const char (&)[N]) {
-  return N - 1;
-}
 
 }  // namespace taskclient
 

@@ -1,6 +1,6 @@
 #include "text/utf8.h"
 
-#include <stdint.h>
+#include "portable.h"
 
 namespace taskclient {
 

@@ -22,10 +22,10 @@ namespace {
 // Room for a response path converted to UTF-8.
 const size_t kPathBytes = 4096;
 
-long long NowMs() {
+int64_t NowMs() {
   struct timespec now;
   clock_gettime(CLOCK_MONOTONIC, &now);
-  return static_cast<long long>(now.tv_sec) * 1000 + now.tv_nsec / 1000000;
+  return static_cast<int64_t>(now.tv_sec) * 1000 + now.tv_nsec / 1000000;
 }
 
 int SocketOf(intptr_t socket) { return static_cast<int>(socket); }
@@ -33,9 +33,9 @@ int SocketOf(intptr_t socket) { return static_cast<int>(socket); }
 }  // namespace
 
 Wait WaitFor(int socket, short events, int timeoutMs) {
-  const long long deadline = NowMs() + timeoutMs;
+  const int64_t deadline = NowMs() + timeoutMs;
   for (;;) {
-    long long left = deadline - NowMs();
+    int64_t left = deadline - NowMs();
     if (left < 0) left = 0;
     struct pollfd entry;
     entry.fd = socket;

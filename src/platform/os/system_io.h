@@ -11,8 +11,8 @@
 #define TASKCLIENT_PLATFORM_OS_SYSTEM_IO_H
 
 #include <stddef.h>
-#include <stdint.h>
 
+#include "portable.h"
 #include "platform/platform.h"
 
 namespace taskclient {
@@ -22,7 +22,7 @@ namespace io {
 enum {
   kIoClosed = 0,     // the peer ended the connection (receive only)
   kIoFailed = -1,    // the connection broke
-  kIoTimedOut = -2,  // no progress within the time allowed
+  kIoTimedOut = -2   // no progress within the time allowed
 };
 
 // Networking for the duration of one call (WSAStartup/WSACleanup on Windows).

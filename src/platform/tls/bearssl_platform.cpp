@@ -157,8 +157,8 @@ struct TlsSession {
   bool established;   // the handshake completed
   unsigned char buffer[BR_SSL_BUFSIZE_MONO];
 };
-static_assert(sizeof(TlsSession) <= kConnectionStorage,
-              "the BearSSL session fits the connection's storage: raise TASKCLIENT_CONNECTION_STORAGE");
+// A session that does not fit needs a larger TASKCLIENT_CONNECTION_STORAGE.
+TASKCLIENT_STATIC_ASSERT(sizeof(TlsSession) <= kConnectionStorage, bearssl_session_fits_the_connection_storage);
 
 // TLS 1.2 with ephemeral elliptic-curve key exchange, signed by ECDSA or RSA
 // keys, and authenticated encryption only.
@@ -406,10 +406,8 @@ void BearSslPlatform::CloseSocket(Connection* connection) {
   connection->socket = kNoSocket;
 }
 
-BearSslPlatform gSystemPlatform;
-
 }  // namespace
 
-Platform& SystemPlatform() { return gSystemPlatform; }
+Platform& SystemPlatform() { return TheBackend<BearSslPlatform>(); }
 
 }  // namespace taskclient

@@ -20,7 +20,7 @@ namespace taskclient {
 
 namespace {
 
-static_assert(kReceiveChunk <= kConnectionStorage, "the receive chunk fits the connection's storage");
+TASKCLIENT_STATIC_ASSERT(kReceiveChunk <= kConnectionStorage, receive_chunk_fits_the_connection_storage);
 
 #if !TASKCLIENT_VERIFY_SERVER
 // The default certificate rule: every certificate the server presents is
@@ -320,10 +320,8 @@ void OpenSslPlatform::CloseSocket(Connection* connection) {
   ERR_clear_error();
 }
 
-OpenSslPlatform gSystemPlatform;
-
 }  // namespace
 
-Platform& SystemPlatform() { return gSystemPlatform; }
+Platform& SystemPlatform() { return TheBackend<OpenSslPlatform>(); }
 
 }  // namespace taskclient

@@ -80,10 +80,10 @@ namespace taskclient {
 
 namespace {
 
-static_assert(kReceiveChunk <= kConnectionStorage, "the receive chunk fits the connection's storage");
+TASKCLIENT_STATIC_ASSERT(kReceiveChunk <= kConnectionStorage, receive_chunk_fits_the_connection_storage);
 
 // The record WSAIoctl takes: the hook and its argument, 8 bytes on the device.
-static_assert(sizeof(SSLVALIDATECERTHOOK) == 2 * sizeof(void*), "the hook record is two pointers");
+TASKCLIENT_STATIC_ASSERT(sizeof(SSLVALIDATECERTHOOK) == 2 * sizeof(void*), hook_record_is_two_pointers);
 
 #if TASKCLIENT_VERIFY_SERVER
 // The certificate rule of a build that checks the server: only a chain the
@@ -212,10 +212,8 @@ void SecureSocketsPlatform::CloseSocket(Connection* connection) {
   connection->socket = kNoSocket;
 }
 
-SecureSocketsPlatform gSystemPlatform;
-
 }  // namespace
 
-Platform& SystemPlatform() { return gSystemPlatform; }
+Platform& SystemPlatform() { return TheBackend<SecureSocketsPlatform>(); }
 
 }  // namespace taskclient
