@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
 # The device build, checked by cross-compiling: Windows (MinGW-w64) with the
-# export table, C++11, and the unit tests on 32-bit ARM under qemu.
+# export table, C++98, and the unit tests on 32-bit ARM under qemu.
 set -euo pipefail
 exec bash "$(dirname "$0")/../check-targets.sh"
