@@ -80,5 +80,6 @@ if(TASKCLIENT_VERIFY_SERVER)
   add_library(taskclient_trust_anchors STATIC ${_taskclient_anchors_c})
   set_target_properties(taskclient_trust_anchors PROPERTIES
     POSITION_INDEPENDENT_CODE ON C_VISIBILITY_PRESET hidden C_STANDARD 99)
+  target_compile_options(taskclient_trust_anchors PRIVATE ${TASKCLIENT_WARNINGS})
   target_link_libraries(taskclient_trust_anchors PUBLIC taskclient_bearssl)
 endif()

@@ -8,12 +8,12 @@
 set(TASKCLIENT_CORE_SOURCES
   src/exchange/arguments.cpp
   src/exchange/exchange.cpp
-  src/exchange/form_encode.cpp
   src/exchange/reply_reader.cpp
   src/exchange/reply_scanner.cpp
   src/exchange/request.cpp
   src/exchange/service.cpp
-  src/exchange/text.cpp
+  src/text/escape.cpp
+  src/text/text.cpp
   src/text/utf8.cpp
   src/tokens/tokens.cpp
   src/tasks/tasks.cpp)
@@ -21,7 +21,7 @@ set(TASKCLIENT_CORE_SOURCES
 # The exported C functions: in the shared library only.
 set(TASKCLIENT_EXPORT_SOURCES src/exports.cpp src/api_endpoint.cpp)
 # The DLL's exports by name and ordinal (Windows).
-set(TASKCLIENT_DEF_FILE src/platform/wince/taskclient.def)
+set(TASKCLIENT_DEF_FILE src/platform/dll/taskclient.def)
 
 # The folders the library's sources include from, and what every one of its
 # sources is compiled with (TASKCLIENT_VERIFY_SERVER=1 too, in a build that
@@ -43,17 +43,17 @@ set(TASKCLIENT_BEARSSL_WINCE_DEFINITIONS BR_USE_WIN32_RAND=0 BR_USE_WIN32_TIME=0
 # TASKCLIENT_PLATFORM_DEFINITIONS.
 function(taskclient_platform_sources windows tls verify)
   if(windows)
-    set(sources src/platform/winsock/winsock_io.cpp src/platform/system_platform.cpp src/platform/wince/dll_main.cpp)
+    set(sources src/platform/os/winsock_io.cpp src/platform/system_platform.cpp src/platform/dll/dll_main.cpp)
   else()
-    set(sources src/platform/posix/posix_io.cpp src/platform/system_platform.cpp)
+    set(sources src/platform/os/posix_io.cpp src/platform/system_platform.cpp)
   endif()
   set(definitions)
   if(tls STREQUAL "openssl")
-    list(APPEND sources src/platform/posix/posix_platform.cpp)
+    list(APPEND sources src/platform/tls/openssl_platform.cpp)
   elseif(tls STREQUAL "native")
-    list(APPEND sources src/platform/wince/wince_platform.cpp)
+    list(APPEND sources src/platform/tls/secure_sockets_platform.cpp)
   else()
-    list(APPEND sources src/platform/bearssl/bearssl_platform.cpp)
+    list(APPEND sources src/platform/tls/bearssl_platform.cpp)
     # The session and its record buffer live in the storage each call lends
     # the platform (the platform checks the size at compile time): sizeof the
     # session rounded up, 21,648 bytes on 64-bit targets, less on 32-bit ones;

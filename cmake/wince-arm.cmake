@@ -13,7 +13,7 @@
 # Inputs:
 #   TASKCLIENT_WINCE_TOOLCHAIN_PREFIX  required: path and prefix of the compiler's
 #                                      programs (<prefix>gcc, <prefix>g++,
-#                                      <prefix>windres). It must accept C++11.
+#                                      <prefix>windres). It must accept C++98.
 #   TASKCLIENT_WINCE_SDK_ROOT          optional: the SDK folder for the device's CPU,
 #                                      with include/ (winsock2.h, windows.h and,
 #                                      where the SDK has it, sslsock.h) and lib/
@@ -23,7 +23,7 @@
 #                                      Windows CE 6.0).
 #   TASKCLIENT_HAVE_SSLSOCK_H          1 (default): the secure-socket values come from
 #                                      the SDK's <sslsock.h>; 0: from
-#                                      src/platform/wince/secure_socket.h.
+#                                      src/platform/tls/secure_sockets_platform.cpp.
 #   TASKCLIENT_WINSOCK_LIBRARY         the Winsock library to link (default ws2, the
 #                                      device's WS2.dll).
 #   TASKCLIENT_WINCE_DEFINES           the platform's macros (default
@@ -33,7 +33,7 @@
 # TASKCLIENT_TLS chooses the TLS: native (default, the secure-socket layer) or
 # bearssl (BearSSL over Winsock, for any Windows CE version).
 #
-# The result is taskclient.dll, exporting what src/platform/wince/taskclient.def
+# The result is taskclient.dll, exporting what src/platform/dll/taskclient.def
 # lists, linked with coredll and Winsock only. An SDK whose compiler is
 # Microsoft's (cl for ARM) is not driven by this file: README.md ("With
 # Microsoft's compiler") lists the files and definitions for a Visual Studio

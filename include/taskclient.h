@@ -48,7 +48,13 @@ typedef unsigned short tc_text16;
  * size), in every language mode. */
 typedef char tc_text16_is_two_bytes[sizeof(tc_text16) == 2 ? 1 : -1];
 
+/* The result type, int32_t: from <stdint.h>, which Visual Studio has only
+ * from 2010 (_MSC_VER 1600) on; before it, the compiler's 32-bit int. */
+#if defined(_MSC_VER) && _MSC_VER < 1600
+typedef __int32 int32_t;
+#else
 #include <stdint.h>
+#endif
 
 #if defined(_WIN32) && !defined(_WIN64)
 #define TASKCLIENT_CALL __stdcall

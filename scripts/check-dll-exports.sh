@@ -1,10 +1,10 @@
 #!/usr/bin/env bash
 # Checks the export table of the Windows build's taskclient.dll:
-#   - ordinals 1 to 9 are the nine functions, by their undecorated names;
+#   - ordinals 1 to 11 are the eleven functions, by their undecorated names;
 #   - the DLL exports exactly what the .def file lists (names and ordinals),
 #     nothing by ordinal only and nothing else;
 #   - on 32-bit x86 (pei-i386), every export is a __stdcall function (its
-#     symbol is Name@N), and the nine take the number of pointer-sized
+#     symbol is Name@N), and the eleven take the number of pointer-sized
 #     arguments the header declares. x86_64 and ARM have one calling
 #     convention and undecorated symbols: names and ordinals are checked, and
 #     each export's address must hold the function of that name.
@@ -53,7 +53,9 @@ declared=$(awk '
 [ "$(head -n "$fixedCount" <<<"$declared")" = "$(cut -d' ' -f1,2 <<<"$fixed")" ] ||
   fail "$def must give ordinals 1 to $fixedCount to the fixed functions; it has:"$'\n'"$(head -n "$fixedCount" <<<"$declared")"
 
-format=$("$objdump" -f "$dll" | sed -n 's/.*file format \([^ ]*\).*/\1/p' | sed -n 1p)
+headers=$("$objdump" -f "$dll")
+format=$(sed -n 's/.*file format \([^ ]*\).*/\1/p' <<<"$headers")
+format=${format%%$'\n'*}
 [ -n "$format" ] || fail "$objdump cannot read it"
 decorated_symbols=0
 [ "$format" = pei-i386 ] && decorated_symbols=1
@@ -62,8 +64,9 @@ base=$(awk '/^Ordinal Base/ { print $3; exit }' <<<"$table")
 address_count=$(awk '/^\tExport Address Table[ \t]+[0-9a-fA-F]+$/ { print $NF; exit }' <<<"$table")
 name_count=$(awk '/^\t\[Name Pointer\/Ordinal\] Table/ { print $NF; exit }' <<<"$table")
 image_base=$(awk '/^ImageBase/ { print $2; exit }' <<<"$table")
-[ -n "$base" ] && [ -n "$address_count" ] && [ -n "$name_count" ] && [ -n "$image_base" ] ||
+if [ -z "$base" ] || [ -z "$address_count" ] || [ -z "$name_count" ] || [ -z "$image_base" ]; then
   fail "no export table found in the objdump output"
+fi
 [ "$base" = 1 ] || fail "ordinal base is $base, not 1"
 
 # "ordinal name" per exported name, as the DLL has them.
@@ -71,11 +74,14 @@ exported=$(awk -v base="$base" '
   /^\[Ordinal\/Name Pointer\] Table/ { inside = 1; next }
   inside && /^\t\[ *[0-9]+\] / { gsub(/[\[\]]/, " "); print $1 + base, $2; next }
   inside { exit }' <<<"$table" | sort -n)
-[ "$exported" = "$declared" ] ||
-  fail "exports differ from $def"$'\n'"$(diff <(echo "$declared") <(echo "$exported") | sed -n '1,20s/^/  /p')"
+if [ "$exported" != "$declared" ]; then
+  difference=$(diff <(echo "$declared") <(echo "$exported") || true)
+  fail "exports differ from $def"$'\n'"$(head -n 20 <<<"$difference" | sed 's/^/  /')"
+fi
 count=$(wc -l <<<"$declared")
-[ $((16#$address_count)) -eq "$count" ] && [ $((16#$name_count)) -eq "$count" ] ||
+if [ $((16#$address_count)) -ne "$count" ] || [ $((16#$name_count)) -ne "$count" ]; then
   fail "$((16#$address_count)) addresses and $((16#$name_count)) names exported, $count expected"
+fi
 
 # RVA of each ordinal, and the symbols at each address.
 rvas=$(awk -v base="$base" '

@@ -4,11 +4,12 @@
 #      native: the device's secure sockets; bearssl: BearSSL over Winsock),
 #      cross-compiled with MinGW-w64 (32-bit x86) standing in for the device
 #      compiler, warning-free, into taskclient.dll; its export table holds the
-#      nine functions at ordinals 1-9 as __stdcall, exactly what the .def
+#      eleven functions at ordinals 1-11 as __stdcall, exactly what the .def
 #      lists, it needs no DLL of the compiler's runtime, and no constructor of
 #      the library runs when it is loaded.
-#   2. C++11: the core, the exports and every platform layer compile with
-#      -std=c++11 -pedantic-errors -Werror, as an older compiler needs them.
+#   2. C++98: the core, the exports and every platform layer compile with
+#      -std=c++98 -pedantic-errors -Werror, as Visual Studio 2005 to 2013
+#      need them, Windows CE's code (UNDER_CE) included.
 #   3. A CE-class CPU: the BearSSL build (BearSSL's 32-bit code paths) and
 #      its unit tests cross-compiled for ARMv5TE (Debian armel, soft float)
 #      and run under qemu-arm as an ARM926EJ-S (pointer size, alignment,
@@ -54,7 +55,7 @@ for tls in native bearssl; do
     { tail -n 40 "$dir-build.log" >&2; exit 1; }
   no_warnings "$dir-build.log"
   dll="$dir/taskclient.dll"
-  scripts/check-dll-exports.sh "$dll" src/platform/wince/taskclient.def
+  scripts/check-dll-exports.sh "$dll" src/platform/dll/taskclient.def
   imports=$(i686-w64-mingw32-objdump -p "$dll" | awk '/DLL Name:/ { print $3 }')
   echo "  imports: $(tr '\n' ' ' <<<"$imports")"
   if grep -i -E '^(libgcc|libstdc|libwinpthread)' <<<"$imports"; then
@@ -71,26 +72,34 @@ for tls in native bearssl; do
   echo "  no constructor of the library runs at load"
 done
 
-step "C++11 compile of the core"
-core=(src/exchange/*.cpp src/text/*.cpp src/tokens/*.cpp src/tasks/*.cpp src/exports.cpp src/api_endpoint.cpp)
-strict=(-std=c++11 -pedantic-errors -Werror -Wall -Wextra -Wpedantic -fno-exceptions -fno-rtti -O2
-  -DTASKCLIENT_BUILDING -Iinclude -Isrc -c -o /dev/null)
+step "C++98 compile of the library"
+# Every library source as C++98, as Visual Studio 2005 to 2013 take it, with
+# the library's warnings as errors: on Linux with each TLS, and for Windows
+# with each TLS, with and without Windows CE's defines, each with and without
+# the certificate check.
+core=(src/exchange/*.cpp src/text/*.cpp src/tokens/*.cpp src/tasks/*.cpp src/exports.cpp src/api_endpoint.cpp
+  src/platform/system_platform.cpp)
+strict=(-std=c++98 -pedantic-errors -Werror -Wall -Wextra -Wpedantic -Wconversion -Wsign-conversion -Wshadow
+  -fno-exceptions -fno-rtti -O2 -DTASKCLIENT_BUILDING -Iinclude -Isrc -c -o /dev/null)
 bearssl=$(scripts/fetch-bearssl.sh "$out/bearssl")
-for source in "${core[@]}" src/platform/system_platform.cpp src/platform/posix/*.cpp src/platform/bearssl/*.cpp; do
-  g++ "${strict[@]}" -isystem "$bearssl/inc" -DTASKCLIENT_CONNECTION_STORAGE=21760 "$source"
+compiled=0
+for verify in 0 1; do
+  checked=(-DTASKCLIENT_VERIFY_SERVER="$verify" -isystem "$bearssl/inc" -DTASKCLIENT_CONNECTION_STORAGE=25600)
+  for source in "${core[@]}" src/platform/os/posix_io.cpp src/platform/tls/openssl_platform.cpp; do
+    g++ "${strict[@]}" "${checked[@]}" "$source"
+    compiled=$((compiled + 1))
+  done
+  g++ "${strict[@]}" "${checked[@]}" -DTASKCLIENT_TLS_BEARSSL src/platform/tls/bearssl_platform.cpp
+  for ce in "" "-D_WIN32_WCE=0x600 -DUNDER_CE"; do
+    # shellcheck disable=SC2086 # $ce is zero or two options
+    for source in "${core[@]}" src/platform/os/winsock_io.cpp src/platform/dll/dll_main.cpp \
+      src/platform/tls/secure_sockets_platform.cpp src/platform/tls/bearssl_platform.cpp; do
+      i686-w64-mingw32-g++-win32 "${strict[@]}" "${checked[@]}" $ce "$source"
+      compiled=$((compiled + 1))
+    done
+  done
 done
-for source in "${core[@]}" src/platform/system_platform.cpp src/platform/winsock/*.cpp src/platform/wince/*.cpp src/platform/bearssl/*.cpp; do
-  i686-w64-mingw32-g++-win32 "${strict[@]}" -isystem "$bearssl/inc" -DTASKCLIENT_CONNECTION_STORAGE=21760 "$source"
-done
-# The certificate rules of builds that check the server, on every platform.
-g++ "${strict[@]}" -DTASKCLIENT_VERIFY_SERVER=1 src/platform/posix/posix_platform.cpp
-g++ "${strict[@]}" -isystem "$bearssl/inc" -DTASKCLIENT_CONNECTION_STORAGE=25600 -DTASKCLIENT_VERIFY_SERVER=1 \
-  src/platform/bearssl/bearssl_platform.cpp
-for source in src/platform/wince/wince_platform.cpp src/platform/bearssl/bearssl_platform.cpp; do
-  i686-w64-mingw32-g++-win32 "${strict[@]}" -isystem "$bearssl/inc" -DTASKCLIENT_CONNECTION_STORAGE=25600 \
-    -DTASKCLIENT_VERIFY_SERVER=1 "$source"
-done
-echo "  $(( ${#core[@]} )) core sources with g++ and MinGW-w64, each with its platform layers, and the checking rules"
+echo "  $compiled compiles: the core and every platform layer, with g++ and MinGW-w64, with and without checking"
 
 step "armel build of the library (TLS by BearSSL) and its tests, for the ARM926"
 armel_started=$SECONDS

@@ -142,7 +142,7 @@ check_dll() {  # name build-dir
     result FAIL "$name names: not exported on Windows CE:$unlisted"
   fi
 
-  if scripts/check-dll-exports.sh "$dll" src/platform/wince/taskclient.def >"$dir/exports.txt" 2>&1; then
+  if scripts/check-dll-exports.sh "$dll" src/platform/dll/taskclient.def >"$dir/exports.txt" 2>&1; then
     result PASS "$name exports: $(tail -n 1 "$dir/exports.txt")"
   else
     result FAIL "$name exports: $(tail -n 1 "$dir/exports.txt")"

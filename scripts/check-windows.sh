@@ -200,7 +200,7 @@ if [ -z "$initialisers" ]; then
 else
   echo "FAIL constructors run at load: $initialisers" >>"$work/static.txt"
 fi
-if scripts/check-dll-exports.sh "$work/taskclient.dll" src/platform/wince/taskclient.def >"$work/exports.txt" 2>&1; then
+if scripts/check-dll-exports.sh "$work/taskclient.dll" src/platform/dll/taskclient.def >"$work/exports.txt" 2>&1; then
   echo "PASS export table: $(tail -n 1 "$work/exports.txt")" >>"$work/static.txt"
 else
   echo "FAIL export table: $(tail -n 1 "$work/exports.txt")" >>"$work/static.txt"

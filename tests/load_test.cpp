@@ -47,7 +47,7 @@ void ServeWithoutDelay(TlsServer& server) {
 
 uint32_t Fnv(const std::string& bytes) {
   uint32_t hash = 2166136261u;
-  for (unsigned char c : bytes) hash = (hash ^ c) * 16777619u;
+  for (char c : bytes) hash = (hash ^ static_cast<unsigned char>(c)) * 16777619u;
   return hash;
 }
 

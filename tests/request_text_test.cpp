@@ -3,13 +3,14 @@
 
 #include <string>
 
-#include "exchange/arguments.h"
-#include "exchange/form_encode.h"
 #include "exchange/request.h"
+#include "support/scripted_platform.h"
+#include "text/escape.h"
 #include "text/utf8.h"
 #include "testing/text16.h"
 
 using namespace taskclient;
+using testsupport::T;
 using testsupport::U;
 
 namespace {
@@ -51,14 +52,15 @@ TEST(RequestText, EveryVariantByteForByte) {
     SCOPED_TRACE(row.expected);
     FixedText<kPathCapacity> path;
     Put(&path, row.path);
-    FixedText<kTokenCapacity> token;
-    if (row.token) Put(&token, row.token);
+    const std::u16string token = U(row.token ? row.token : "");
     FixedText<kBodyCapacity> body;
     if (row.body) Put(&body, row.body);
     RequestText request;
-    RequestParts parts = {row.method, &path, row.host, row.token ? &token : nullptr, row.contentType,
-                          row.body ? &body : nullptr, nullptr, 0};
-    ASSERT_TRUE(ComposeRequest(parts, &request));
+    RequestParts parts = {row.method, &path, row.host, row.token ? T(token) : nullptr, row.contentType,
+                          row.body ? &body : nullptr};
+    testsupport::ScriptedPlatform platform;
+    size_t bodyInRequest = 0;
+    ASSERT_EQ(ComposeRequest(platform, parts, &request, &bodyInRequest), kOk);
     EXPECT_EQ(Str(request), row.expected);
   }
 }
@@ -66,17 +68,19 @@ TEST(RequestText, EveryVariantByteForByte) {
 TEST(RequestText, LargestRequestFitsAndOverflowIsReported) {
   FixedText<kAddPathCapacity> path;
   path.Append(std::string(kAddPathCapacity - 1, 'p').c_str());
-  FixedText<kTokenCapacity> token;
-  Put(&token, std::string(kTokenCapacity - 1, 't'));
+  const std::u16string token = U(std::string(kTokenCapacity - 1, 't'));
   FixedText<kBodyCapacity> body;
   Put(&body, std::string(kBodyCapacity - 1, 'b'));
   std::string host(kHostCapacity - 1, 'h');
   RequestText request;
-  RequestParts parts = {"DELETE ", &path, host.c_str(), &token, kFormContentType, &body, nullptr, 0};
-  EXPECT_TRUE(ComposeRequest(parts, &request));
+  RequestParts parts = {"DELETE ", &path, host.c_str(), T(token), kFormContentType, &body};
+  testsupport::ScriptedPlatform platform;
+  size_t bodyInRequest = 0;
+  EXPECT_EQ(ComposeRequest(platform, parts, &request, &bodyInRequest), kOk);
+  EXPECT_EQ(bodyInRequest, body.size());
 
   FixedText<64> small;
-  EXPECT_FALSE(ComposeRequest(parts, &small));
+  EXPECT_EQ(ComposeRequest(platform, parts, &small, &bodyInRequest), kTooLong);
   EXPECT_TRUE(small.overflowed());
   EXPECT_LT(small.size(), small.capacity());
   EXPECT_EQ(small.data()[small.size()], '\0');

@@ -35,7 +35,9 @@ TEST(TlsSessionTest, EveryCallMakesAFullHandshakeOnAnyThread) {
     threads.emplace_back([&, t] {
       auto path = PathText(dir / ("reply-" + std::to_string(t)));
       for (int i = 0; i < kCalls; ++i) {
-        if (ListTaskLists(SystemPlatform(), service, T(u"tok"), T(path)) != TC_EXCHANGE_COMPLETE) ++failures[t];
+        if (ListTaskLists(SystemPlatform(), service, T(u"tok"), T(path)) != TC_EXCHANGE_COMPLETE) {
+          ++failures[static_cast<size_t>(t)];
+        }
       }
     });
   }

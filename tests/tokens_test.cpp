@@ -100,10 +100,10 @@ TEST_F(TokensTest, ManyThreadsKeepTheirBodiesApart) {
     threads.emplace_back([&, t] {
       auto own = PathText(dir / ("token-" + std::to_string(t)));
       for (int i = 0; i < kCalls; ++i) {
-        std::u16string value = U("t" + std::to_string(t) + "/" + std::to_string(i) + " " + std::string(20 + t * 5, '+'));
+        std::u16string value = U("t" + std::to_string(t) + "/" + std::to_string(i) + " " + std::string(static_cast<size_t>(20 + t * 5), '+'));
         int32_t result = i % 2 ? RefreshToken(SystemPlatform(), server.service(), T(value), T(value), T(value), T(own))
                                : GetToken(SystemPlatform(), server.service(), T(value), T(value), T(value), T(own));
-        if (result != TC_EXCHANGE_COMPLETE) ++failures[t];
+        if (result != TC_EXCHANGE_COMPLETE) ++failures[static_cast<size_t>(t)];
       }
     });
   }

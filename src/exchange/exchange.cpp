@@ -1,7 +1,6 @@
 #include "exchange/exchange.h"
 
 #include "exchange/reply_scanner.h"
-#include "text/utf8.h"
 
 namespace taskclient {
 
@@ -24,39 +23,33 @@ Result CaptureReply(Platform& platform, Connection* connection, ResponseFile* fi
   }
 }
 
-// Sends the request text, then the rest of a 16-bit body in converted pieces.
-bool SendAll(Platform& platform, Connection* connection, const Text& request, const tc_text16* bodyText,
-             size_t bodyPosition, int timeoutMs) {
+// Sends the request text, then the rest of the body.
+bool SendAll(Platform& platform, Connection* connection, const Text& request, const char* rest, size_t restLength,
+             int timeoutMs) {
   if (!platform.Send(connection, request.data(), request.size(), timeoutMs)) return false;
-  if (!bodyText) return true;
-  char piece[kBodyPieceCapacity];
-  for (;;) {
-    size_t length = Utf16ToUtf8Piece(bodyText, &bodyPosition, piece, sizeof piece);
-    if (length == 0) return true;
-    if (!platform.Send(connection, piece, length, timeoutMs)) return false;
-  }
+  return restLength == 0 || platform.Send(connection, rest, restLength, timeoutMs);
 }
 
 // Everything between starting and stopping networking. What it leaves held in
 // `connection` and `file` the caller releases.
-Result Exchange(Platform& platform, const Service& service, const Text& request, const tc_text16* bodyText,
-                size_t bodyPosition, const tc_text16* responsePath, Connection* connection, ResponseFile* file) {
+Result Exchange(Platform& platform, const Service& service, const Text& request, const char* rest,
+                size_t restLength, const tc_text16* responsePath, Connection* connection, ResponseFile* file) {
   uint32_t address = 0;
   if (!platform.Resolve(service.host, &address)) return kResolveFailed;
   if (!platform.OpenSocket(connection) || !platform.SetTlsMode(connection, service.host)) return kTlsModeFailed;
-  if (!platform.InstallAcceptAllHook(connection)) return kCertHookFailed;
+  if (!platform.InstallCertificateRule(connection)) return kCertHookFailed;
   if (!platform.Connect(connection, address, service.port, service.connectTimeoutMs)) {
     return platform.CertificateRefused(connection) ? kCertRefused : kConnectFailed;
   }
   if (!platform.OpenResponseFile(responsePath, file)) return kFileOpenFailed;
-  if (!SendAll(platform, connection, request, bodyText, bodyPosition, service.receiveTimeoutMs)) return kSendFailed;
+  if (!SendAll(platform, connection, request, rest, restLength, service.receiveTimeoutMs)) return kSendFailed;
   return CaptureReply(platform, connection, file, service.receiveTimeoutMs);
 }
 
 }  // namespace
 
-Result RunExchange(Platform& platform, const Service& service, const Text& request, const tc_text16* bodyText,
-                   size_t bodyPosition, const tc_text16* responsePath) {
+Result RunExchange(Platform& platform, const Service& service, const Text& request, const char* rest,
+                   size_t restLength, const tc_text16* responsePath) {
   if (!platform.StartNetworking()) return kNetworkingFailed;
 
   // The platform's room for this call: received bytes, and its TLS state
@@ -69,7 +62,7 @@ Result RunExchange(Platform& platform, const Service& service, const Text& reque
   } storage;
   Connection connection = {kNoSocket, 0, 0, storage.bytes};
   ResponseFile file = {kNoFile};
-  Result result = Exchange(platform, service, request, bodyText, bodyPosition, responsePath, &connection, &file);
+  Result result = Exchange(platform, service, request, rest, restLength, responsePath, &connection, &file);
 
   if (connection.socket != kNoSocket) platform.CloseSocket(&connection);
   if (file.handle != kNoFile && !platform.CloseResponseFile(&file) && result == kExchangeComplete) {
@@ -82,14 +75,12 @@ Result RunExchange(Platform& platform, const Service& service, const Text& reque
 Result SendRequest(Platform& platform, const Service& service, const RequestParts& parts,
                    const tc_text16* responsePath) {
   RequestText request;
-  if (!ComposeRequest(parts, &request)) return kTooLong;
-  size_t bodyPosition = 0;
-  if (parts.bodyText) {
-    size_t room = request.capacity() - 1 - request.size();
-    size_t length = Utf16ToUtf8Piece(parts.bodyText, &bodyPosition, request.Storage() + request.size(), room);
-    request.SetLength(request.size() + length);
-  }
-  return RunExchange(platform, service, request, parts.bodyText, bodyPosition, responsePath);
+  size_t bodyInRequest = 0;
+  Result result = ComposeRequest(platform, parts, &request, &bodyInRequest);
+  if (result != kOk) return result;
+  const char* rest = parts.body ? parts.body->data() + bodyInRequest : 0;
+  size_t restLength = parts.body ? parts.body->size() - bodyInRequest : 0;
+  return RunExchange(platform, service, request, rest, restLength, responsePath);
 }
 
 }  // namespace taskclient

@@ -3,35 +3,31 @@
 #define TASKCLIENT_EXCHANGE_EXCHANGE_H
 
 #include <stddef.h>
-#include <stdint.h>
 
+#include "portable.h"
 #include "exchange/request.h"
 #include "exchange/result.h"
 #include "exchange/service.h"
-#include "exchange/text.h"
+#include "text/text.h"
 #include "platform/platform.h"
 
 namespace taskclient {
 
-// Bytes of a 16-bit body converted and sent at a time, after those that fit
-// the request text.
-const size_t kBodyPieceCapacity = 2048;
-
-// Connects to `service`, sends `request` and then the UTF-8 form of
-// `bodyText` from unit `bodyPosition` on (null: nothing more), and copies the
-// reply, byte for byte, into the file at `responsePath` until the reply's
+// Connects to `service`, sends `request` and then the `restLength` bytes at
+// `rest` (the part of the body the request text had no room for), and copies
+// the reply, byte for byte, into the file at `responsePath` until the reply's
 // HTTP framing says it has ended. Networking, socket and file are acquired in
 // that order and released as socket, file, networking on every path.
 //
 // The file is opened once the connection is up and before anything is sent,
 // so a file that cannot be opened costs no request, and every failure before
 // that point leaves an existing file as it was.
-Result RunExchange(Platform& platform, const Service& service, const Text& request, const tc_text16* bodyText,
-                   size_t bodyPosition, const tc_text16* responsePath);
+Result RunExchange(Platform& platform, const Service& service, const Text& request, const char* rest,
+                   size_t restLength, const tc_text16* responsePath);
 
 // Composes the request from `parts` and runs the exchange: the one way every
-// operation sends. A 16-bit body goes into the request text as far as it
-// fits, so a small request leaves in one piece; the rest follows in pieces.
+// operation sends. The body goes into the request text as far as it fits, so
+// a small request leaves in one piece; the rest follows it.
 Result SendRequest(Platform& platform, const Service& service, const RequestParts& parts,
                    const tc_text16* responsePath);
 

@@ -24,7 +24,8 @@
 #define TASKCLIENT_EXCHANGE_REPLY_SCANNER_H
 
 #include <stddef.h>
-#include <stdint.h>
+
+#include "portable.h"
 
 namespace taskclient {
 
@@ -32,9 +33,7 @@ namespace taskclient {
 class BodySink {
  public:
   virtual void TakeBody(const char* bytes, size_t length) = 0;
-
- protected:
-  ~BodySink() = default;
+  // No destructor is declared: a sink is never deleted through this class.
 };
 
 class ReplyScanner {
@@ -42,7 +41,7 @@ class ReplyScanner {
   enum Verdict {
     kNeedMore,   // the reply goes on
     kComplete,   // the reply ended within this piece
-    kMalformed,  // the framing is broken; where the reply ends cannot be known
+    kMalformed   // the framing is broken; where the reply ends cannot be known
   };
 
   explicit ReplyScanner(BodySink* body = 0);
@@ -94,7 +93,7 @@ class ReplyScanner {
     kChunkData,
     kUntilClose,
     kDone,
-    kBroken,
+    kBroken
   };
   enum Field { kOtherField, kContentLength, kTransferEncoding };
 

@@ -4,10 +4,12 @@
 #define TASKCLIENT_EXCHANGE_REQUEST_H
 
 #include <stddef.h>
-#include <stdint.h>
 
+#include "portable.h"
+#include "exchange/result.h"
 #include "exchange/service.h"
-#include "exchange/text.h"
+#include "platform/platform.h"
+#include "text/text.h"
 #include "taskclient.h"
 
 namespace taskclient {
@@ -28,26 +30,26 @@ extern const char kFormContentType[];
 extern const char kJsonContentType[];
 
 struct RequestParts {
-  const char* method;       // "GET ", "POST ", "DELETE ": the name and one space
-  const Text* path;         // the request-target
+  const char* method;  // "GET ", "POST ", "PUT ", "PATCH ", "DELETE ": the name and one space
+  const Text* path;    // the request-target
   const char* host;
-  const Text* accessToken;  // null: no "Authorization" line (token requests)
+  // The caller's access token, converted to the system's code page straight
+  // into the "Authorization" line; null: no such line (token requests).
+  const tc_text16* accessToken;
   const char* contentType;  // null: no content-type line
-  // The body: null together with bodyText for a request without one, which
-  // then has no "Content-Length" line either; an empty text for an empty body
+  // The body, ready to send: null for a request without one, which then has
+  // no "Content-Length" line either; an empty text for an empty body
   // ("Content-Length: 0").
   const Text* body;
-  // A body of the caller's 16-bit text, sent as UTF-8 after the composed text
-  // and converted piece by piece, `bodyTextLength` bytes long. Used instead
-  // of `body`.
-  const tc_text16* bodyText;
-  size_t bodyTextLength;
 };
 
-// Composes the request into `request`, every line ended by CRLF and nothing
-// after the body (a `bodyText` is not part of it). False when it does not
-// fit; `request` is then unusable.
-bool ComposeRequest(const RequestParts& parts, Text* request);
+// Composes the request into `request`: the head, every line ended by CRLF,
+// then as much of the body as fits; `*bodyInRequest` says how many of the
+// body's bytes that is, the rest going out after the request text. Returns
+// kOk; for the token kBadArgument (a control byte) or kTooLong (longer than
+// kTokenCapacity - 1 bytes); kTooLong when the path overflowed or the head
+// does not fit, `request` then being unusable.
+Result ComposeRequest(Platform& platform, const RequestParts& parts, Text* request, size_t* bodyInRequest);
 
 typedef FixedText<kRequestCapacity> RequestText;
 

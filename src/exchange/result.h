@@ -5,8 +5,7 @@
 #ifndef TASKCLIENT_EXCHANGE_RESULT_H
 #define TASKCLIENT_EXCHANGE_RESULT_H
 
-#include <stdint.h>
-
+#include "portable.h"
 #include "taskclient.h"
 
 namespace taskclient {
@@ -25,7 +24,7 @@ enum Result {
   kFileOpenFailed = TC_FILE_OPEN_FAILED,
   kFileWriteFailed = TC_FILE_WRITE_FAILED,
   kCertRefused = TC_CERT_REFUSED,
-  kExchangeComplete = TC_EXCHANGE_COMPLETE,
+  kExchangeComplete = TC_EXCHANGE_COMPLETE
 };
 
 inline int32_t PublicCode(Result result) { return static_cast<int32_t>(result); }

@@ -2,7 +2,7 @@
 #ifndef TASKCLIENT_EXCHANGE_SERVICE_H
 #define TASKCLIENT_EXCHANGE_SERVICE_H
 
-#include <stdint.h>
+#include "portable.h"
 
 namespace taskclient {
 

@@ -1,13 +1,13 @@
 // The operations the exchange needs from the platform it runs on. The core
-// calls nothing else: sockets, TLS, files and text conversion all come through
-// here. One implementation per platform lives in its own folder; tests plug in
-// a scripted one.
+// calls nothing else: sockets, TLS, files and the conversion to the system's
+// code page all come through here. A build's platform is one TLS backend (tls/) over its
+// system's OS layer (os/); tests plug in a scripted one.
 #ifndef TASKCLIENT_PLATFORM_PLATFORM_H
 #define TASKCLIENT_PLATFORM_PLATFORM_H
 
 #include <stddef.h>
-#include <stdint.h>
 
+#include "portable.h"
 #include "taskclient.h"
 
 namespace taskclient {
@@ -42,12 +42,7 @@ struct ResponseFile {
 enum {
   kReceiveClosed = 0,     // the peer ended the connection
   kReceiveFailed = -1,    // the connection broke
-  kReceiveTimedOut = -2,  // nothing arrived within the time allowed
-};
-
-enum NarrowEncoding {
-  kSystemText,  // the platform's default narrow encoding (its code page)
-  kUtf8,        // UTF-8 whatever the platform's default
+  kReceiveTimedOut = -2   // nothing arrived within the time allowed
 };
 
 class Platform {
@@ -68,7 +63,7 @@ class Platform {
   // Installs the certificate rule of this build: by default one that accepts
   // every certificate; with TASKCLIENT_VERIFY_SERVER, the platform's own
   // check of the chain and of the name given to SetTlsMode.
-  virtual bool InstallAcceptAllHook(Connection* connection) = 0;
+  virtual bool InstallCertificateRule(Connection* connection) = 0;
   // TCP connect and TLS handshake; gives up after `timeoutMs` without progress.
   virtual bool Connect(Connection* connection, uint32_t address, uint16_t port, int timeoutMs) = 0;
   // After Connect failed: whether the TLS library refused the server's
@@ -100,14 +95,16 @@ class Platform {
   // not be brought to the file.
   virtual bool CloseResponseFile(ResponseFile* file) = 0;
 
-  // Converts NUL-terminated 16-bit text to narrow text with a terminating NUL.
-  // Returns false, leaving `output` empty, when the result does not fit
-  // `capacity` bytes (NUL included). `*length` excludes the NUL.
-  virtual bool Narrow(const tc_text16* text, NarrowEncoding encoding, char* output, size_t capacity,
-                      size_t* length) = 0;
+  // Converts NUL-terminated 16-bit text to the system's narrow text (its code
+  // page; UTF-8 where that is the system's) with a terminating NUL: the
+  // arguments the six original functions take go to the service as the
+  // system has them. Returns false, leaving `output` empty, when the result
+  // does not fit `capacity` bytes (NUL included). `*length` excludes the NUL.
+  // Text that must be UTF-8 (JSON) is converted by the core itself.
+  virtual bool Narrow(const tc_text16* text, char* output, size_t capacity, size_t* length) = 0;
 
- protected:
-  ~Platform() = default;
+  // No destructor is declared: a platform object is trivially destroyed, so
+  // the one a library build holds needs no code at load or unload.
 };
 
 // The platform this build runs on.

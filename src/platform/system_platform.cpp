@@ -1,14 +1,14 @@
 #include "platform/system_platform.h"
 
-#include "platform/system_io.h"
+#include "platform/os/system_io.h"
 
 namespace taskclient {
 
-bool SystemIoPlatform::StartNetworking() { return io::StartNetworking(); }
+bool SystemIoPlatform::StartNetworking() { return io::StartSockets(); }
 
-void SystemIoPlatform::StopNetworking() { io::StopNetworking(); }
+void SystemIoPlatform::StopNetworking() { io::StopSockets(); }
 
-bool SystemIoPlatform::Resolve(const char* host, uint32_t* address) { return io::Resolve(host, address); }
+bool SystemIoPlatform::Resolve(const char* host, uint32_t* address) { return io::LookUpHost(host, address); }
 
 bool SystemIoPlatform::OpenSocket(Connection* connection) {
   connection->socket = io::OpenStreamSocket();
@@ -16,26 +16,25 @@ bool SystemIoPlatform::OpenSocket(Connection* connection) {
 }
 
 bool SystemIoPlatform::OpenResponseFile(const tc_text16* path, ResponseFile* file) {
-  return io::OpenResponseFile(path, file);
+  return io::OpenForWriting(path, file);
 }
 
 bool SystemIoPlatform::WriteResponseFile(ResponseFile* file, const char* bytes, size_t length) {
-  return io::WriteResponseFile(file, bytes, length);
+  return io::WriteAll(file, bytes, length);
 }
 
 bool SystemIoPlatform::OpenFileForReading(const tc_text16* path, ResponseFile* file) {
-  return io::OpenFileForReading(path, file);
+  return io::OpenForReading(path, file);
 }
 
 long SystemIoPlatform::ReadFile(ResponseFile* file, char* buffer, size_t capacity) {
-  return io::ReadFile(file, buffer, capacity);
+  return io::ReadSome(file, buffer, capacity);
 }
 
-bool SystemIoPlatform::CloseResponseFile(ResponseFile* file) { return io::CloseResponseFile(file); }
+bool SystemIoPlatform::CloseResponseFile(ResponseFile* file) { return io::CloseFile(file); }
 
-bool SystemIoPlatform::Narrow(const tc_text16* text, NarrowEncoding encoding, char* output, size_t capacity,
-                              size_t* length) {
-  return io::Narrow(text, encoding, output, capacity, length);
+bool SystemIoPlatform::Narrow(const tc_text16* text, char* output, size_t capacity, size_t* length) {
+  return io::ToCodePage(text, output, capacity, length);
 }
 
 }  // namespace taskclient

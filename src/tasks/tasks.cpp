@@ -2,7 +2,7 @@
 
 #include "exchange/arguments.h"
 #include "exchange/exchange.h"
-#include "text/utf8.h"
+#include "text/escape.h"
 
 namespace taskclient {
 
@@ -58,7 +58,7 @@ Result CopyTarget(const tc_text16* target, Text* out) {
 // Converts an id and appends it to the path as a request-target segment.
 Result AppendId(Platform& platform, const tc_text16* id, Text* path) {
   FixedText<kAddPathCapacity> narrow;
-  Result result = NarrowArgument(platform, id, kSystemText, &narrow);
+  Result result = NarrowArgument(platform, id, &narrow);
   if (result != kOk) return result;
   return AppendPathSegment(narrow, path) ? kOk : kTooLong;
 }
@@ -80,17 +80,11 @@ Result BuildTaskPath(Platform& platform, const tc_text16* taskListId, const tc_t
 }
 
 // Sends a request with the caller's bearer token and captures the reply.
-// `body` is null for a bodiless request, or JSON text; `bodyText` instead
-// gives the caller's own JSON as 16-bit text, `bodyTextLength` bytes in UTF-8.
+// `body` is null for a bodiless request, or JSON text.
 Result SendWithToken(Platform& platform, const Service& service, const char* method, const Text& path,
-                     const tc_text16* accessToken, const Text* body, const tc_text16* responsePath,
-                     const tc_text16* bodyText = 0, size_t bodyTextLength = 0) {
-  FixedText<kTokenCapacity> token;
-  Result result = NarrowToken(platform, accessToken, &token);
-  if (result != kOk) return result;
-  if (path.overflowed()) return kTooLong;
-  const char* contentType = (body && body->size() > 0) || bodyText ? kJsonContentType : 0;
-  RequestParts parts = {method, &path, service.host, &token, contentType, body, bodyText, bodyTextLength};
+                     const tc_text16* accessToken, const Text* body, const tc_text16* responsePath) {
+  const char* contentType = body && body->size() > 0 ? kJsonContentType : 0;
+  RequestParts parts = {method, &path, service.host, accessToken, contentType, body};
   return SendRequest(platform, service, parts, responsePath);
 }
 
@@ -111,13 +105,15 @@ Result SendApiRequest(Platform& platform, const Service& service, const tc_text1
 
   const bool withBody = jsonBody && jsonBody[0] != 0;
   if (withBody && !chosen->hasBody) return kBadArgument;
-  size_t bodyLength = 0;
-  if (withBody && !Utf8LengthWithin(jsonBody, kJsonBodyLimit, &bodyLength)) return kTooLong;
-  // A bodiless POST, PUT or PATCH still says "Content-Length: 0".
-  FixedText<1> empty;
-  const Text* body = chosen->hasBody && !withBody ? &empty : 0;
-  return SendWithToken(platform, service, chosen->requestLine, path, accessToken, body, responsePath,
-                       withBody ? jsonBody : 0, bodyLength);
+  // The caller's JSON, converted once; a bodiless POST, PUT or PATCH still
+  // says "Content-Length: 0".
+  FixedText<kJsonBodyLimit + 1> body;
+  if (withBody) {
+    result = Utf8Argument(jsonBody, &body);
+    if (result != kOk) return result;
+  }
+  return SendWithToken(platform, service, chosen->requestLine, path, accessToken, chosen->hasBody ? &body : 0,
+                       responsePath);
 }
 
 Result ListTaskLists(Platform& platform, const Service& service, const tc_text16* accessToken,
@@ -149,7 +145,7 @@ Result AddTask(Platform& platform, const Service& service, const tc_text16* acce
   FixedText<kAddBodyCapacity> body;
   {
     FixedText<kBodyCapacity> narrowTitle;
-    result = NarrowArgument(platform, title, kUtf8, &narrowTitle);
+    result = Utf8Argument(title, &narrowTitle);
     if (result != kOk) return result;
     body.Append(kTitleHead);
     AppendJsonString(narrowTitle, &body);
@@ -167,7 +163,7 @@ Result ListTasksPage(Platform& platform, const Service& service, const tc_text16
   if (result != kOk) return result;
   path.Append(kPageQuery);
   FixedText<kAddPathCapacity> token;
-  result = NarrowArgument(platform, pageToken, kUtf8, &token);
+  result = Utf8Argument(pageToken, &token);
   if (result != kOk) return result;
   if (token.size() > 0) {
     path.Append(kPageTokenField);

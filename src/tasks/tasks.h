@@ -3,8 +3,8 @@
 #define TASKCLIENT_TASKS_TASKS_H
 
 #include <stddef.h>
-#include <stdint.h>
 
+#include "portable.h"
 #include "exchange/result.h"
 #include "exchange/service.h"
 #include "platform/platform.h"

@@ -1,6 +1,6 @@
 #include "text/utf8.h"
 
-#include <stdint.h>
+#include "portable.h"
 
 namespace taskclient {
 
@@ -64,31 +64,6 @@ bool Utf16ToUtf8(const tc_text16* text, char* output, size_t capacity, size_t* l
   output[used] = '\0';
   *length = used;
   return true;
-}
-
-bool Utf8LengthWithin(const tc_text16* text, size_t limit, size_t* length) {
-  size_t total = 0;
-  size_t i = 0;
-  while (text[i] != 0) {
-    unsigned char bytes[4];
-    total += EncodeNext(text, &i, bytes);
-    if (total > limit) return false;
-  }
-  *length = total;
-  return true;
-}
-
-size_t Utf16ToUtf8Piece(const tc_text16* text, size_t* position, char* output, size_t capacity) {
-  size_t used = 0;
-  while (text[*position] != 0) {
-    size_t next = *position;
-    unsigned char bytes[4];
-    size_t count = EncodeNext(text, &next, bytes);
-    if (count > capacity - used) break;
-    for (size_t k = 0; k < count; ++k) output[used++] = static_cast<char>(bytes[k]);
-    *position = next;
-  }
-  return used;
 }
 
 }  // namespace taskclient

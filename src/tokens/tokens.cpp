@@ -4,7 +4,7 @@
 
 #include "exchange/arguments.h"
 #include "exchange/exchange.h"
-#include "exchange/form_encode.h"
+#include "text/escape.h"
 
 namespace taskclient {
 
@@ -39,7 +39,7 @@ Result PostForm(Platform& platform, const Service& service, const FormField* fie
       FormEncode(fields[i].fixedValue, strlen(fields[i].fixedValue), &body);
     } else {
       FixedText<kBodyCapacity> value;
-      Result result = NarrowArgument(platform, fields[i].value, kSystemText, &value);
+      Result result = NarrowArgument(platform, fields[i].value, &value);
       if (result != kOk) return result;
       if (value.size() == 0 && fields[i].omitWhenEmpty) continue;
       body.Append(fields[i].name);
@@ -50,7 +50,7 @@ Result PostForm(Platform& platform, const Service& service, const FormField* fie
 
   FixedText<kPathCapacity> path;
   path.Append(kTokenPath);
-  RequestParts parts = {"POST ", &path, service.host, 0, kFormContentType, &body, 0, 0};
+  RequestParts parts = {"POST ", &path, service.host, 0, kFormContentType, &body};
   return SendRequest(platform, service, parts, responsePath);
 }
 

@@ -2,8 +2,7 @@
 #ifndef TASKCLIENT_TOKENS_TOKENS_H
 #define TASKCLIENT_TOKENS_TOKENS_H
 
-#include <stdint.h>
-
+#include "portable.h"
 #include "exchange/result.h"
 #include "exchange/service.h"
 #include "platform/platform.h"

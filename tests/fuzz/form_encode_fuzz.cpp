@@ -8,8 +8,8 @@
 #include <cstring>
 #include <string>
 
-#include "exchange/form_encode.h"
 #include "exchange/request.h"
+#include "text/escape.h"
 #include "fuzz_support.h"
 
 namespace {

@@ -9,7 +9,7 @@
 #include <memory>
 #include <string>
 
-#include "exchange/text.h"
+#include "text/text.h"
 #include "support/decode.h"
 #include "taskclient.h"
 

@@ -8,8 +8,8 @@
 #include <cstdint>
 #include <string>
 
-#include "exchange/arguments.h"
 #include "exchange/request.h"
+#include "text/escape.h"
 #include "fuzz_support.h"
 
 namespace {

@@ -178,7 +178,7 @@ int main(int argc, char** argv) {
   std::printf("resident memory (VmRSS)    %ld KiB before, %ld KiB after (%+ld KiB)\n", before.rssKb, after.rssKb,
               after.rssKb - before.rssKb);
   std::printf("%zu MB reply                result %d, %lld bytes in the file, %.2f s (%.0f MB/s)\n", megabytes, big,
-              capturedBytes, bigSeconds, megabytes / bigSeconds);
+              capturedBytes, bigSeconds, static_cast<double>(megabytes) / bigSeconds);
   std::printf("peak resident during it    %ld KiB (%+ld KiB over the %ld KiB before it)\n", peakDuringBig,
               peakDuringBig - rssBeforeBig, rssBeforeBig);
 

@@ -54,7 +54,7 @@ inline bool JsonStringDecode(const std::string& in, std::string* out) {
       case 'u': {
         if (i + 4 >= in.size()) return false;
         unsigned value = 0;
-        for (int k = 1; k <= 4; ++k) {
+        for (size_t k = 1; k <= 4; ++k) {
           char h = in[i + k];
           int digit = HexDigit(h);
           if (digit < 0 && h >= 'a' && h <= 'f') digit = h - 'a' + 10;

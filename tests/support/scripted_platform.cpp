@@ -37,7 +37,7 @@ bool ScriptedPlatform::OpenSocket(Connection* connection) {
 
 bool ScriptedPlatform::SetTlsMode(Connection*, const char*) { return Step("tls"); }
 
-bool ScriptedPlatform::InstallAcceptAllHook(Connection*) { return Step("hook"); }
+bool ScriptedPlatform::InstallCertificateRule(Connection*) { return Step("hook"); }
 
 bool ScriptedPlatform::Connect(Connection*, uint32_t, uint16_t, int) { return Step("connect"); }
 
@@ -102,7 +102,7 @@ bool ScriptedPlatform::CloseResponseFile(ResponseFile* file) {
   return Step("close file");
 }
 
-bool ScriptedPlatform::Narrow(const tc_text16* text, NarrowEncoding, char* output, size_t capacity, size_t* length) {
+bool ScriptedPlatform::Narrow(const tc_text16* text, char* output, size_t capacity, size_t* length) {
   if (Step("narrow")) return Utf16ToUtf8(text, output, capacity, length);
   if (capacity > 0) output[0] = '\0';
   return false;

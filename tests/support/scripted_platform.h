@@ -33,8 +33,8 @@ const Receipt kTimedOut = Receipt::Outcome(taskclient::kReceiveTimedOut);
 class ScriptedPlatform : public taskclient::Platform {
  public:
   // `failAt` names the step that fails: "narrow", "start", "resolve",
-  // "socket", "tls", "hook", "connect", "open file", "send", "write" or
-  // "close file"; any other name fails none. Once the script has run out,
+  // "socket", "tls", "hook", "connect", "open file", "send", "write",
+  // "close file", "open for reading" or "read"; any other name fails none. Once the script has run out,
   // every receive reports the peer closed.
   explicit ScriptedPlatform(std::vector<Receipt> script = {}, std::string failAt = "");
 
@@ -55,7 +55,7 @@ class ScriptedPlatform : public taskclient::Platform {
   // it all the same.
   bool OpenSocket(taskclient::Connection* connection) override;
   bool SetTlsMode(taskclient::Connection* connection, const char* serverName) override;
-  bool InstallAcceptAllHook(taskclient::Connection* connection) override;
+  bool InstallCertificateRule(taskclient::Connection* connection) override;
   bool Connect(taskclient::Connection* connection, uint32_t address, uint16_t port, int timeoutMs) override;
   bool Send(taskclient::Connection* connection, const char* bytes, size_t length, int timeoutMs) override;
   // Delivers the next bytes in the storage the core lends, at most
@@ -67,9 +67,8 @@ class ScriptedPlatform : public taskclient::Platform {
   bool OpenFileForReading(const tc_text16* path, taskclient::ResponseFile* file) override;
   long ReadFile(taskclient::ResponseFile* file, char* buffer, size_t capacity) override;
   bool CloseResponseFile(taskclient::ResponseFile* file) override;
-  // UTF-8 for either encoding.
-  bool Narrow(const tc_text16* text, taskclient::NarrowEncoding encoding, char* output, size_t capacity,
-              size_t* length) override;
+  // UTF-8, as on POSIX.
+  bool Narrow(const tc_text16* text, char* output, size_t capacity, size_t* length) override;
 
  private:
   // Logs `call`; false when it is the step that fails.

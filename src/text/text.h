@@ -1,11 +1,12 @@
 // Fixed-capacity narrow text. Every request piece is appended whole or not at
 // all: a piece that does not fit leaves the text as it was and marks it
 // overflowed, so an escape is never split and nothing is written past the end.
-#ifndef TASKCLIENT_EXCHANGE_TEXT_H
-#define TASKCLIENT_EXCHANGE_TEXT_H
+#ifndef TASKCLIENT_TEXT_TEXT_H
+#define TASKCLIENT_TEXT_TEXT_H
 
 #include <stddef.h>
-#include <stdint.h>
+
+#include "portable.h"
 
 namespace taskclient {
 
@@ -20,9 +21,9 @@ class Text {
   bool AppendDecimal(uint32_t value);
   void Clear();
 
-  // For a converter that fills the text in place: it may write up to
-  // capacity() bytes at Storage(), then reports the length it wrote (without
-  // the NUL it put after it).
+  // For a converter that fills the text in place: it may write from
+  // Storage() + size() up to Storage() + capacity(), then reports the whole
+  // length (without the NUL it put after it).
   char* Storage() { return data_; }
   void SetLength(size_t length);
 
@@ -54,12 +55,6 @@ class FixedText : public Text {
  private:
   char storage_[Capacity];
 };
-
-// Length of a string literal without its NUL, usable in constant expressions.
-template <size_t N>
-constexpr size_t LiteralLength(const char (&)[N]) {
-  return N - 1;
-}
 
 }  // namespace taskclient
 

@@ -1,9 +1,9 @@
 // The POSIX side of system_io.h, and the wait it is built on, which the
 // OpenSSL platform shares.
-#ifndef TASKCLIENT_PLATFORM_POSIX_POSIX_IO_H
-#define TASKCLIENT_PLATFORM_POSIX_POSIX_IO_H
+#ifndef TASKCLIENT_PLATFORM_OS_POSIX_IO_H
+#define TASKCLIENT_PLATFORM_OS_POSIX_IO_H
 
-#include "platform/system_io.h"
+#include "platform/os/system_io.h"
 
 namespace taskclient {
 namespace io {

@@ -1,4 +1,4 @@
-#include "platform/posix/posix_io.h"
+#include "platform/os/posix_io.h"
 
 #include <arpa/inet.h>
 #include <errno.h>
@@ -22,10 +22,10 @@ namespace {
 // Room for a response path converted to UTF-8.
 const size_t kPathBytes = 4096;
 
-long long NowMs() {
+int64_t NowMs() {
   struct timespec now;
   clock_gettime(CLOCK_MONOTONIC, &now);
-  return static_cast<long long>(now.tv_sec) * 1000 + now.tv_nsec / 1000000;
+  return static_cast<int64_t>(now.tv_sec) * 1000 + now.tv_nsec / 1000000;
 }
 
 int SocketOf(intptr_t socket) { return static_cast<int>(socket); }
@@ -33,9 +33,9 @@ int SocketOf(intptr_t socket) { return static_cast<int>(socket); }
 }  // namespace
 
 Wait WaitFor(int socket, short events, int timeoutMs) {
-  const long long deadline = NowMs() + timeoutMs;
+  const int64_t deadline = NowMs() + timeoutMs;
   for (;;) {
-    long long left = deadline - NowMs();
+    int64_t left = deadline - NowMs();
     if (left < 0) left = 0;
     struct pollfd entry;
     entry.fd = socket;
@@ -48,11 +48,11 @@ Wait WaitFor(int socket, short events, int timeoutMs) {
   }
 }
 
-bool StartNetworking() { return true; }
+bool StartSockets() { return true; }
 
-void StopNetworking() {}
+void StopSockets() {}
 
-bool Resolve(const char* host, uint32_t* address) {
+bool LookUpHost(const char* host, uint32_t* address) {
   struct addrinfo hints;
   memset(&hints, 0, sizeof hints);
   hints.ai_family = AF_INET;
@@ -121,7 +121,7 @@ long ReceiveSome(intptr_t socket, unsigned char* buffer, size_t capacity, int ti
   }
 }
 
-void CloseSocket(intptr_t socket) { close(SocketOf(socket)); }
+void CloseStreamSocket(intptr_t socket) { close(SocketOf(socket)); }
 
 namespace {
 
@@ -143,13 +143,13 @@ bool OpenPath(const tc_text16* path, int flags, mode_t mode, ResponseFile* file)
 // A response file may hold tokens or a client secret's answer: one the
 // library creates is readable by its owner only. An existing file keeps its
 // mode.
-bool OpenResponseFile(const tc_text16* path, ResponseFile* file) {
+bool OpenForWriting(const tc_text16* path, ResponseFile* file) {
   return OpenPath(path, O_WRONLY | O_CREAT | O_TRUNC, 0600, file);
 }
 
-bool OpenFileForReading(const tc_text16* path, ResponseFile* file) { return OpenPath(path, O_RDONLY, 0, file); }
+bool OpenForReading(const tc_text16* path, ResponseFile* file) { return OpenPath(path, O_RDONLY, 0, file); }
 
-long ReadFile(ResponseFile* file, char* buffer, size_t capacity) {
+long ReadSome(ResponseFile* file, char* buffer, size_t capacity) {
   for (;;) {
     ssize_t got = read(static_cast<int>(file->handle), buffer, capacity);
     if (got >= 0) return static_cast<long>(got);
@@ -157,7 +157,7 @@ long ReadFile(ResponseFile* file, char* buffer, size_t capacity) {
   }
 }
 
-bool WriteResponseFile(ResponseFile* file, const char* bytes, size_t length) {
+bool WriteAll(ResponseFile* file, const char* bytes, size_t length) {
   while (length > 0) {
     ssize_t written = write(static_cast<int>(file->handle), bytes, length);
     if (written < 0 && errno == EINTR) continue;
@@ -168,15 +168,15 @@ bool WriteResponseFile(ResponseFile* file, const char* bytes, size_t length) {
   return true;
 }
 
-bool CloseResponseFile(ResponseFile* file) {
+bool CloseFile(ResponseFile* file) {
   int handle = static_cast<int>(file->handle);
   file->handle = kNoFile;
   // After close() fails with EINTR the descriptor is gone on Linux: no retry.
   return close(handle) == 0;
 }
 
-bool Narrow(const tc_text16* text, NarrowEncoding /*encoding*/, char* output, size_t capacity, size_t* length) {
-  // UTF-8 is the narrow encoding here, for system text as for JSON.
+bool ToCodePage(const tc_text16* text, char* output, size_t capacity, size_t* length) {
+  // UTF-8 is the system's narrow text here.
   return Utf16ToUtf8(text, output, capacity, length);
 }
 

@@ -1,5 +1,7 @@
-#include "platform/bearssl/bearssl_platform.h"
-
+// TLS by BearSSL over the system's plain sockets (os/system_io.h): POSIX
+// sockets on Linux, Winsock on desktop Windows and Windows CE. The session's
+// state and its record buffer live in the storage the core lends each call,
+// so a call allocates nothing and nothing outlives it.
 #include <bearssl.h>
 #include <string.h>
 
@@ -7,16 +9,13 @@
 #include <windows.h>
 #endif
 
-#include "platform/system_io.h"
+#include "platform/os/system_io.h"
+#include "platform/system_platform.h"
 
 #if defined(UNDER_CE)
 // The kernel's random generator (coredll, Windows CE 4.1 and later), which
 // not every SDK header declares.
 extern "C" BOOL WINAPI CeGenRandom(DWORD length, PBYTE buffer);
-#endif
-
-#ifndef TASKCLIENT_VERIFY_SERVER
-#define TASKCLIENT_VERIFY_SERVER 0
 #endif
 
 #if TASKCLIENT_VERIFY_SERVER
@@ -158,8 +157,8 @@ struct TlsSession {
   bool established;   // the handshake completed
   unsigned char buffer[BR_SSL_BUFSIZE_MONO];
 };
-static_assert(sizeof(TlsSession) <= kConnectionStorage,
-              "the BearSSL session fits the connection's storage: raise TASKCLIENT_CONNECTION_STORAGE");
+// A session that does not fit needs a larger TASKCLIENT_CONNECTION_STORAGE.
+TASKCLIENT_STATIC_ASSERT(sizeof(TlsSession) <= kConnectionStorage, bearssl_session_fits_the_connection_storage);
 
 // TLS 1.2 with ephemeral elliptic-curve key exchange, signed by ECDSA or RSA
 // keys, and authenticated encryption only.
@@ -278,7 +277,16 @@ void ReleaseLent(TlsSession* session) {
   session->lent = 0;
 }
 
-}  // namespace
+class BearSslPlatform : public SystemIoPlatform {
+ public:
+  virtual bool SetTlsMode(Connection* connection, const char* serverName);
+  virtual bool InstallCertificateRule(Connection* connection);
+  virtual bool CertificateRefused(const Connection* connection);
+  virtual bool Connect(Connection* connection, uint32_t address, uint16_t port, int timeoutMs);
+  virtual bool Send(Connection* connection, const char* bytes, size_t length, int timeoutMs);
+  virtual long Receive(Connection* connection, const char** bytes, int timeoutMs);
+  virtual void CloseSocket(Connection* connection);
+};
 
 bool BearSslPlatform::SetTlsMode(Connection* connection, const char* serverName) {
   TlsSession* session = reinterpret_cast<TlsSession*>(connection->storage);
@@ -293,7 +301,7 @@ bool BearSslPlatform::SetTlsMode(Connection* connection, const char* serverName)
   return br_ssl_client_reset(&session->client, IsAddress(serverName) ? 0 : serverName, 0) != 0;
 }
 
-bool BearSslPlatform::InstallAcceptAllHook(Connection* connection) {
+bool BearSslPlatform::InstallCertificateRule(Connection* connection) {
   TlsSession* session = SessionOf(connection);
   if (!session) return false;
 #if TASKCLIENT_VERIFY_SERVER
@@ -392,20 +400,14 @@ void BearSslPlatform::CloseSocket(Connection* connection) {
       if (br_ssl_engine_current_state(engine) & BR_SSL_SENDREC) SendRecord(engine, connection->socket, 0);
     }
   }
-  if (connection->socket != kNoSocket) io::CloseSocket(connection->socket);
+  if (connection->socket != kNoSocket) io::CloseStreamSocket(connection->socket);
   connection->session = 0;
   connection->context = 0;
   connection->socket = kNoSocket;
 }
 
-namespace {
-
-class SystemBearSslPlatform : public BearSslPlatform {};
-
-SystemBearSslPlatform gSystemPlatform;
-
 }  // namespace
 
-Platform& SystemPlatform() { return gSystemPlatform; }
+Platform& SystemPlatform() { return TheBackend<BearSslPlatform>(); }
 
 }  // namespace taskclient

@@ -1,4 +1,4 @@
-#include "exchange/text.h"
+#include "text/text.h"
 
 #include <string.h>
 

@@ -1,7 +1,9 @@
 // system_io.h on Winsock and the C runtime: desktop Windows and Windows CE
 // alike. Only Winsock 1.1 calls are used for sockets (select, ioctlsocket),
-// which every Windows CE version has.
-#include "platform/system_io.h"
+// which every Windows CE version has. The transfers serve the blocking socket
+// of the device's secure sockets too, whose waits SO_SNDTIMEO and SO_RCVTIMEO
+// bound.
+#include "platform/os/system_io.h"
 
 #include <winsock2.h>
 #include <windows.h>
@@ -10,8 +12,6 @@
 #include <stdio.h>
 #include <string.h>
 #include <wchar.h>
-
-#include "text/utf8.h"
 
 namespace taskclient {
 namespace io {
@@ -53,14 +53,14 @@ long AfterStall(SOCKET socket, bool write, int timeoutMs) {
 
 }  // namespace
 
-bool StartNetworking() {
+bool StartSockets() {
   WSADATA data;  // filled by the call, never read
   return WSAStartup(0x0101, &data) == 0;
 }
 
-void StopNetworking() { WSACleanup(); }
+void StopSockets() { WSACleanup(); }
 
-bool Resolve(const char* host, uint32_t* address) {
+bool LookUpHost(const char* host, uint32_t* address) {
   const struct hostent* entry = gethostbyname(host);
   if (!entry || entry->h_addrtype != AF_INET || entry->h_length != 4 || !entry->h_addr_list ||
       !entry->h_addr_list[0]) {
@@ -107,7 +107,10 @@ long SendSome(intptr_t handle, const unsigned char* bytes, size_t length, int ti
   for (;;) {
     int sent = send(socket, reinterpret_cast<const char*>(bytes), piece, 0);
     if (sent > 0) return sent;
-    if (sent == 0 || WSAGetLastError() != WSAEWOULDBLOCK) return kIoFailed;
+    if (sent == 0) return kIoFailed;
+    int error = WSAGetLastError();
+    if (error == WSAETIMEDOUT) return kIoTimedOut;  // a blocking socket's SO_SNDTIMEO ran out
+    if (error != WSAEWOULDBLOCK) return kIoFailed;
     long waited = AfterStall(socket, true, timeoutMs);
     if (waited < 0) return waited;
   }
@@ -120,15 +123,17 @@ long ReceiveSome(intptr_t handle, unsigned char* buffer, size_t capacity, int ti
     int received = recv(socket, reinterpret_cast<char*>(buffer), piece, 0);
     if (received > 0) return received;
     if (received == 0) return kIoClosed;
-    if (WSAGetLastError() != WSAEWOULDBLOCK) return kIoFailed;
+    int error = WSAGetLastError();
+    if (error == WSAETIMEDOUT) return kIoTimedOut;  // a blocking socket's SO_RCVTIMEO ran out
+    if (error != WSAEWOULDBLOCK) return kIoFailed;
     long waited = AfterStall(socket, false, timeoutMs);
     if (waited < 0) return waited;
   }
 }
 
-void CloseSocket(intptr_t handle) { closesocket(SocketOf(handle)); }
+void CloseStreamSocket(intptr_t handle) { closesocket(SocketOf(handle)); }
 
-bool OpenResponseFile(const tc_text16* path, ResponseFile* file) {
+bool OpenForWriting(const tc_text16* path, ResponseFile* file) {
   if (!path[0]) return false;
   // Binary: the runtime must not touch line ends.
   FILE* stream = _wfopen(path, L"wb");
@@ -136,33 +141,32 @@ bool OpenResponseFile(const tc_text16* path, ResponseFile* file) {
   return stream != 0;
 }
 
-bool OpenFileForReading(const tc_text16* path, ResponseFile* file) {
+bool OpenForReading(const tc_text16* path, ResponseFile* file) {
   if (!path[0]) return false;
   FILE* stream = _wfopen(path, L"rb");
   file->handle = stream ? reinterpret_cast<intptr_t>(stream) : kNoFile;
   return stream != 0;
 }
 
-long ReadFile(ResponseFile* file, char* buffer, size_t capacity) {
+long ReadSome(ResponseFile* file, char* buffer, size_t capacity) {
   FILE* stream = StreamOf(file);
   size_t got = fread(buffer, 1, capacity, stream);
   if (got == 0 && ferror(stream)) return -1;
   return static_cast<long>(got);
 }
 
-bool WriteResponseFile(ResponseFile* file, const char* bytes, size_t length) {
+bool WriteAll(ResponseFile* file, const char* bytes, size_t length) {
   return fwrite(bytes, 1, length, StreamOf(file)) == length;
 }
 
-bool CloseResponseFile(ResponseFile* file) {
+bool CloseFile(ResponseFile* file) {
   FILE* stream = StreamOf(file);
   file->handle = kNoFile;
   return fclose(stream) == 0;  // fails when buffered bytes could not be written
 }
 
-bool Narrow(const tc_text16* text, NarrowEncoding encoding, char* output, size_t capacity, size_t* length) {
+bool ToCodePage(const tc_text16* text, char* output, size_t capacity, size_t* length) {
   if (capacity == 0) return false;
-  if (encoding == kUtf8) return Utf16ToUtf8(text, output, capacity, length);
 
   // The system code page with no flags, so a character it cannot show
   // becomes its default character. The limit handed over is two bytes per

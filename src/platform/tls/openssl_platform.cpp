@@ -1,5 +1,4 @@
-#include "platform/posix/posix_platform.h"
-
+// POSIX sockets with OpenSSL for TLS.
 #include <arpa/inet.h>
 #include <errno.h>
 #include <netinet/in.h>
@@ -14,19 +13,14 @@
 #include <string.h>
 #include <sys/socket.h>
 
-#include "platform/posix/posix_io.h"
+#include "platform/os/posix_io.h"
+#include "platform/system_platform.h"
 
 namespace taskclient {
 
 namespace {
 
-// Bytes taken from the connection by one receive, in the connection's storage.
-const size_t kReceiveChunk = 20000;
-static_assert(kReceiveChunk <= kConnectionStorage, "the receive chunk fits the connection's storage");
-
-#ifndef TASKCLIENT_VERIFY_SERVER
-#define TASKCLIENT_VERIFY_SERVER 0
-#endif
+TASKCLIENT_STATIC_ASSERT(kReceiveChunk <= kConnectionStorage, receive_chunk_fits_the_connection_storage);
 
 #if !TASKCLIENT_VERIFY_SERVER
 // The default certificate rule: every certificate the server presents is
@@ -190,15 +184,25 @@ SSL* SessionOf(Connection* connection) { return static_cast<SSL*>(connection->se
 
 int SocketOf(Connection* connection) { return static_cast<int>(connection->socket); }
 
-}  // namespace
+class OpenSslPlatform : public SystemIoPlatform {
+ public:
+  virtual void StopNetworking();
+  virtual bool SetTlsMode(Connection* connection, const char* serverName);
+  virtual bool InstallCertificateRule(Connection* connection);
+  virtual bool Connect(Connection* connection, uint32_t address, uint16_t port, int timeoutMs);
+  virtual bool CertificateRefused(const Connection* connection);
+  virtual bool Send(Connection* connection, const char* bytes, size_t length, int timeoutMs);
+  virtual long Receive(Connection* connection, const char** bytes, int timeoutMs);
+  virtual void CloseSocket(Connection* connection);
+};
 
-void PosixPlatform::StopNetworking() {
+void OpenSslPlatform::StopNetworking() {
   SystemIoPlatform::StopNetworking();
   // Leave no error of ours in the calling thread's OpenSSL error queue.
   ERR_clear_error();
 }
 
-bool PosixPlatform::SetTlsMode(Connection* connection, const char* serverName) {
+bool OpenSslPlatform::SetTlsMode(Connection* connection, const char* serverName) {
   BIO_METHOD* method = SocketMethod();
   if (!method) return false;
   SSL_CTX* context = ClientContext();
@@ -227,7 +231,7 @@ bool PosixPlatform::SetTlsMode(Connection* connection, const char* serverName) {
 #endif
 }
 
-bool PosixPlatform::InstallAcceptAllHook(Connection* connection) {
+bool OpenSslPlatform::InstallCertificateRule(Connection* connection) {
   SSL* session = SessionOf(connection);
   if (!session) return false;
 #if TASKCLIENT_VERIFY_SERVER
@@ -240,7 +244,7 @@ bool PosixPlatform::InstallAcceptAllHook(Connection* connection) {
   return true;
 }
 
-bool PosixPlatform::CertificateRefused(const Connection* connection) {
+bool OpenSslPlatform::CertificateRefused(const Connection* connection) {
 #if TASKCLIENT_VERIFY_SERVER
   // The verdict OpenSSL recorded for the chain; it stays X509_V_OK when the
   // handshake failed before any certificate was checked.
@@ -254,7 +258,7 @@ bool PosixPlatform::CertificateRefused(const Connection* connection) {
 #endif
 }
 
-bool PosixPlatform::Connect(Connection* connection, uint32_t address, uint16_t port, int timeoutMs) {
+bool OpenSslPlatform::Connect(Connection* connection, uint32_t address, uint16_t port, int timeoutMs) {
   if (!io::ConnectSocket(connection->socket, address, port, timeoutMs)) return false;
   int socket = SocketOf(connection);
   SSL* session = SessionOf(connection);
@@ -267,7 +271,7 @@ bool PosixPlatform::Connect(Connection* connection, uint32_t address, uint16_t p
   }
 }
 
-bool PosixPlatform::Send(Connection* connection, const char* bytes, size_t length, int timeoutMs) {
+bool OpenSslPlatform::Send(Connection* connection, const char* bytes, size_t length, int timeoutMs) {
   SSL* session = SessionOf(connection);
   for (;;) {
     ERR_clear_error();
@@ -279,7 +283,7 @@ bool PosixPlatform::Send(Connection* connection, const char* bytes, size_t lengt
   }
 }
 
-long PosixPlatform::Receive(Connection* connection, const char** bytes, int timeoutMs) {
+long OpenSslPlatform::Receive(Connection* connection, const char** bytes, int timeoutMs) {
   SSL* session = SessionOf(connection);
   *bytes = connection->storage;
   for (;;) {
@@ -301,7 +305,7 @@ long PosixPlatform::Receive(Connection* connection, const char** bytes, int time
   }
 }
 
-void PosixPlatform::CloseSocket(Connection* connection) {
+void OpenSslPlatform::CloseSocket(Connection* connection) {
   SSL* session = SessionOf(connection);
   if (session) {
     // One attempt at a polite close_notify; the socket is non-blocking, so
@@ -309,21 +313,15 @@ void PosixPlatform::CloseSocket(Connection* connection) {
     if (SSL_is_init_finished(session)) SSL_shutdown(session);
     SSL_free(session);  // frees the socket BIO with it
   }
-  if (connection->socket != kNoSocket) io::CloseSocket(connection->socket);
+  if (connection->socket != kNoSocket) io::CloseStreamSocket(connection->socket);
   connection->session = 0;
   connection->context = 0;
   connection->socket = kNoSocket;
   ERR_clear_error();
 }
 
-namespace {
-
-class SystemPosixPlatform : public PosixPlatform {};
-
-SystemPosixPlatform gSystemPlatform;
-
 }  // namespace
 
-Platform& SystemPlatform() { return gSystemPlatform; }
+Platform& SystemPlatform() { return TheBackend<OpenSslPlatform>(); }
 
 }  // namespace taskclient

@@ -1,0 +1,66 @@
+// What the operating system offers beneath TLS, one implementation per
+// system: POSIX (posix_io.cpp) and Winsock with the C runtime of Windows and
+// Windows CE (winsock_io.cpp). A platform that brings its own TLS engine
+// drives it over these sockets; the others use what they need of it (name
+// resolution, files, text). The names differ from the Platform methods they
+// serve, so that a call shows which of the two it goes to.
+//
+// Every socket made here is non-blocking, and every wait is bounded by the
+// time limit given: a call stalls at most that long without progress.
+#ifndef TASKCLIENT_PLATFORM_OS_SYSTEM_IO_H
+#define TASKCLIENT_PLATFORM_OS_SYSTEM_IO_H
+
+#include <stddef.h>
+
+#include "portable.h"
+#include "platform/platform.h"
+
+namespace taskclient {
+namespace io {
+
+// Outcome of a socket transfer that moved no bytes.
+enum {
+  kIoClosed = 0,     // the peer ended the connection (receive only)
+  kIoFailed = -1,    // the connection broke
+  kIoTimedOut = -2   // no progress within the time allowed
+};
+
+// Networking for the duration of one call (WSAStartup/WSACleanup on Windows).
+bool StartSockets();
+void StopSockets();
+
+// Looks `host` up: its first IPv4 address (network byte order).
+bool LookUpHost(const char* host, uint32_t* address);
+
+// A non-blocking IPv4 stream socket, or kNoSocket.
+intptr_t OpenStreamSocket();
+// Connects, waiting at most `timeoutMs` for the connection to complete. On a
+// blocking socket the connect itself waits, as long as the system lets it.
+bool ConnectSocket(intptr_t socket, uint32_t address, uint16_t port, int timeoutMs);
+// Sends some of `length` bytes, waiting at most `timeoutMs` for room: the
+// count sent (> 0), kIoFailed or kIoTimedOut. `timeoutMs` 0 waits not at all.
+long SendSome(intptr_t socket, const unsigned char* bytes, size_t length, int timeoutMs);
+// Receives up to `capacity` bytes, waiting at most `timeoutMs` for them: the
+// count received (> 0), kIoClosed, kIoFailed or kIoTimedOut.
+long ReceiveSome(intptr_t socket, unsigned char* buffer, size_t capacity, int timeoutMs);
+void CloseStreamSocket(intptr_t socket);
+
+// A file created or emptied for binary writing, written whole, closed. Open
+// leaves the handle kNoFile on failure; CloseFile sets it to kNoFile and is
+// false when data could not be brought to the file.
+bool OpenForWriting(const tc_text16* path, ResponseFile* file);
+bool WriteAll(ResponseFile* file, const char* bytes, size_t length);
+bool CloseFile(ResponseFile* file);
+// A file opened for binary reading (kNoFile on failure), read in pieces: the
+// count, 0 at its end, -1 on failure. Closed with CloseFile.
+bool OpenForReading(const tc_text16* path, ResponseFile* file);
+long ReadSome(ResponseFile* file, char* buffer, size_t capacity);
+
+// Platform::Narrow as this system does it: 16-bit text to the system's own
+// narrow text (its code page; UTF-8 on POSIX).
+bool ToCodePage(const tc_text16* text, char* output, size_t capacity, size_t* length);
+
+}  // namespace io
+}  // namespace taskclient
+
+#endif
