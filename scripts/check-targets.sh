@@ -80,7 +80,7 @@ step "C++98 compile of the library"
 core=(src/exchange/*.cpp src/text/*.cpp src/tokens/*.cpp src/tasks/*.cpp src/exports.cpp src/api_endpoint.cpp
   src/platform/system_platform.cpp)
 strict=(-std=c++98 -pedantic-errors -Werror -Wall -Wextra -Wpedantic -Wconversion -Wsign-conversion -Wshadow
-  -fno-exceptions -fno-rtti -O2 -DTASKCLIENT_BUILDING -Iinclude -Isrc -c -o /dev/null)
+  -fno-exceptions -fno-rtti -fno-threadsafe-statics -O2 -DTASKCLIENT_BUILDING -Iinclude -Isrc -c -o /dev/null)
 bearssl=$(scripts/fetch-bearssl.sh "$out/bearssl")
 compiled=0
 for verify in 0 1; do

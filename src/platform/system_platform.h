@@ -38,7 +38,11 @@ class SystemIoPlatform : public Platform {
 // It is made on the first call rather than when the library is loaded: before
 // C++11 an object with virtual functions at namespace scope is set up by code
 // that runs at load, and a DLL must run none. It needs no destructor, so
-// nothing is registered to run at unload either.
+// nothing is registered to run at unload either. The library is compiled
+// without thread-safe local statics (no runtime lock the device lacks, as
+// with Microsoft's compilers before Visual Studio 2015): two first calls at
+// once may both set the object up, which only stores its table of virtual
+// functions, the same for both, and it holds no data.
 template <class Backend>
 Platform& TheBackend() {
   static Backend backend;
