@@ -19,7 +19,7 @@ std::string Base64Url(std::string_view bytes) {
   size_t rest = bytes.size() - i;
   if (rest > 0) {
     unsigned long group = static_cast<unsigned long>(static_cast<unsigned char>(bytes[i])) << 16;
-    if (rest == 2) group |= static_cast<unsigned char>(bytes[i + 1]) << 8;
+    if (rest == 2) group |= static_cast<unsigned long>(static_cast<unsigned char>(bytes[i + 1])) << 8;
     out += kAlphabet[(group >> 18) & 63];
     out += kAlphabet[(group >> 12) & 63];
     if (rest == 2) out += kAlphabet[(group >> 6) & 63];
