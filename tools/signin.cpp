@@ -12,8 +12,9 @@ std::string Base64Url(std::string_view bytes) {
   std::string out;
   size_t i = 0;
   for (; i + 2 < bytes.size(); i += 3) {
-    unsigned long group = (static_cast<unsigned char>(bytes[i]) << 16) |
-                          (static_cast<unsigned char>(bytes[i + 1]) << 8) | static_cast<unsigned char>(bytes[i + 2]);
+    unsigned long group = static_cast<unsigned long>(static_cast<unsigned char>(bytes[i])) << 16 |
+                          static_cast<unsigned long>(static_cast<unsigned char>(bytes[i + 1])) << 8 |
+                          static_cast<unsigned char>(bytes[i + 2]);
     for (int shift = 18; shift >= 0; shift -= 6) out += kAlphabet[(group >> shift) & 63];
   }
   size_t rest = bytes.size() - i;
