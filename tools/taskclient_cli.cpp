@@ -332,7 +332,7 @@ bool Widen(const std::string& utf8, std::u16string* out) {
     unsigned char c = static_cast<unsigned char>(utf8[i]);
     size_t extra = c < 0x80 ? 0 : (c >> 5) == 6 ? 1 : (c >> 4) == 14 ? 2 : (c >> 3) == 30 ? 3 : 4;
     if (extra == 4 || i + extra >= utf8.size() + (extra ? 0 : 1)) return false;
-    uint32_t code = extra == 0 ? c : (c & (0x3F >> extra));
+    uint32_t code = extra == 0 ? c : (c & (0x3Fu >> extra));
     for (size_t k = 1; k <= extra; ++k) {
       unsigned char next = static_cast<unsigned char>(utf8[i + k]);
       if ((next & 0xC0) != 0x80) return false;

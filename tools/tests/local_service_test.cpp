@@ -521,7 +521,7 @@ TEST_F(LocalServiceTest, SecondPageIsReachedThroughThePageToken) {
   EXPECT_EQ(pages, 2);
   ASSERT_EQ(titles.size(), 120u);
   for (size_t i = 0; i < titles.size(); ++i) {
-    char expected[32];
+    char expected[48];
     std::snprintf(expected, sizeof expected, "Backlog item %03zu", i + 1);
     EXPECT_EQ(titles[i], expected);
   }
