@@ -37,14 +37,7 @@ const char* Reason(int status) {
   }
 }
 
-std::string HttpDate() {
-  char text[64];
-  std::time_t now = std::time(nullptr);
-  std::tm parts;
-  gmtime_r(&now, &parts);
-  std::strftime(text, sizeof text, "%a, %d %b %Y %H:%M:%S GMT", &parts);
-  return text;
-}
+std::string HttpDate() { return UtcNow("%a, %d %b %Y %H:%M:%S GMT"); }
 
 Response Unauthenticated() {
   Response response = ApiError(

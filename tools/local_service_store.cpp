@@ -58,14 +58,16 @@ bool ParseFields(const std::string& text, std::map<std::string, std::string>* fi
   return true;
 }
 
-std::string Rfc3339Now() {
+std::string UtcNow(const char* format) {
   char text[64];
   std::time_t now = std::time(nullptr);
   std::tm parts;
   gmtime_r(&now, &parts);
-  std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%S.000Z", &parts);
+  std::strftime(text, sizeof text, format, &parts);
   return text;
 }
+
+std::string Rfc3339Now() { return UtcNow("%Y-%m-%dT%H:%M:%S.000Z"); }
 
 // Characters, not bytes, of UTF-8 text: the service's length limits count them.
 size_t Utf8Length(const std::string& text) {

@@ -91,6 +91,9 @@ bool IsDigits(const std::string& text);
 bool PercentDecode(const std::string& text, bool plusIsSpace, std::string* out);
 // "a=1&b=2" as a form or a query string. False on a broken escape.
 bool ParseFields(const std::string& text, std::map<std::string, std::string>* fields);
+// The time now in UTC, as strftime writes it with `format`; as the service
+// stamps tasks (RFC 3339).
+std::string UtcNow(const char* format);
 std::string Rfc3339Now();
 // Characters, not bytes, of UTF-8 text: the service's length limits count them.
 size_t Utf8Length(const std::string& text);
