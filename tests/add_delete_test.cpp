@@ -96,6 +96,11 @@ TEST_F(AddDeleteTest, CapacitiesAreExactAndNothingIsSentBeyondThem) {
   EXPECT_EQ(Add(u"l", std::u16string(987, u'x')), TC_TOO_LONG);
   EXPECT_EQ(Delete(std::u16string(100, u'a'), std::u16string(77, u'b')), TC_TOO_LONG);
   EXPECT_EQ(Delete(u"a", std::u16string(60, u' ')), TC_TOO_LONG);  // 180 bytes once escaped
+  // An id is one segment: one that names the segment before it is refused.
+  for (const char16_t* dots : {u".", u"..", u"%2e%2E"}) {
+    EXPECT_EQ(Delete(u"L1", dots), TC_BAD_ARGUMENT);
+    EXPECT_EQ(Delete(dots, u"T1"), TC_BAD_ARGUMENT);
+  }
   const std::u16string lineFeed = u"t\nX: 1";
   EXPECT_EQ(AddTask(SystemPlatform(), server.service(), T(lineFeed), T(u"l"), T(u"t"), nullptr, T(path)),
             TC_BAD_ARGUMENT);
@@ -129,7 +134,7 @@ TEST_F(AddDeleteTest, DeleteCapturesTheServiceAnswer) {
                                    "\r\n\r\n" + body;
   server.SetReply(Respond(unauthorized));
   ASSERT_EQ(Delete(u"a b", u"c/d"), TC_EXCHANGE_COMPLETE);
-  EXPECT_EQ(server.LastRequest().substr(0, 40), "DELETE /tasks/v1/lists/a%20b/tasks/c/d H");
+  EXPECT_EQ(server.LastRequest().substr(0, 42), "DELETE /tasks/v1/lists/a%20b/tasks/c%2Fd H");
   EXPECT_EQ(ReadFile(file), unauthorized);
 }
 

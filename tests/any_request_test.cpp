@@ -48,6 +48,7 @@ TEST_F(AnyRequestTest, EachMethodGoesOnTheWireAsGiven) {
   } rows[] = {
       {"GET", "/tasks/v1/lists/%40default/tasks?showHidden=true&maxResults=5", nullptr, u"", true},
       {"GET", "/tasks/v1/users/@me/lists/L1", nullptr, u"", false},
+      {"GET", "/tasks/v1/lists/.../tasks?q=../x/./", nullptr, u"", true},  // dots that name no segment above
       {"DELETE", "/tasks/v1/lists/L1/tasks/T1", nullptr, u"", true},
       {"POST", "/tasks/v1/lists/L1/clear", "", u"", true},
       {"POST", "/tasks/v1/lists/L1/tasks/T1/move?parent=T0&previous=T2", "", u"", false},
@@ -86,6 +87,12 @@ TEST_F(AnyRequestTest, RefusedBeforeAnythingIsSent) {
       {"another path", u"GET", u"/oauth2/v3/token", u"", kBadArgument},
       {"prefix cut short", u"GET", u"/tasks/v1", u"", kBadArgument},
       {"absolute URL", u"GET", u"https://www.googleapis.com/tasks/v1/x", u"", kBadArgument},
+      {"dot-dot segments", u"GET", u"/tasks/v1/../../oauth2/v3/token", u"", kBadArgument},
+      {"escaped dot-dot segments", u"GET", u"/tasks/v1/%2e%2E/%2E./oauth2/v3/token", u"", kBadArgument},
+      {"dot segment", u"GET", u"/tasks/v1/./users/@me/lists", u"", kBadArgument},
+      {"dot-dot at the end", u"GET", u"/tasks/v1/lists/..?x=1", u"", kBadArgument},
+      {"lone surrogate in the body", u"POST", u"/tasks/v1/x", u"{\"title\": \"" + std::u16string(1, char16_t(0xDBFF)) + u"\"}",
+       kBadArgument},
       {"GET with a body", u"GET", u"/tasks/v1/x", json, kBadArgument},
       {"DELETE with a body", u"DELETE", u"/tasks/v1/x", json, kBadArgument},
       {"target of 1001 bytes", u"GET", longest + u"b", u"", kTooLong},

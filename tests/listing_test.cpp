@@ -27,8 +27,10 @@ TEST_F(ListingTest, TaskListIdGoesIntoThePath) {
   } rows[] = {
       {u"abc", "/tasks/v1/lists/abc/tasks"},
       {u"MDk2NTk0:0:0", "/tasks/v1/lists/MDk2NTk0:0:0/tasks"},
-      {u"a b/c", "/tasks/v1/lists/a%20b/c/tasks"},
-      {u"x?y=1&z#w", "/tasks/v1/lists/x?y=1&z%23w/tasks"},
+      {u"a b/c", "/tasks/v1/lists/a%20b%2Fc/tasks"},
+      {u"x?y=1&z#w", "/tasks/v1/lists/x%3Fy=1&z%23w/tasks"},
+      {u"../../X/tasks/T?x=1", "/tasks/v1/lists/..%2F..%2FX%2Ftasks%2FT%3Fx=1/tasks"},
+      {u"...", "/tasks/v1/lists/.../tasks"},
       {u"caf\u00e9", "/tasks/v1/lists/caf%C3%A9/tasks"},
       {u"", "/tasks/v1/lists//tasks"},
   };
@@ -70,6 +72,8 @@ TEST_F(ListingTest, BadArgumentsSendNothing) {
   const std::u16string token = u"tok", id = u"abc";
   const std::u16string tooLongId(178, u'i'), escapedTooLong(60, u' '), tooLongToken(2049, u't');
   const std::u16string lineFeed = u"tok\nX-Injected: 1", del = u"tok\x7f", tab = u"t\tk";
+  const std::u16string lone = u"ab" + std::u16string(1, char16_t(0xD83D)) + u"c", dot = u".", dots = u"%2E.";
+  const std::u16string lonePath = PathText(dir / "reply") + std::u16string(1, char16_t(0xDC00));
   struct Row {
     const char* name;
     const tc_text16* token;
@@ -86,6 +90,11 @@ TEST_F(ListingTest, BadArgumentsSendNothing) {
       {"id over capacity", T(token), T(tooLongId), T(path), TC_TOO_LONG},
       {"id over capacity once escaped", T(token), T(escapedTooLong), T(path), TC_TOO_LONG},
       {"token over capacity", T(tooLongToken), T(id), T(path), TC_TOO_LONG},
+      {"lone surrogate in token", T(lone), T(id), T(path), TC_BAD_ARGUMENT},
+      {"lone surrogate in id", T(token), T(lone), T(path), TC_BAD_ARGUMENT},
+      {"lone surrogate in path", T(token), T(id), T(lonePath), TC_BAD_ARGUMENT},
+      {"id that is a dot", T(token), T(dot), T(path), TC_BAD_ARGUMENT},
+      {"id that is two dots, one escaped", T(token), T(dots), T(path), TC_BAD_ARGUMENT},
   };
   WriteFile(file, "untouched");
   for (const Row& row : rows) {

@@ -1,6 +1,8 @@
 // Request composition and the encodings of what goes into it, byte for byte.
 #include <gtest/gtest.h>
 
+#include <cctype>
+#include <cstring>
 #include <string>
 
 #include "exchange/request.h"
@@ -101,7 +103,7 @@ TEST(Text, AppendsWholePiecesOrNothing) {
   EXPECT_EQ(Str(text), "0123456");
 }
 
-TEST(FormEncode, EscapesExactlyTheReservedSeventeen) {
+TEST(FormEncode, EscapesAllButTheUnreserved) {
   const InOut rows[] = {
       {"urn:ietf:wg:oauth:2.0:oob", "urn%3Aietf%3Awg%3Aoauth%3A2.0%3Aoob"},
       {"authorization_code", "authorization_code"},
@@ -110,8 +112,9 @@ TEST(FormEncode, EscapesExactlyTheReservedSeventeen) {
       {"100%", "100%25"},
       {"%41", "%2541"},
       {" !$%&'()*+,/:;=?@", "%20%21%24%25%26%27%28%29%2A%2B%2C%2F%3A%3B%3D%3F%40"},
-      {"-._~\"#<>[]\\^`{|}", "-._~\"#<>[]\\^`{|}"},
-      {"\x01\x1f\x7f\x80\xc3\xa9\xff", "\x01\x1f\x7f\x80\xc3\xa9\xff"},
+      {"-._~\"#<>[]\\^`{|}", "-._~%22%23%3C%3E%5B%5D%5C%5E%60%7B%7C%7D"},
+      {"\x01\x1f\x7f\x80\xc3\xa9\xff", "%01%1F%7F%80%C3%A9%FF"},
+      {"1//0gdX-_~.tok\r\nX: 1", "1%2F%2F0gdX-_~.tok%0D%0AX%3A%201"},
       {"", ""},
   };
   for (const InOut& row : rows) {
@@ -119,14 +122,16 @@ TEST(FormEncode, EscapesExactlyTheReservedSeventeen) {
     ASSERT_TRUE(FormEncode(row.in.data(), row.in.size(), &out));
     EXPECT_EQ(Str(out), row.out) << row.in;
   }
-  // Every byte outside the table passes through unchanged.
-  const std::string reserved = " !$%&'()*+,/:;=?@";
+  // Only the unreserved bytes pass through unchanged.
   for (int c = 1; c < 256; ++c) {
     char byte = static_cast<char>(c);
     FixedText<8> out;
     ASSERT_TRUE(FormEncode(&byte, 1, &out));
-    if (reserved.find(byte) == std::string::npos) EXPECT_EQ(Str(out), std::string(1, byte)) << c;
-    else EXPECT_EQ(out.size(), 3u) << c;
+    if (std::isalnum(c) || std::string("-._~").find(byte) != std::string::npos) {
+      EXPECT_EQ(Str(out), std::string(1, byte)) << c;
+    } else {
+      EXPECT_EQ(out.size(), 3u) << c;
+    }
   }
 }
 
@@ -140,7 +145,8 @@ TEST(PathSegment, EscapesWhatCannotStandInATarget) {
   const InOut rows[] = {
       {"abc", "abc"},
       {"a b", "a%20b"},
-      {"a/b?c=d&e%f", "a/b?c=d&e%f"},
+      {"a/b?c=d&e%f", "a%2Fb%3Fc=d&e%f"},
+      {"../../X/tasks/T?x=1", "..%2F..%2FX%2Ftasks%2FT%3Fx=1"},
       {"\"#<>\\^`{|}", "%22%23%3C%3E%5C%5E%60%7B%7C%7D"},
       {"\x01\x1f\x7f\x80\xff", "%01%1F%7F%80%FF"},
       {"MTIzNDU2Nzg5MDEyMzQ1Njc4OTA:0:0", "MTIzNDU2Nzg5MDEyMzQ1Njc4OTA:0:0"},
@@ -151,6 +157,11 @@ TEST(PathSegment, EscapesWhatCannotStandInATarget) {
     FixedText<kPathCapacity> out;
     ASSERT_TRUE(AppendPathSegment(id, &out));
     EXPECT_EQ(Str(out), row.out) << row.in;
+  }
+  // The segments a server resolves against the one before, in every spelling.
+  for (const char* dots : {".", "..", "%2e", "%2E%2e", ".%2E", "%2e."}) EXPECT_TRUE(IsDotSegment(dots, strlen(dots))) << dots;
+  for (const char* plain : {"", "...", ".a", "a.", "%2", "%2f", "%2e%", "%2e%2e%2e", "%3e"}) {
+    EXPECT_FALSE(IsDotSegment(plain, strlen(plain))) << plain;
   }
 }
 
@@ -184,6 +195,9 @@ TEST(Utf8, ConvertsPairsAndReplacesLoneSurrogates) {
     size_t length = 99;
     ASSERT_TRUE(Utf16ToUtf8(testsupport::T(row.in), out, sizeof out, &length));
     EXPECT_EQ(std::string(out, length), row.out);
+    // Exactly the rows whose text became U+FFFD hold a lone surrogate, which
+    // every argument check refuses.
+    EXPECT_EQ(HasLoneSurrogate(testsupport::T(row.in)), row.out.find("\xef\xbf\xbd") != std::string::npos);
     EXPECT_EQ(out[length], '\0');
   }
   char small[4];

@@ -29,7 +29,10 @@ TEST_F(TokensTest, BodiesAreEncodedFieldByField) {
        "code=4%2F0AY0e-g7Xk&client_secret=GOCSPX-s%2Fe%2Bc.r_e~t&client_id=123-abc.apps.googleusercontent.com" +
            kOob},
       {false, u"", u"s", u"i", "code=&client_secret=s&client_id=i" + kOob},
-      {false, u"a b&c=100%", u"%41", u"caf\u00e9#", "code=a%20b%26c%3D100%25&client_secret=%2541&client_id=caf\xc3\xa9#" + kOob},
+      {false, u"a b&c=100%", u"%41", u"caf\u00e9#", "code=a%20b%26c%3D100%25&client_secret=%2541&client_id=caf%C3%A9%23" + kOob},
+      // Control bytes are escaped too: no value can break the form.
+      {true, u"1//0g\r\nX: 1", u"s\r\n\u00e9", u"\t", "client_id=%09&client_secret=s%0D%0A%C3%A9&refresh_token=1%2F%2F0g%0D%0AX%3A%201"
+       "&grant_type=refresh_token"},
       {true, u"1//0gLx-refresh", u"sec/ret+", u"123.apps",
        "client_id=123.apps&client_secret=sec%2Fret%2B&refresh_token=1%2F%2F0gLx-refresh&grant_type=refresh_token"},
       {true, u"", u"", u"", "client_id=&client_secret=&refresh_token=&grant_type=refresh_token"},

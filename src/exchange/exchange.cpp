@@ -1,5 +1,6 @@
 #include "exchange/exchange.h"
 
+#include "exchange/arguments.h"
 #include "exchange/reply_scanner.h"
 
 namespace taskclient {
@@ -74,6 +75,7 @@ Result RunExchange(Platform& platform, const Service& service, const Text& reque
 
 Result SendRequest(Platform& platform, const Service& service, const RequestParts& parts,
                    const tc_text16* responsePath) {
+  if (CheckTextArgument(responsePath) != kOk) return kBadArgument;
   RequestText request;
   size_t bodyInRequest = 0;
   Result result = ComposeRequest(platform, parts, &request, &bodyInRequest);

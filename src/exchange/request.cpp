@@ -1,5 +1,7 @@
 #include "exchange/request.h"
 
+#include "exchange/arguments.h"
+
 namespace taskclient {
 
 const char kFormContentType[] = "Content-type: application/x-www-form-urlencoded";
@@ -32,6 +34,7 @@ bool IsControl(unsigned char c) { return c < 0x20 || c == 0x7F; }
 // Converts the token in place at the end of `request`. A control byte would
 // end the header line early or inject another one.
 Result AppendToken(Platform& platform, const tc_text16* token, Text* request) {
+  if (CheckTextArgument(token) != kOk) return kBadArgument;
   if (request->overflowed()) return kTooLong;
   char* at = request->Storage() + request->size();
   size_t room = request->capacity() - request->size();

@@ -39,8 +39,25 @@ bool SameAscii(const tc_text16* text, const char* name) {
   return text[i] == 0;
 }
 
+// Whether the path part of a request-target (up to any '?') has a "." or
+// ".." segment: the target would leave the place its text names.
+bool HasDotSegment(const Text& target) {
+  const char* bytes = target.data();
+  size_t end = 0;
+  while (end < target.size() && bytes[end] != '?') ++end;
+  size_t start = 0;
+  for (size_t i = 0; i <= end; ++i) {
+    if (i == end || bytes[i] == '/') {
+      if (IsDotSegment(bytes + start, i - start)) return true;
+      start = i + 1;
+    }
+  }
+  return false;
+}
+
 // Copies a request-target as the caller gave it: visible ASCII but '#', at
-// most kTargetCapacity - 1 bytes, under the task paths.
+// most kTargetCapacity - 1 bytes, under the task paths, with no "." or ".."
+// segment.
 Result CopyTarget(const tc_text16* target, Text* out) {
   for (size_t i = 0; target[i] != 0; ++i) {
     uint32_t unit = static_cast<uint16_t>(target[i]);
@@ -52,14 +69,16 @@ Result CopyTarget(const tc_text16* target, Text* out) {
   for (size_t i = 0; i < prefixLength; ++i) {
     if (out->data()[i] != kTargetPrefix[i]) return kBadArgument;
   }
-  return kOk;
+  return HasDotSegment(*out) ? kBadArgument : kOk;
 }
 
-// Converts an id and appends it to the path as a request-target segment.
+// Converts an id and appends it to the path as one request-target segment.
+// An id that is "." or ".." would name the segment before it: refused.
 Result AppendId(Platform& platform, const tc_text16* id, Text* path) {
   FixedText<kAddPathCapacity> narrow;
   Result result = NarrowArgument(platform, id, &narrow);
   if (result != kOk) return result;
+  if (IsDotSegment(narrow.data(), narrow.size())) return kBadArgument;
   return AppendPathSegment(narrow, path) ? kOk : kTooLong;
 }
 

@@ -20,24 +20,16 @@ bool IsUnreserved(unsigned char c) {
 bool NeedsPathEscape(unsigned char c) {
   if (c <= 0x20 || c >= 0x7F) return true;
   switch (c) {
-    case '"': case '#': case '<': case '>': case '\\': case '^': case '`': case '{': case '|': case '}':
+    case '"': case '#': case '/': case '<': case '>': case '?': case '\\': case '^': case '`': case '{':
+    case '|': case '}':
       return true;
     default:
       return false;
   }
 }
 
-bool NeedsQueryEscape(unsigned char c) { return !IsUnreserved(c); }
-
-bool NeedsFormEscape(unsigned char c) {
-  switch (c) {
-    case ' ': case '!': case '$': case '%': case '&': case '\'': case '(': case ')': case '*':
-    case '+': case ',': case '/': case ':': case ';': case '=': case '?': case '@':
-      return true;
-    default:
-      return false;
-  }
-}
+// Query and form values escape alike: everything but the unreserved bytes.
+bool NeedsValueEscape(unsigned char c) { return !IsUnreserved(c); }
 
 // Appends "%XX" (upper-case hex) for `byte`.
 bool AppendPercentEscape(unsigned char byte, Text* out) {
@@ -68,8 +60,7 @@ bool AppendJsonEscape(unsigned char c, Text* out) {
 }
 
 const Escaping kPathSegmentEscaping = {NeedsPathEscape, AppendPercentEscape};
-const Escaping kQueryValueEscaping = {NeedsQueryEscape, AppendPercentEscape};
-const Escaping kFormValueEscaping = {NeedsFormEscape, AppendPercentEscape};
+const Escaping kValueEscaping = {NeedsValueEscape, AppendPercentEscape};
 const Escaping kJsonStringEscaping = {NeedsJsonEscape, AppendJsonEscape};
 
 // Appends `bytes`, each byte as it is or as its escape.
@@ -89,12 +80,26 @@ bool AppendPathSegment(const Text& id, Text* out) {
   return AppendEscaped(kPathSegmentEscaping, id.data(), id.size(), out);
 }
 
+bool IsDotSegment(const char* bytes, size_t length) {
+  size_t dots = 0;
+  for (size_t i = 0; i < length; ++dots) {
+    if (bytes[i] == '.') {
+      i += 1;
+    } else if (length - i >= 3 && bytes[i] == '%' && bytes[i + 1] == '2' && (bytes[i + 2] == 'e' || bytes[i + 2] == 'E')) {
+      i += 3;
+    } else {
+      return false;
+    }
+  }
+  return dots == 1 || dots == 2;
+}
+
 bool AppendQueryValue(const Text& value, Text* out) {
-  return AppendEscaped(kQueryValueEscaping, value.data(), value.size(), out);
+  return AppendEscaped(kValueEscaping, value.data(), value.size(), out);
 }
 
 bool FormEncode(const char* bytes, size_t length, Text* out) {
-  return AppendEscaped(kFormValueEscaping, bytes, length, out);
+  return AppendEscaped(kValueEscaping, bytes, length, out);
 }
 
 bool AppendJsonString(const Text& text, Text* out) {

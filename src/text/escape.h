@@ -11,18 +11,23 @@
 
 namespace taskclient {
 
-// Appends an id as it may stand in a request target: control bytes, space,
-// " # < > \ ^ ` { | } and bytes from 0x80 are written as %XX; every other
-// byte, / ? % & = included, goes in as given.
+// Appends an id as one segment of a request target: control bytes, space,
+// " # / < > ? \ ^ ` { | } and bytes from 0x80 are written as %XX, so the id
+// can neither leave its segment nor start a query; every other byte, % & =
+// included, goes in as given.
 bool AppendPathSegment(const Text& id, Text* out);
+
+// Whether a path segment is "." or "..", written plainly or with its dots
+// as %2E or %2e: a segment a server resolves against the ones before it.
+bool IsDotSegment(const char* bytes, size_t length);
 
 // Appends a query parameter value: letters, digits, - . _ ~ as they are,
 // every other byte as %XX.
 bool AppendQueryValue(const Text& value, Text* out);
 
-// Appends `bytes` as a form value: space ! $ % & ' ( ) * + , / : ; = ? and @
-// become "%XX" (upper-case hex), a space "%20" rather than "+"; every other
-// byte is copied as it is.
+// Appends `bytes` as a form value: letters, digits, - . _ ~ as they are,
+// every other byte (control and non-ASCII bytes included) as "%XX"
+// (upper-case hex), a space "%20" rather than "+".
 bool FormEncode(const char* bytes, size_t length, Text* out);
 
 // Appends text as the inside of a JSON string: " and \ escaped with a

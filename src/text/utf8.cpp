@@ -48,6 +48,19 @@ size_t EncodeNext(const tc_text16* text, size_t* i, unsigned char bytes[4]) {
 
 }  // namespace
 
+bool HasLoneSurrogate(const tc_text16* text) {
+  for (size_t i = 0; text[i] != 0; ++i) {
+    uint32_t unit = static_cast<uint16_t>(text[i]);
+    if (unit >= 0xDC00 && unit <= 0xDFFF) return true;
+    if (unit >= 0xD800 && unit <= 0xDBFF) {
+      uint32_t next = static_cast<uint16_t>(text[i + 1]);
+      if (next < 0xDC00 || next > 0xDFFF) return true;
+      ++i;
+    }
+  }
+  return false;
+}
+
 bool Utf16ToUtf8(const tc_text16* text, char* output, size_t capacity, size_t* length) {
   if (capacity == 0) return false;
   size_t used = 0;
