@@ -2,6 +2,9 @@
 // found, what the response file holds, which result each failure gives, and
 // which certificates a call accepts.
 #include <dirent.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <sys/un.h>
 #include <gtest/gtest.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
@@ -9,6 +12,8 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cstdio>
+#include <iterator>
 #include <thread>
 
 #include "exchange/exchange.h"
@@ -84,7 +89,15 @@ TEST_F(ExchangeTest, FindsTheEndOfEveryKindOfReply) {
        TC_EXCHANGE_COMPLETE},
       {"HTML until close", Pieces({"HTTP/1.1 502 Bad Gateway\r\n\r\n<html>", "<p>no brace</p></html>"}),
        TC_EXCHANGE_COMPLETE},
-      {"until an abrupt close", Pieces({"HTTP/1.0 200 OK\r\n\r\n{}"}, Reply::End::kAbruptClose),
+      {"until close_notify", Pieces({"HTTP/1.0 200 OK\r\n\r\n{}"}, Reply::End::kClose), TC_EXCHANGE_COMPLETE},
+      // Without close_notify the close may be anyone's on the path: the reply
+      // may have been cut short, whatever arrived.
+      {"until a close without close_notify", Pieces({"HTTP/1.0 200 OK\r\n\r\n{}"}, Reply::End::kAbruptClose),
+       TC_REPLY_CUT_SHORT},
+      {"content length, then a close without close_notify",
+       Pieces({"HTTP/1.1 200 OK\r\nContent-Length: 2\r\n\r\n{}"}, Reply::End::kAbruptClose), TC_EXCHANGE_COMPLETE},
+      {"chunked, then a close without close_notify",
+       Pieces({"HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n2\r\n{}\r\n0\r\n\r\n"}, Reply::End::kAbruptClose),
        TC_EXCHANGE_COMPLETE},
       {"closed before any byte", Pieces({}), TC_REPLY_CUT_SHORT},
       {"closed mid-headers", Pieces({"HTTP/1.1 200 OK\r\nContent-Len"}), TC_REPLY_CUT_SHORT},
@@ -215,26 +228,43 @@ TEST_F(ExchangeTest, CertificatesAreCheckedOnlyInABuildThatChecksThem) {
   }
 }
 
+// Only a regular file or a character device is a response file: a folder,
+// a FIFO (with a reader or without, where an open would wait for one) or a
+// socket is refused at once.
 TEST_F(ExchangeTest, AFileThatCannotBeOpenedCostsNoRequest) {
   WriteFile(file, "x");
-  const std::filesystem::path unopenable[] = {dir / "missing" / "reply.bin", dir.path()};
+  ASSERT_EQ(mkfifo((dir / "fifo").c_str(), 0600), 0);
+  ASSERT_EQ(mkfifo((dir / "read fifo").c_str(), 0600), 0);
+  const int reader = open((dir / "read fifo").c_str(), O_RDONLY | O_NONBLOCK);
+  ASSERT_GE(reader, 0);
+  const int listener = socket(AF_UNIX, SOCK_STREAM, 0);
+  sockaddr_un address{};
+  address.sun_family = AF_UNIX;
+  std::snprintf(address.sun_path, sizeof address.sun_path, "%s", (dir / "socket").c_str());
+  ASSERT_EQ(bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+  const std::filesystem::path unopenable[] = {dir / "missing" / "reply.bin", dir.path(), dir / "fifo",
+                                              dir / "read fifo", dir / "socket"};
   for (const auto& target : unopenable) {
     SCOPED_TRACE(target.string());
     EXPECT_EQ(ListTaskLists(SystemPlatform(), server.service(), T(token), T(PathText(target))),
               TC_FILE_OPEN_FAILED);
   }
   EXPECT_EQ(ListTaskLists(SystemPlatform(), server.service(), T(token), T(u"")), TC_FILE_OPEN_FAILED);
-  // The server saw three connections but never a request. It records each
-  // connection once the client has gone, which may be after the call
+  close(reader);
+  close(listener);
+  // The server saw a connection for each but never a request. It records
+  // each connection once the client has gone, which may be after the call
   // returned: stopping it waits for every record.
   server.server().Stop();
   const std::vector<std::string> requests = server.Requests();
-  ASSERT_EQ(requests.size(), 3u);
+  ASSERT_EQ(requests.size(), std::size(unopenable) + 1);
   for (const std::string& request : requests) EXPECT_EQ(request.substr(0, 1), "!");
 }
 
 TEST_F(ExchangeTest, AFileThatCannotBeWrittenIsReported) {
   EXPECT_EQ(ListTaskLists(SystemPlatform(), server.service(), T(token), T(u"/dev/full")), TC_FILE_WRITE_FAILED);
+  // A character device is a file like any other: the reply goes to it.
+  EXPECT_EQ(ListTaskLists(SystemPlatform(), server.service(), T(token), T(u"/dev/null")), TC_EXCHANGE_COMPLETE);
 }
 
 TEST_F(ExchangeTest, APeerThatGoesAwayRaisesNoSignal) {

@@ -3,10 +3,12 @@
 #include "exchange/reply_scanner.h"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include "exchange/reply_reader.h"
 #include "testing/text16.h"
 
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -238,8 +240,13 @@ TEST(ReplyReader, RefusesWhatItCannotRead) {
   testsupport::TempDir dir;
   const std::u16string reply = PathText(dir / "reply"), body = PathText(dir / "body");
   const std::u16string missing = PathText(dir / "missing"), noFolder = PathText(dir / "no" / "body");
-  const std::u16string full = u"/dev/full";
-  testsupport::WriteFile(dir / "reply", "HTTP/1.1 200 OK\r\nContent-Length: 2\r\n\r\n{}");
+  const std::u16string full = u"/dev/full", null = u"/dev/null", folder = PathText(dir.path());
+  const std::string whole = "HTTP/1.1 200 OK\r\nContent-Length: 2\r\n\r\n{}";
+  testsupport::WriteFile(dir / "reply", whole);
+  std::filesystem::create_hard_link(dir / "reply", dir / "link");
+  ASSERT_EQ(mkfifo((dir / "fifo").c_str(), 0600), 0);
+  const std::u16string link = PathText(dir / "link"), fifo = PathText(dir / "fifo");
+  const std::u16string lone = PathText(dir / "body") + std::u16string(1, char16_t(0xD800));
   struct Row {
     const char* why;
     const tc_text16* reply;
@@ -251,10 +258,20 @@ TEST(ReplyReader, RefusesWhatItCannotRead) {
       {"missing reply", T(missing), T(body), taskclient::kFileOpenFailed},
       {"body in a missing folder", T(reply), T(noFolder), taskclient::kFileOpenFailed},
       {"body cannot be written", T(reply), T(full), taskclient::kFileWriteFailed},
+      {"body to a character device", T(reply), T(null), taskclient::kOk},
+      // Neither file may block the call or read as empty.
+      {"reply is a folder", T(folder), T(body), taskclient::kFileOpenFailed},
+      {"reply is a FIFO", T(fifo), T(body), taskclient::kFileOpenFailed},
+      {"body is a FIFO", T(reply), T(fifo), taskclient::kFileOpenFailed},
+      // Writing the body over the reply would destroy both: nothing changes.
+      {"body is the reply", T(reply), T(reply), taskclient::kBadArgument},
+      {"body is the reply under another name", T(reply), T(link), taskclient::kBadArgument},
+      {"lone surrogate in the body path", T(reply), T(lone), taskclient::kBadArgument},
   };
   for (const Row& row : rows) {
     SCOPED_TRACE(row.why);
     EXPECT_EQ(taskclient::ReadReply(taskclient::SystemPlatform(), row.reply, row.body).result, row.result);
+    EXPECT_EQ(testsupport::ReadFile(dir / "reply"), whole);
   }
   // A status outside 100-599 is no HTTP reply the reader can report.
   testsupport::WriteFile(dir / "reply", "HTTP/1.1 999 Odd\r\nContent-Length: 0\r\n\r\n");

@@ -1,5 +1,6 @@
 #include "exchange/reply_reader.h"
 
+#include "exchange/arguments.h"
 #include "exchange/reply_scanner.h"
 
 namespace taskclient {
@@ -40,13 +41,16 @@ Result Scan(Platform& platform, ResponseFile* reply, ReplyScanner* scanner) {
 
 ReplyRead ReadReply(Platform& platform, const tc_text16* responsePath, const tc_text16* bodyPath) {
   ReplyRead read = {kBadArgument, 0};
-  if (!responsePath || !bodyPath) return read;
+  if (CheckTextArgument(responsePath) != kOk || CheckTextArgument(bodyPath) != kOk) return read;
   read.result = kFileOpenFailed;
   ResponseFile reply = {kNoFile};
   if (!platform.OpenFileForReading(responsePath, &reply)) return read;
   ResponseFile body = {kNoFile};
-  if (!platform.OpenResponseFile(bodyPath, &body)) {
+  Platform::BodyFileOpening opening = platform.OpenBodyFile(bodyPath, &reply, &body);
+  if (opening != Platform::kFileOpened) {
     platform.CloseResponseFile(&reply);
+    // Writing the body over the reply it is read from would destroy both.
+    if (opening == Platform::kFileIsSource) read.result = kBadArgument;
     return read;
   }
 

@@ -18,8 +18,10 @@ struct ReplyRead {
 // Reads the reply in the file at `responsePath` with the same framing rules
 // as the exchange, skips interim replies, and writes the final reply's body
 // (chunked framing removed) into the file at `bodyPath`, created or emptied.
-// kBadArgument for a null path; kFileOpenFailed when the response file cannot
-// be opened or the body file created; kFileWriteFailed when writing the body
+// kBadArgument for a null path, a path with a lone surrogate, or a body path
+// that names the response file itself (under any name: nothing is changed);
+// kFileOpenFailed when the response file cannot be opened or the body file
+// created, or either is not a regular file or character device; kFileWriteFailed when writing the body
 // failed; kReplyCutShort when the file holds no whole reply (cut short, broken
 // framing, or a status outside 100-599), the body file then holding the body
 // bytes read so far.

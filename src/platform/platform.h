@@ -40,7 +40,8 @@ struct ResponseFile {
 
 // Outcome of a receive that did not deliver bytes.
 enum {
-  kReceiveClosed = 0,     // the peer ended the connection
+  kReceiveClosed = 0,     // the peer ended the TLS session with close_notify
+                          // (a TCP close without it is kReceiveFailed)
   kReceiveFailed = -1,    // the connection broke
   kReceiveTimedOut = -2   // nothing arrived within the time allowed
 };
@@ -82,11 +83,18 @@ class Platform {
   virtual void CloseSocket(Connection* connection) = 0;
 
   // Creates or empties the file at the 16-bit `path`, for binary writing; on
-  // failure the handle stays kNoFile.
+  // failure the handle stays kNoFile. The open never waits, and a path that
+  // names no regular file or character device (a FIFO, a socket, a pipe, a
+  // directory) fails.
   virtual bool OpenResponseFile(const tc_text16* path, ResponseFile* file) = 0;
+  // As OpenResponseFile, for a file written from `source` while it is read:
+  // unless the file at `path` is `source` itself, under any name, which is
+  // then left as it was and reported as kFileIsSource.
+  enum BodyFileOpening { kFileOpened, kFileIsSource, kFileNotOpened };
+  virtual BodyFileOpening OpenBodyFile(const tc_text16* path, const ResponseFile* source, ResponseFile* file) = 0;
   virtual bool WriteResponseFile(ResponseFile* file, const char* bytes, size_t length) = 0;
-  // Opens the file at the 16-bit `path` for binary reading; on failure the
-  // handle stays kNoFile.
+  // Opens the file at the 16-bit `path` for binary reading, on the same terms
+  // as OpenResponseFile; on failure the handle stays kNoFile.
   virtual bool OpenFileForReading(const tc_text16* path, ResponseFile* file) = 0;
   // Reads up to `capacity` bytes: their count, 0 at the end of the file, or
   // -1 when reading failed.

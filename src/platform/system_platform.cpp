@@ -19,6 +19,22 @@ bool SystemIoPlatform::OpenResponseFile(const tc_text16* path, ResponseFile* fil
   return io::OpenForWriting(path, file);
 }
 
+Platform::BodyFileOpening SystemIoPlatform::OpenBodyFile(const tc_text16* path, const ResponseFile* source,
+                                                         ResponseFile* file) {
+  // Opened before it is emptied, so that the same file is found by what it
+  // is rather than by its name, and left whole.
+  if (!io::OpenForWritingKept(path, file)) return kFileNotOpened;
+  if (io::SameFile(source, file)) {
+    io::CloseFile(file);
+    return kFileIsSource;
+  }
+  if (!io::EmptyFile(file)) {
+    io::CloseFile(file);
+    return kFileNotOpened;
+  }
+  return kFileOpened;
+}
+
 bool SystemIoPlatform::WriteResponseFile(ResponseFile* file, const char* bytes, size_t length) {
   return io::WriteAll(file, bytes, length);
 }

@@ -27,6 +27,7 @@ class SystemIoPlatform : public Platform {
   // A non-blocking stream socket.
   virtual bool OpenSocket(Connection* connection);
   virtual bool OpenResponseFile(const tc_text16* path, ResponseFile* file);
+  virtual BodyFileOpening OpenBodyFile(const tc_text16* path, const ResponseFile* source, ResponseFile* file);
   virtual bool WriteResponseFile(ResponseFile* file, const char* bytes, size_t length);
   virtual bool OpenFileForReading(const tc_text16* path, ResponseFile* file);
   virtual long ReadFile(ResponseFile* file, char* buffer, size_t capacity);

@@ -76,6 +76,11 @@ bool ScriptedPlatform::OpenResponseFile(const tc_text16*, ResponseFile* file) {
   return true;
 }
 
+Platform::BodyFileOpening ScriptedPlatform::OpenBodyFile(const tc_text16* path, const ResponseFile*,
+                                                         ResponseFile* file) {
+  return OpenResponseFile(path, file) ? kFileOpened : kFileNotOpened;
+}
+
 bool ScriptedPlatform::WriteResponseFile(ResponseFile*, const char* bytes, size_t length) {
   if (!Step("write")) return false;
   written.append(bytes, length);

@@ -63,6 +63,9 @@ class ScriptedPlatform : public taskclient::Platform {
   long Receive(taskclient::Connection* connection, const char** bytes, int timeoutMs) override;
   void CloseSocket(taskclient::Connection* connection) override;
   bool OpenResponseFile(const tc_text16* path, taskclient::ResponseFile* file) override;
+  // The "open file" step; never the source.
+  BodyFileOpening OpenBodyFile(const tc_text16* path, const taskclient::ResponseFile* source,
+                               taskclient::ResponseFile* file) override;
   bool WriteResponseFile(taskclient::ResponseFile* file, const char* bytes, size_t length) override;
   bool OpenFileForReading(const tc_text16* path, taskclient::ResponseFile* file) override;
   long ReadFile(taskclient::ResponseFile* file, char* buffer, size_t capacity) override;

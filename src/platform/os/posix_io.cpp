@@ -9,6 +9,7 @@
 #include <poll.h>
 #include <string.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <time.h>
 #include <unistd.h>
 
@@ -126,16 +127,29 @@ void CloseStreamSocket(intptr_t socket) { close(SocketOf(socket)); }
 namespace {
 
 // Opens the file at a 16-bit path with `flags`; a file it creates gets `mode`.
+// The open itself never waits (O_NONBLOCK: a FIFO without a peer would hold
+// it forever), and only a regular file or a character device (/dev/null) is
+// kept: a FIFO, a socket or a directory could block a later read or write, or
+// take none. The file is then put back in blocking mode.
 bool OpenPath(const tc_text16* path, int flags, mode_t mode, ResponseFile* file) {
+  file->handle = kNoFile;
   char narrowPath[kPathBytes];
   size_t length = 0;
   if (!Utf16ToUtf8(path, narrowPath, sizeof narrowPath, &length) || length == 0) return false;
   int handle;
   do {
-    handle = open(narrowPath, flags | O_CLOEXEC | O_NOCTTY, mode);
+    handle = open(narrowPath, flags | O_NONBLOCK | O_CLOEXEC | O_NOCTTY, mode);
   } while (handle < 0 && errno == EINTR);
-  file->handle = handle >= 0 ? handle : kNoFile;
-  return handle >= 0;
+  if (handle < 0) return false;
+  struct stat status;
+  int modeFlags = fcntl(handle, F_GETFL);
+  if (fstat(handle, &status) != 0 || !(S_ISREG(status.st_mode) || S_ISCHR(status.st_mode)) || modeFlags < 0 ||
+      fcntl(handle, F_SETFL, modeFlags & ~O_NONBLOCK) != 0) {
+    close(handle);
+    return false;
+  }
+  file->handle = handle;
+  return true;
 }
 
 }  // namespace
@@ -145,6 +159,27 @@ bool OpenPath(const tc_text16* path, int flags, mode_t mode, ResponseFile* file)
 // mode.
 bool OpenForWriting(const tc_text16* path, ResponseFile* file) {
   return OpenPath(path, O_WRONLY | O_CREAT | O_TRUNC, 0600, file);
+}
+
+bool OpenForWritingKept(const tc_text16* path, ResponseFile* file) {
+  return OpenPath(path, O_WRONLY | O_CREAT, 0600, file);
+}
+
+bool SameFile(const ResponseFile* a, const ResponseFile* b) {
+  struct stat first;
+  struct stat second;
+  return fstat(static_cast<int>(a->handle), &first) == 0 && fstat(static_cast<int>(b->handle), &second) == 0 &&
+         first.st_dev == second.st_dev && first.st_ino == second.st_ino;
+}
+
+bool EmptyFile(ResponseFile* file) {
+  int handle = static_cast<int>(file->handle);
+  int result;
+  do {
+    result = ftruncate(handle, 0);
+  } while (result != 0 && errno == EINTR);
+  // A character device has no length to cut: it is as empty as it gets.
+  return result == 0 || errno == EINVAL;
 }
 
 bool OpenForReading(const tc_text16* path, ResponseFile* file) { return OpenPath(path, O_RDONLY, 0, file); }

@@ -47,12 +47,21 @@ void CloseStreamSocket(intptr_t socket);
 
 // A file created or emptied for binary writing, written whole, closed. Open
 // leaves the handle kNoFile on failure; CloseFile sets it to kNoFile and is
-// false when data could not be brought to the file.
+// false when data could not be brought to the file. Only a file that can
+// neither block nor refuse the bytes is opened: a regular file or a character
+// device; a FIFO, socket, pipe or directory is a failure, and the open never
+// waits.
 bool OpenForWriting(const tc_text16* path, ResponseFile* file);
+// The same, created when missing but not emptied, so that it can be compared
+// with another (SameFile) before EmptyFile cuts it to nothing.
+bool OpenForWritingKept(const tc_text16* path, ResponseFile* file);
+bool SameFile(const ResponseFile* a, const ResponseFile* b);
+bool EmptyFile(ResponseFile* file);
 bool WriteAll(ResponseFile* file, const char* bytes, size_t length);
 bool CloseFile(ResponseFile* file);
-// A file opened for binary reading (kNoFile on failure), read in pieces: the
-// count, 0 at its end, -1 on failure. Closed with CloseFile.
+// A file opened for binary reading (kNoFile on failure), on the same terms,
+// read in pieces: the count, 0 at its end, -1 on failure. Closed with
+// CloseFile.
 bool OpenForReading(const tc_text16* path, ResponseFile* file);
 long ReadSome(ResponseFile* file, char* buffer, size_t capacity);
 

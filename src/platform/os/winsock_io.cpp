@@ -23,7 +23,7 @@ const size_t kMaxPiece = INT_MAX;
 
 SOCKET SocketOf(intptr_t socket) { return static_cast<SOCKET>(socket); }
 
-FILE* StreamOf(const ResponseFile* file) { return reinterpret_cast<FILE*>(file->handle); }
+HANDLE HandleOf(const ResponseFile* file) { return reinterpret_cast<HANDLE>(file->handle); }
 
 enum Wait { kReady, kTimedOut, kWaitFailed };
 
@@ -133,36 +133,81 @@ long ReceiveSome(intptr_t handle, unsigned char* buffer, size_t capacity, int ti
 
 void CloseStreamSocket(intptr_t handle) { closesocket(SocketOf(handle)); }
 
-bool OpenForWriting(const tc_text16* path, ResponseFile* file) {
+namespace {
+
+// Opens the file at `path` through the system's own file handles, with
+// `access` and `disposition` as CreateFileW takes them. Only a file that can
+// neither block nor refuse the bytes is kept: on desktop Windows a disk file
+// or a character device (NUL); a pipe is refused, and a directory never
+// opens. Windows CE has no pipes in its file system.
+bool OpenPath(const tc_text16* path, DWORD access, DWORD disposition, ResponseFile* file) {
+  file->handle = kNoFile;
   if (!path[0]) return false;
-  // Binary: the runtime must not touch line ends.
-  FILE* stream = _wfopen(path, L"wb");
-  file->handle = stream ? reinterpret_cast<intptr_t>(stream) : kNoFile;
-  return stream != 0;
+  HANDLE handle = CreateFileW(path, access, FILE_SHARE_READ | FILE_SHARE_WRITE, 0, disposition,
+                              FILE_ATTRIBUTE_NORMAL, 0);
+  if (handle == INVALID_HANDLE_VALUE) return false;
+#if !defined(_WIN32_WCE)
+  DWORD type = GetFileType(handle);
+  if (type != FILE_TYPE_DISK && type != FILE_TYPE_CHAR) {
+    CloseHandle(handle);
+    return false;
+  }
+#endif
+  file->handle = reinterpret_cast<intptr_t>(handle);
+  return true;
+}
+
+}  // namespace
+
+bool OpenForWriting(const tc_text16* path, ResponseFile* file) {
+  return OpenPath(path, GENERIC_WRITE, CREATE_ALWAYS, file);
+}
+
+bool OpenForWritingKept(const tc_text16* path, ResponseFile* file) {
+  return OpenPath(path, GENERIC_WRITE, OPEN_ALWAYS, file);
+}
+
+bool SameFile(const ResponseFile* a, const ResponseFile* b) {
+  BY_HANDLE_FILE_INFORMATION first;
+  BY_HANDLE_FILE_INFORMATION second;
+  return GetFileInformationByHandle(HandleOf(a), &first) && GetFileInformationByHandle(HandleOf(b), &second) &&
+         first.dwVolumeSerialNumber == second.dwVolumeSerialNumber && first.nFileIndexHigh == second.nFileIndexHigh &&
+         first.nFileIndexLow == second.nFileIndexLow;
+}
+
+bool EmptyFile(ResponseFile* file) {
+  HANDLE handle = HandleOf(file);
+  if (SetFilePointer(handle, 0, 0, FILE_BEGIN) == static_cast<DWORD>(-1)) return false;
+  // A character device has no length to cut: it is as empty as it gets.
+  return SetEndOfFile(handle) || GetFileSize(handle, 0) == 0;
 }
 
 bool OpenForReading(const tc_text16* path, ResponseFile* file) {
-  if (!path[0]) return false;
-  FILE* stream = _wfopen(path, L"rb");
-  file->handle = stream ? reinterpret_cast<intptr_t>(stream) : kNoFile;
-  return stream != 0;
+  return OpenPath(path, GENERIC_READ, OPEN_EXISTING, file);
 }
 
 long ReadSome(ResponseFile* file, char* buffer, size_t capacity) {
-  FILE* stream = StreamOf(file);
-  size_t got = fread(buffer, 1, capacity, stream);
-  if (got == 0 && ferror(stream)) return -1;
+  DWORD got = 0;
+  DWORD piece = static_cast<DWORD>(capacity < kMaxPiece ? capacity : kMaxPiece);
+  if (!::ReadFile(HandleOf(file), buffer, piece, &got, 0)) return -1;
   return static_cast<long>(got);
 }
 
 bool WriteAll(ResponseFile* file, const char* bytes, size_t length) {
-  return fwrite(bytes, 1, length, StreamOf(file)) == length;
+  while (length > 0) {
+    DWORD written = 0;
+    DWORD piece = static_cast<DWORD>(length < kMaxPiece ? length : kMaxPiece);
+    if (!::WriteFile(HandleOf(file), bytes, piece, &written, 0) || written == 0) return false;
+    bytes += written;
+    length -= written;
+  }
+  return true;
 }
 
 bool CloseFile(ResponseFile* file) {
-  FILE* stream = StreamOf(file);
+  HANDLE handle = HandleOf(file);
   file->handle = kNoFile;
-  return fclose(stream) == 0;  // fails when buffered bytes could not be written
+  return CloseHandle(handle) != 0;
 }
 
 bool ToCodePage(const tc_text16* text, char* output, size_t capacity, size_t* length) {

@@ -222,10 +222,10 @@ bool IsAddress(const char* name) {
 
 enum Run { kRunReady, kRunClosed, kRunFailed, kRunStalled };
 
-Run AfterIo(long result) {
-  if (result == io::kIoClosed) return kRunClosed;
-  return result == io::kIoTimedOut ? kRunStalled : kRunFailed;
-}
+// A TCP close is never the end of the session: only the peer's close_notify
+// (the engine then reports itself closed) says that nothing was cut off. A
+// close without it may be anyone on the path truncating the reply.
+Run AfterIo(long result) { return result == io::kIoTimedOut ? kRunStalled : kRunFailed; }
 
 // Sends the record the engine has ready, or part of it.
 Run SendRecord(br_ssl_engine_context* engine, intptr_t socket, int timeoutMs) {
@@ -373,8 +373,8 @@ long BearSslPlatform::Receive(Connection* connection, const char** bytes, int ti
     case kRunReady:
       break;
     case kRunClosed:
-      // close_notify, or the peer closed TCP without it: the reply's framing
-      // tells the core whether that ended the reply or cut it short.
+      // close_notify: the reply's framing tells the core whether that ended
+      // the reply or cut it short.
       return kReceiveClosed;
     case kRunStalled:
       return kReceiveTimedOut;

@@ -203,6 +203,8 @@ long SecureSocketsPlatform::Receive(Connection* connection, const char** bytes, 
   long received = io::ReceiveSome(connection->socket, reinterpret_cast<unsigned char*>(connection->storage),
                                   kReceiveChunk, timeoutMs);
   if (received > 0) return received;
+  // The system's secure sockets do not tell a close_notify from a bare TCP
+  // close: either reads as the end, and the reply's framing decides.
   if (received == io::kIoClosed) return kReceiveClosed;
   return received == io::kIoTimedOut ? kReceiveTimedOut : kReceiveFailed;
 }
