@@ -44,15 +44,26 @@ elseif(WIN32)
 endif()
 
 # Certificate checking (TASKCLIENT_VERIFY_SERVER): the chain is checked
-# against trust anchors compiled into the library from a PEM bundle named at
-# configure time. BearSSL's own tool, brssl, built here for the build machine,
-# writes them as C at build time.
+# against trust anchors compiled into the library: the roots of a PEM bundle
+# named at configure time, or without one the service's own roots
+# (cmake/service_roots.cmake). BearSSL's own tool, brssl, built here for the
+# build machine, writes them as C at build time.
 if(TASKCLIENT_VERIFY_SERVER)
   set(TASKCLIENT_TRUST_ANCHORS "" CACHE FILEPATH
-    "PEM bundle of the root certificates the BearSSL path trusts (with TASKCLIENT_VERIFY_SERVER)")
-  if(NOT TASKCLIENT_TRUST_ANCHORS OR NOT EXISTS ${TASKCLIENT_TRUST_ANCHORS})
-    message(FATAL_ERROR "TASKCLIENT_VERIFY_SERVER on the BearSSL path needs -DTASKCLIENT_TRUST_ANCHORS=/path/roots.pem")
+    "PEM bundle of the roots the BearSSL path trusts (with TASKCLIENT_VERIFY_SERVER); empty: the service's own roots")
+  if(TASKCLIENT_TRUST_ANCHORS)
+    if(NOT EXISTS ${TASKCLIENT_TRUST_ANCHORS})
+      message(FATAL_ERROR "TASKCLIENT_TRUST_ANCHORS names ${TASKCLIENT_TRUST_ANCHORS}, which does not exist")
+    endif()
+    set(_taskclient_anchor_files ${TASKCLIENT_TRUST_ANCHORS})
+    set(_taskclient_anchors_from ${TASKCLIENT_TRUST_ANCHORS})
+  else()
+    include(${CMAKE_CURRENT_LIST_DIR}/service_roots.cmake)
+    set(_taskclient_anchor_files ${TASKCLIENT_SERVICE_ROOTS})
+    set(_taskclient_anchors_from "the service's roots")
   endif()
+  # One argument for the script: the files joined by '|'.
+  string(REPLACE ";" "|" _taskclient_anchor_argument "${_taskclient_anchor_files}")
   file(GLOB _taskclient_brssl_sources ${_taskclient_bearssl_dir}/tools/*.c)
   if(NOT CMAKE_CROSSCOMPILING)
     add_executable(taskclient_brssl ${_taskclient_brssl_sources})
@@ -73,10 +84,11 @@ if(TASKCLIENT_VERIFY_SERVER)
   endif()
   set(_taskclient_anchors_c ${CMAKE_CURRENT_BINARY_DIR}/trust_anchors.c)
   add_custom_command(OUTPUT ${_taskclient_anchors_c}
-    COMMAND ${CMAKE_COMMAND} -DBRSSL=${_taskclient_brssl} -DPEM=${TASKCLIENT_TRUST_ANCHORS} -DOUT=${_taskclient_anchors_c}
-            -P ${PROJECT_SOURCE_DIR}/cmake/trust_anchors.cmake
-    DEPENDS ${_taskclient_brssl_depends} ${TASKCLIENT_TRUST_ANCHORS} ${PROJECT_SOURCE_DIR}/cmake/trust_anchors.cmake
-    COMMENT "Trust anchors from ${TASKCLIENT_TRUST_ANCHORS}")
+    COMMAND ${CMAKE_COMMAND} -DBRSSL=${_taskclient_brssl} "-DCERTIFICATES=${_taskclient_anchor_argument}"
+            -DOUT=${_taskclient_anchors_c} -P ${PROJECT_SOURCE_DIR}/cmake/trust_anchors.cmake
+    DEPENDS ${_taskclient_brssl_depends} ${_taskclient_anchor_files} ${PROJECT_SOURCE_DIR}/cmake/trust_anchors.cmake
+    VERBATIM
+    COMMENT "Trust anchors from ${_taskclient_anchors_from}")
   add_library(taskclient_trust_anchors STATIC ${_taskclient_anchors_c})
   set_target_properties(taskclient_trust_anchors PROPERTIES
     POSITION_INDEPENDENT_CODE ON C_VISIBILITY_PRESET hidden C_STANDARD 99)

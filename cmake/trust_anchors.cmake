@@ -1,10 +1,17 @@
-# Writes the trust anchors of the PEM bundle PEM as C into OUT, with brssl
-# (BRSSL), and the one function the BearSSL platform calls to reach them.
-execute_process(COMMAND ${BRSSL} ta -q ${PEM} OUTPUT_VARIABLE anchors RESULT_VARIABLE failed)
+# Writes the trust anchors of the certificate files CERTIFICATES (PEM or DER,
+# joined by '|') as C into OUT, with brssl (BRSSL), and the one function the
+# BearSSL platform calls to reach them.
+string(REPLACE "|" ";" files "${CERTIFICATES}")
+execute_process(COMMAND ${BRSSL} ta -q ${files} OUTPUT_VARIABLE anchors RESULT_VARIABLE failed)
 if(failed OR NOT anchors MATCHES "TAs_NUM")
-  message(FATAL_ERROR "brssl found no trust anchors in ${PEM}")
+  message(FATAL_ERROR "brssl found no trust anchors in ${files}")
 endif()
-file(WRITE ${OUT} "/* Generated from ${PEM} by brssl ta; do not edit. */
+set(names "")
+foreach(file IN LISTS files)
+  get_filename_component(name ${file} NAME)
+  string(APPEND names " ${name}")
+endforeach()
+file(WRITE ${OUT} "/* Generated from${names} by brssl ta; do not edit. */
 #include <stddef.h>
 #include <bearssl.h>
 ${anchors}

@@ -32,8 +32,8 @@ namespace {
   throw std::runtime_error(what);
 }
 
-EVP_PKEY* NewKey() {
-  EVP_PKEY* key = EVP_EC_gen("P-256");
+EVP_PKEY* NewKey(const char* curve = "P-256") {
+  EVP_PKEY* key = EVP_EC_gen(curve);
   if (!key) Fail("key generation");
   return key;
 }
@@ -108,8 +108,11 @@ const TestCa& Ca() {
   return ca;
 }
 
-SSL_CTX* ServerContext(X509* cert, EVP_PKEY* key) {
+// `weak`: the certificate's own key or signature is below what OpenSSL's
+// default security level lets a server present.
+SSL_CTX* ServerContext(X509* cert, EVP_PKEY* key, bool weak = false) {
   SSL_CTX* context = SSL_CTX_new(TLS_server_method());
+  if (context && weak) SSL_CTX_set_security_level(context, 0);
   if (!context || SSL_CTX_use_certificate(context, cert) != 1 || SSL_CTX_use_PrivateKey(context, key) != 1) {
     Fail("server context");
   }
@@ -119,6 +122,22 @@ SSL_CTX* ServerContext(X509* cert, EVP_PKEY* key) {
 }
 
 std::atomic<Certificate> gDefaultCertificate{Certificate::kSelfSigned};
+
+// A certificate between the test CA and a server's: a CA, or (`ca` false) a
+// server's own certificate that goes on to issue another.
+X509* NewIssuer(EVP_PKEY* key, bool ca) {
+  const TestCa& root = Ca();
+  X509* cert = NewCertificate(key, ca ? "taskclient test intermediate" : "issuer.example", -3600, 24 * 3600);
+  X509_set_issuer_name(cert, X509_get_subject_name(root.cert));
+  AddExtension(cert, root.cert, NID_basic_constraints, ca ? "critical,CA:TRUE" : "critical,CA:FALSE");
+  AddExtension(cert, root.cert, NID_key_usage, ca ? "critical,keyCertSign,cRLSign" : "critical,digitalSignature");
+  if (!ca) AddExtension(cert, root.cert, NID_ext_key_usage, "serverAuth");
+  if (!ca) AddExtension(cert, root.cert, NID_subject_alt_name, "DNS:issuer.example");
+  AddExtension(cert, cert, NID_subject_key_identifier, "hash");
+  AddExtension(cert, root.cert, NID_authority_key_identifier, "keyid:always");
+  if (!X509_sign(cert, root.key, EVP_sha256())) Fail("intermediate signing");
+  return cert;
+}
 
 }  // namespace
 
@@ -139,25 +158,48 @@ SSL_CTX* MakeSelfSignedServerContext() {
 }
 
 SSL_CTX* MakeServerContext(Certificate certificate) {
-  if (certificate == Certificate::kSelfSigned) return MakeSelfSignedServerContext();
+  using C = Certificate;
+  if (certificate == C::kSelfSigned) return MakeSelfSignedServerContext();
   const long hour = 3600, day = 24 * hour;
   long from = -hour, until = day;
-  if (certificate == Certificate::kExpired) from = -2 * day, until = -day;
-  if (certificate == Certificate::kNotYetValid) from = day, until = 2 * day;
-  const char* names = certificate == Certificate::kOtherName ? "DNS:other.example"
-                                                              : "DNS:www.googleapis.com,DNS:localhost,IP:127.0.0.1";
+  if (certificate == C::kExpired) from = -2 * day, until = -day;
+  if (certificate == C::kNotYetValid) from = day, until = 2 * day;
+  const char* names = certificate == C::kOtherName ? "DNS:other.example"
+                                                   : "DNS:www.googleapis.com,DNS:localhost,IP:127.0.0.1";
+  const char* commonName = certificate == C::kOtherName ? "other.example"
+                           : certificate == C::kCnOnly  ? "localhost"
+                                                        : "www.googleapis.com";
+  // Issued by the test CA, or by a certificate of its between them.
   const TestCa& ca = Ca();
-  EVP_PKEY* key = NewKey();
-  X509* cert = NewCertificate(key, certificate == Certificate::kOtherName ? "other.example" : "www.googleapis.com",
-                              from, until);
-  X509_set_issuer_name(cert, X509_get_subject_name(ca.cert));
-  AddExtension(cert, ca.cert, NID_basic_constraints, "critical,CA:FALSE");
-  AddExtension(cert, ca.cert, NID_key_usage, "critical,digitalSignature");
-  AddExtension(cert, ca.cert, NID_ext_key_usage, "serverAuth");
-  AddExtension(cert, ca.cert, NID_subject_alt_name, names);
-  AddExtension(cert, ca.cert, NID_authority_key_identifier, "keyid:always");
-  if (!X509_sign(cert, ca.key, EVP_sha256())) Fail("certificate signing");
-  return ServerContext(cert, key);
+  X509* issuer = ca.cert;
+  EVP_PKEY* issuerKey = ca.key;
+  X509* middle = nullptr;
+  if (certificate == C::kViaIntermediate || certificate == C::kMissingIntermediate ||
+      certificate == C::kEcP224Issuer || certificate == C::kLeafAsIssuer) {
+    issuerKey = NewKey(certificate == C::kEcP224Issuer ? "P-224" : "P-256");
+    issuer = middle = NewIssuer(issuerKey, certificate != C::kLeafAsIssuer);
+  }
+  EVP_PKEY* key = certificate == C::kRsa1024 ? EVP_RSA_gen(1024) : NewKey();
+  if (!key) Fail("key generation");
+  X509* cert = NewCertificate(key, commonName, from, until);
+  X509_set_issuer_name(cert, X509_get_subject_name(issuer));
+  AddExtension(cert, issuer, NID_basic_constraints, "critical,CA:FALSE");
+  AddExtension(cert, issuer, NID_key_usage, "critical,digitalSignature");
+  if (certificate != C::kNoExtendedUsage) {
+    AddExtension(cert, issuer, NID_ext_key_usage, certificate == C::kClientAuthOnly ? "clientAuth" : "serverAuth");
+  }
+  if (certificate != C::kCnOnly) AddExtension(cert, issuer, NID_subject_alt_name, names);
+  AddExtension(cert, issuer, NID_authority_key_identifier, "keyid:always");
+  if (!X509_sign(cert, issuerKey, certificate == C::kSha1Signed ? EVP_sha1() : EVP_sha256())) {
+    Fail("certificate signing");
+  }
+  if (middle) EVP_PKEY_free(issuerKey);
+  SSL_CTX* context = ServerContext(cert, key, certificate == C::kSha1Signed || certificate == C::kRsa1024);
+  if (middle && certificate == C::kMissingIntermediate) X509_free(middle);
+  if (middle && certificate != C::kMissingIntermediate && SSL_CTX_add0_chain_cert(context, middle) != 1) {
+    Fail("server chain");
+  }
+  return context;
 }
 
 std::string TestCaPem() {

@@ -35,6 +35,16 @@ enum class Certificate {
   kOtherName,    // other.example only; valid as kApiHost
   kExpired,      // names as kApiHost; valid two days ago for one day
   kNotYetValid,  // names as kApiHost; valid from tomorrow (a device whose clock is behind)
+  // Each of these is as kApiHost but for the one thing said.
+  kSha1Signed,           // signed with SHA-1
+  kRsa1024,              // an RSA key of 1024 bits
+  kClientAuthOnly,       // extended key usage clientAuth only
+  kNoExtendedUsage,      // no extended key usage at all
+  kCnOnly,               // "localhost" in the subject CN only, no alternative names
+  kViaIntermediate,      // issued by an intermediate CA (of the test CA), which the server sends too
+  kMissingIntermediate,  // as kViaIntermediate, but the server sends its own certificate only
+  kEcP224Issuer,         // as kViaIntermediate, the intermediate's key on P-224
+  kLeafAsIssuer,         // issued by a server certificate (CA:FALSE) of the test CA, which the server sends
 };
 
 // A server context presenting `certificate`. Throws when OpenSSL cannot make one.

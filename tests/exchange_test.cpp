@@ -185,9 +185,12 @@ TEST_F(ExchangeTest, FailuresBeforeTheRequestLeaveTheFileAlone) {
 
 // By default every certificate is accepted. A build with
 // TASKCLIENT_VERIFY_SERVER accepts only one its anchor (the test CA here)
-// issued, in date, naming the host the call was given: "localhost" is checked
-// against the DNS names, "127.0.0.1" against the address names. A refused
-// certificate gives 29, costs no request and leaves the file alone.
+// issued, directly or through intermediate CAs the server sends, in date,
+// naming the host the call was given in its alternative names: "localhost" is
+// checked against the DNS names, "127.0.0.1" against the address names. No
+// signature in the chain may use SHA-1, no key be RSA under 2048 bits or EC
+// under 256, and an extended key usage, if there is one, must allow a server.
+// A refused certificate gives 29, costs no request and leaves the file alone.
 TEST_F(ExchangeTest, CertificatesAreCheckedOnlyInABuildThatChecksThem) {
   const int32_t refused = TASKCLIENT_VERIFY_SERVER ? TC_CERT_REFUSED : TC_EXCHANGE_COMPLETE;
   const int32_t accepted = TC_EXCHANGE_COMPLETE;
@@ -211,6 +214,15 @@ TEST_F(ExchangeTest, CertificatesAreCheckedOnlyInABuildThatChecksThem) {
       {"issued for another name, by address", Certificate::kOtherName, "127.0.0.1", refused},
       {"expired", Certificate::kExpired, "localhost", refused},
       {"not yet valid", Certificate::kNotYetValid, "127.0.0.1", refused},
+      {"signed with SHA-1", Certificate::kSha1Signed, "localhost", refused},
+      {"an RSA key of 1024 bits", Certificate::kRsa1024, "localhost", refused},
+      {"for client authentication only", Certificate::kClientAuthOnly, "localhost", refused},
+      {"without extended key usage", Certificate::kNoExtendedUsage, "localhost", accepted},
+      {"the name in the subject CN only", Certificate::kCnOnly, "localhost", refused},
+      {"through an intermediate the server sends", Certificate::kViaIntermediate, "localhost", accepted},
+      {"through an intermediate the server leaves out", Certificate::kMissingIntermediate, "localhost", refused},
+      {"through an intermediate with a P-224 key", Certificate::kEcP224Issuer, "localhost", refused},
+      {"issued by a server's own certificate", Certificate::kLeafAsIssuer, "localhost", refused},
   };
   const std::string reply = "HTTP/1.1 200 OK\r\nContent-Length: 2\r\n\r\n{}";
   server.SetReply(Respond(reply));

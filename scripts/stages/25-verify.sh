@@ -10,7 +10,7 @@
 # minute and a half on two cores.
 set -euo pipefail
 cd "$(dirname "$0")/../.."
-scripts/install-deps.sh build-essential cmake pkg-config libssl-dev libgtest-dev
+scripts/install-deps.sh build-essential cmake pkg-config libssl-dev libgtest-dev openssl ca-certificates
 
 cmake -S . -B build-verify -DCMAKE_BUILD_TYPE=None -DCMAKE_C_FLAGS=-O1 -DCMAKE_CXX_FLAGS=-O1 -DTASKCLIENT_VERIFY_SERVER=ON \
   -DTASKCLIENT_BUILD_TOOLS=OFF -DTASKCLIENT_BUILD_BENCH=OFF >/dev/null
@@ -35,3 +35,29 @@ cmake --build build-verify-bearssl --target taskclient_tests -j2 >/dev/null
 echo "== certificate checking on, BearSSL: the certificate table"
 TASKCLIENT_TEST_CA_KEY=$ca/ca.key TASKCLIENT_TEST_CA_CERT=$ca/ca.pem \
   timeout 300 build-verify-bearssl/tests/taskclient_tests --gtest_filter='ExchangeTest.Certificates*'
+
+# Without TASKCLIENT_TRUST_ANCHORS the BearSSL path builds in the service's
+# roots, read from ca-certificates and checked against pinned fingerprints at
+# configure time. The same folder, configured so, makes only its anchors:
+# there must be five, each a CA, whose subjects (decoded from the generated
+# C) name the four GTS roots and GlobalSign Root CA.
+cmake -S . -B build-verify-bearssl -DTASKCLIENT_TRUST_ANCHORS= >/dev/null
+cmake --build build-verify-bearssl --target taskclient_trust_anchors -j2 >/dev/null
+echo "== the BearSSL path's built-in roots"
+anchors=$(cat build-verify-bearssl/trust_anchors.c)
+subjects=$(awk '
+  /_DN\[\] = \{/ { inside = 1; text = ""; next }
+  inside && /\};/ { print text; inside = 0; next }
+  inside {
+    for (i = 1; i <= NF; i++) {
+      hex = toupper(substr($i, 3, 2))
+      code = (index("0123456789ABCDEF", substr(hex, 1, 1)) - 1) * 16 + index("0123456789ABCDEF", substr(hex, 2, 1)) - 1
+      text = text ((code >= 32 && code < 127) ? sprintf("%c", code) : ".")
+    }
+  }' <<<"$anchors")
+[ "$(wc -l <<<"$subjects")" -eq 5 ] || { echo "expected 5 built-in roots, found:"; echo "$subjects"; exit 1; }
+[ "$(grep -c -e 'BR_X509_TA_CA' <<<"$anchors")" -eq 5 ] || { echo "a built-in root is not marked as a CA"; exit 1; }
+for name in "GTS Root R1" "GTS Root R2" "GTS Root R3" "GTS Root R4" "GlobalSign Root CA"; do
+  [ "$(grep -c -F -e "$name" <<<"$subjects")" -eq 1 ] || { echo "no built-in root named $name in:"; echo "$subjects"; exit 1; }
+done
+echo "$subjects"

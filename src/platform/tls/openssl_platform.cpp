@@ -22,7 +22,22 @@ namespace {
 
 TASKCLIENT_STATIC_ASSERT(kReceiveChunk <= kConnectionStorage, receive_chunk_fits_the_connection_storage);
 
-#if !TASKCLIENT_VERIFY_SERVER
+#if TASKCLIENT_VERIFY_SERVER
+// OpenSSL's verdict on each certificate of the chain, with one rule added to
+// those of authentication level 2 (see InstallCertificateRule): an EC key
+// under 256 bits (level 2 lets P-224 through) is refused at any depth.
+int CheckCertificate(int preverified, X509_STORE_CTX* store) {
+  if (!preverified) return 0;
+  X509* cert = X509_STORE_CTX_get_current_cert(store);
+  EVP_PKEY* key = cert ? X509_get0_pubkey(cert) : 0;
+  if (key && EVP_PKEY_get_base_id(key) == EVP_PKEY_EC && EVP_PKEY_get_bits(key) < 256) {
+    bool leaf = X509_STORE_CTX_get_error_depth(store) == 0;
+    X509_STORE_CTX_set_error(store, leaf ? X509_V_ERR_EE_KEY_TOO_SMALL : X509_V_ERR_CA_KEY_TOO_SMALL);
+    return 0;
+  }
+  return 1;
+}
+#else
 // The default certificate rule: every certificate the server presents is
 // accepted (device trust stores are often out of date).
 int AcceptAnyCertificate(int /*preverified*/, X509_STORE_CTX* /*store*/) { return 1; }
@@ -218,11 +233,12 @@ bool OpenSslPlatform::SetTlsMode(Connection* connection, const char* serverName)
   bool address = inet_pton(AF_INET, serverName, &literal) == 1;
   if (!address && !SSL_set_tlsext_host_name(session, const_cast<char*>(serverName))) return false;
 #if TASKCLIENT_VERIFY_SERVER
-  // The certificate must name the host connected to: a DNS name (no partial
-  // wildcards such as "w*.example.com"), or an IP address in its address SANs.
+  // The certificate must name the host connected to in its alternative
+  // names, never in the subject's CN alone: a DNS name (no partial wildcards
+  // such as "w*.example.com"), or an IP address in its address SANs.
   X509_VERIFY_PARAM* check = SSL_get0_param(session);
   if (address) return X509_VERIFY_PARAM_set1_ip_asc(check, serverName) == 1;
-  X509_VERIFY_PARAM_set_hostflags(check, X509_CHECK_FLAG_NO_PARTIAL_WILDCARDS);
+  X509_VERIFY_PARAM_set_hostflags(check, X509_CHECK_FLAG_NO_PARTIAL_WILDCARDS | X509_CHECK_FLAG_NEVER_CHECK_SUBJECT);
   return X509_VERIFY_PARAM_set1_host(check, serverName, 0) == 1;
 #else
   return true;
@@ -234,8 +250,17 @@ bool OpenSslPlatform::InstallCertificateRule(Connection* connection) {
   if (!session) return false;
 #if TASKCLIENT_VERIFY_SERVER
   // OpenSSL's own check: the chain up to a trust anchor of the context, the
-  // validity dates and the name SetTlsMode set. A failure ends the handshake.
-  SSL_set_verify(session, SSL_VERIFY_PEER, 0);
+  // validity dates, the name SetTlsMode set, and the server purpose (an
+  // extended key usage, where there is one, must allow serverAuth; every
+  // issuer must be a CA). Authentication level 2, whatever the system's
+  // security level: no SHA-1 signature (but a self-signed anchor's own), no
+  // RSA key under 2048 bits; CheckCertificate adds EC keys under 256 bits.
+  // The level of the handshake itself (ciphers, groups) stays the system's.
+  // A failure ends the handshake.
+  X509_VERIFY_PARAM* check = SSL_get0_param(session);
+  if (X509_VERIFY_PARAM_set_purpose(check, X509_PURPOSE_SSL_SERVER) != 1) return false;
+  X509_VERIFY_PARAM_set_auth_level(check, 2);
+  SSL_set_verify(session, SSL_VERIFY_PEER, CheckCertificate);
 #else
   SSL_set_verify(session, SSL_VERIFY_PEER, AcceptAnyCertificate);
 #endif
