@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -357,25 +358,57 @@ std::string ReadWholeFile(const std::string& path) {
   return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
 
-// A private file in TMPDIR (or /tmp) for the library's response file. Empty
-// on failure.
-std::string TemporaryFile() {
-  const char* folder = std::getenv("TMPDIR");
-  std::string pattern = std::string(folder && *folder ? folder : "/tmp") + "/taskclient-reply-XXXXXX";
-  int descriptor = mkstemp(pattern.data());
-  if (descriptor < 0) {
-    std::fprintf(stderr, "taskclient: cannot make a temporary file in %s\n", folder && *folder ? folder : "/tmp");
-    return "";
-  }
-  close(descriptor);
-  return pattern;
+// The temporary reply file while one exists, for the signal handler: the
+// reply may hold tokens, so an interrupted run must not leave it behind.
+char gTemporaryPath[4096];
+volatile std::sig_atomic_t gTemporaryHeld = 0;
+
+extern "C" void RemoveTemporaryAndStop(int signal) {
+  if (gTemporaryHeld) unlink(gTemporaryPath);  // async-signal-safe
+  std::signal(signal, SIG_DFL);
+  std::raise(signal);
 }
+
+// A private file (0600) in TMPDIR (or /tmp) for the library's response file,
+// removed when the object goes, or on SIGINT, SIGTERM or SIGHUP. path() is
+// empty when none could be made.
+class TemporaryReply {
+ public:
+  TemporaryReply() {
+    const char* folder = std::getenv("TMPDIR");
+    std::string pattern = std::string(folder && *folder ? folder : "/tmp") + "/taskclient-reply-XXXXXX";
+    if (pattern.size() >= sizeof gTemporaryPath) pattern = "/tmp/taskclient-reply-XXXXXX";
+    for (int signal : {SIGINT, SIGTERM, SIGHUP}) std::signal(signal, RemoveTemporaryAndStop);
+    int descriptor = mkstemp(pattern.data());
+    if (descriptor < 0) {
+      std::fprintf(stderr, "taskclient: cannot make a temporary file in %s\n", folder && *folder ? folder : "/tmp");
+      return;
+    }
+    close(descriptor);
+    std::memcpy(gTemporaryPath, pattern.c_str(), pattern.size() + 1);
+    gTemporaryHeld = 1;
+    path_ = pattern;
+  }
+  ~TemporaryReply() {
+    if (path_.empty()) return;
+    gTemporaryHeld = 0;
+    unlink(path_.c_str());
+  }
+  TemporaryReply(const TemporaryReply&) = delete;
+  TemporaryReply& operator=(const TemporaryReply&) = delete;
+
+  const std::string& path() const { return path_; }
+
+ private:
+  std::string path_;
+};
 
 // Where the output goes: standard output, or the file of -o. The file is
 // opened before the exchange, so a path that cannot be written costs no
 // request (an authorization code is good once), but emptied only when the
 // first output arrives: a call that ends with nothing to write leaves an
-// existing file as it was and removes one it created.
+// existing file as it was and removes one it created. A file it creates is
+// its owner's only (0600): the output may be tokens.
 class Output {
  public:
   Output() = default;
@@ -390,9 +423,10 @@ class Output {
       file_ = stdout;
       return true;
     }
-    struct stat info;
-    created_ = stat(path.c_str(), &info) != 0;
-    const int descriptor = open(path.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0666);
+    // Created here or found: told by the open itself, not by a look before.
+    int descriptor = open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+    created_ = descriptor >= 0;
+    if (descriptor < 0 && errno == EEXIST) descriptor = open(path.c_str(), O_WRONLY | O_CLOEXEC);
     if (descriptor < 0) return false;
     file_ = fdopen(descriptor, "w");  // opens for writing without emptying
     if (!file_) close(descriptor);
@@ -416,8 +450,15 @@ class Output {
     if (!file_) return !failed_;
     bool ok = std::fflush(file_) == 0 && !std::ferror(file_) && !failed_;
     if (file_ != stdout) {
+      // The file it created, unused, goes: removed only while the name still
+      // leads to that very file, not to whatever took its place.
+      struct stat held;
+      struct stat named;
+      if (!started_ && created_ && fstat(fileno(file_), &held) == 0 && lstat(path_.c_str(), &named) == 0 &&
+          held.st_dev == named.st_dev && held.st_ino == named.st_ino) {
+        unlink(path_.c_str());
+      }
       ok = std::fclose(file_) == 0 && ok;
-      if (!started_ && created_) unlink(path_.c_str());
     }
     file_ = nullptr;
     failed_ = !ok;
@@ -627,7 +668,8 @@ int RunAllPages(const Command& command, const Context& context, const Arguments&
                        !(stat(settings.output.c_str(), &info) == 0 && !S_ISREG(info.st_mode));
   Output shared;
   if (!perPage && !shared.Open(settings.output)) return CannotOpen(name + ": page 1", settings.output);
-  const std::string temporary = TemporaryFile();
+  const TemporaryReply reply;
+  const std::string& temporary = reply.path();
   if (temporary.empty()) return kExitUnreadable;
   std::u16string path;
   if (!Widen(temporary, &path)) return UsageError("the temporary path is not valid UTF-8");
@@ -666,7 +708,6 @@ int RunAllPages(const Command& command, const Context& context, const Arguments&
     }
     pageToken = next->text;
   }
-  unlink(temporary.c_str());
   if (!shared.Close() && status == 0) status = CannotWrite(name, shared);
   return status;
 }
@@ -821,8 +862,17 @@ std::optional<int> ReadOptions(int argc, char** argv, CommandLine* line) {
     }
   }
   if (line->version) {
-    std::printf("taskclient %s (libtaskclient %s, %s)\n", TASKCLIENT_TOOL_VERSION, TASKCLIENT_LIBRARY_VERSION,
-                OpenSSL_version(OPENSSL_VERSION));
+    // The TLS path and the certificate rule the library was built with: what
+    // a reader of the output must know about who else may read the traffic.
+#if defined(TASKCLIENT_TLS_BEARSSL)
+    const char* tls = "BearSSL 0.6, compiled in";
+#else
+    const char* tls = OpenSSL_version(OPENSSL_VERSION);
+#endif
+    const char* certificates = TASKCLIENT_VERIFY_SERVER ? "checked (chain, dates and host name)"
+                                                        : "not checked: every certificate is accepted";
+    std::printf("taskclient %s (libtaskclient %s)\nTLS: %s\ncertificates: %s\n", TASKCLIENT_TOOL_VERSION,
+                TASKCLIENT_LIBRARY_VERSION, tls, certificates);
     return 0;
   }
   if (!line->settings.fields.empty() && (raw || include)) {
@@ -969,13 +1019,16 @@ int Run(const CommandLine& line, const Prepared& prepared) {
   } else {
     // The library writes the reply to a private response file; the output is
     // made from it.
-    const std::string temporary = TemporaryFile();
-    if (temporary.empty()) return kExitUnreadable;
-    std::u16string path;
-    if (!Widen(temporary, &path)) return UsageError("the temporary path is not valid UTF-8");
-    const int32_t result = command.run(prepared.context, prepared.arguments, T(path));
-    const std::string reply = ReadWholeFile(temporary);
-    unlink(temporary.c_str());
+    std::string reply;
+    int32_t result;
+    {
+      const TemporaryReply temporary;
+      if (temporary.path().empty()) return kExitUnreadable;
+      std::u16string path;
+      if (!Widen(temporary.path(), &path)) return UsageError("the temporary path is not valid UTF-8");
+      result = command.run(prepared.context, prepared.arguments, T(path));
+      reply = ReadWholeFile(temporary.path());
+    }
     status = Deliver(command.name, "", result, reply, settings, out, nullptr);
   }
   if (!out.Close() && status == 0) status = CannotWrite(command.name, out);

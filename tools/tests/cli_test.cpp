@@ -4,6 +4,7 @@
 // --field reads values out of a chunked reply.
 #include <gtest/gtest.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cstdlib>
@@ -14,6 +15,7 @@
 #include "local_service.h"
 #include "signin.h"
 #include "testing/text16.h"
+#include "testing/tls_server.h"
 
 using testsupport::ReadFile;
 
@@ -291,6 +293,22 @@ TEST_F(CliTest, OutputModesAndSecrets) {
     EXPECT_NE(run.out.find(c.has), std::string::npos) << run.out;
   }
   EXPECT_EQ(ReadFile(output), Cli({"--service", service_, "lists", access}).out) << "what stdout gets";
+  // Output may be tokens: a file the tool creates is its owner's only.
+  using std::filesystem::perms;
+  EXPECT_EQ(std::filesystem::status(output).permissions() & (perms::group_all | perms::others_all), perms::none);
+  // Nor is a reply left in TMPDIR when the tool is stopped mid-call (here in
+  // the handshake with a server that never answers).
+  uint16_t silentPort = 0;
+  const int silent = testsupport::ListenOnLoopback(0, 4, &silentPort);
+  std::filesystem::create_directory(dir_ / "tmp");
+  for (const char* signal : {"INT", "TERM"}) {
+    const std::string stopped = "TMPDIR=" + Quote((dir_ / "tmp").string()) + " timeout -s " + signal + " 1 " +
+                                Quote(TASKCLIENT_CLI) + " --service 127.0.0.1:" + std::to_string(silentPort) +
+                                " lists " + Quote(access) + " >/dev/null 2>&1";
+    EXPECT_EQ(WEXITSTATUS(std::system(stopped.c_str())), 124) << signal;
+    EXPECT_TRUE(std::filesystem::is_empty(dir_ / "tmp")) << signal;
+  }
+  close(silent);
   // A call that ends with nothing to output leaves -o FILE as it was, and
   // does not leave one behind.
   EXPECT_EQ(Cli({"--service", "127.0.0.1:1", "-o", output, "lists", access}).status, TC_CONNECT_FAILED);
@@ -298,7 +316,14 @@ TEST_F(CliTest, OutputModesAndSecrets) {
   EXPECT_EQ(Cli({"--service", "127.0.0.1:1", "-o", (dir_ / "new").string(), "lists", access}).status,
             TC_CONNECT_FAILED);
   EXPECT_FALSE(std::filesystem::exists(dir_ / "new"));
-  EXPECT_EQ(Cli({"-V"}).out.rfind(std::string("taskclient ") + TASKCLIENT_TOOL_VERSION + " (libtaskclient ", 0), 0u);
+  const std::string version = Cli({"-V"}).out;
+  EXPECT_EQ(version.rfind(std::string("taskclient ") + TASKCLIENT_TOOL_VERSION + " (libtaskclient ", 0), 0u);
+#if defined(TASKCLIENT_TLS_BEARSSL)
+  EXPECT_NE(version.find("\nTLS: BearSSL"), std::string::npos) << version;
+#else
+  EXPECT_NE(version.find("\nTLS: OpenSSL"), std::string::npos) << version;
+#endif
+  EXPECT_NE(version.find("\ncertificates: not checked"), std::string::npos) << version;
 }
 
 TEST_F(CliTest, HelpNamesEveryCommandAndItsArguments) {
