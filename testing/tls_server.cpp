@@ -355,29 +355,40 @@ void TlsStream::Close(bool abrupt) {
   shutdown(socket_, SHUT_RDWR);
 }
 
-int ListenOnLoopback(uint16_t port, int backlog, uint16_t* boundPort) {
-  int listener = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+int ListenOnLoopback(uint16_t port, int backlog, uint16_t* boundPort, bool ipv6) {
+  int listener = socket(ipv6 ? AF_INET6 : AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
   if (listener < 0) throw std::runtime_error(std::string("cannot make a socket: ") + strerror(errno));
   int yes = 1;
   setsockopt(listener, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_port = htons(port);
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  if (bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 || listen(listener, backlog) != 0) {
+  sockaddr_storage address{};
+  socklen_t size;
+  if (ipv6) {
+    auto* v6 = reinterpret_cast<sockaddr_in6*>(&address);
+    v6->sin6_family = AF_INET6;
+    v6->sin6_port = htons(port);
+    v6->sin6_addr = in6addr_loopback;
+    size = sizeof *v6;
+  } else {
+    auto* v4 = reinterpret_cast<sockaddr_in*>(&address);
+    v4->sin_family = AF_INET;
+    v4->sin_port = htons(port);
+    v4->sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    size = sizeof *v4;
+  }
+  if (bind(listener, reinterpret_cast<sockaddr*>(&address), size) != 0 || listen(listener, backlog) != 0) {
     int error = errno;
     close(listener);
     throw std::runtime_error(std::string("cannot listen: ") + strerror(error));
   }
-  socklen_t size = sizeof address;
   getsockname(listener, reinterpret_cast<sockaddr*>(&address), &size);
-  *boundPort = ntohs(address.sin_port);
+  *boundPort = ntohs(ipv6 ? reinterpret_cast<sockaddr_in6*>(&address)->sin6_port
+                          : reinterpret_cast<sockaddr_in*>(&address)->sin_port);
   return listener;
 }
 
-TlsServer::TlsServer(Handler handler, uint16_t port) : handler_(std::move(handler)) {
+TlsServer::TlsServer(Handler handler, uint16_t port, bool ipv6) : handler_(std::move(handler)) {
   context_ = MakeServerContext(gDefaultCertificate);
-  listener_ = ListenOnLoopback(port, 128, &port_);
+  listener_ = ListenOnLoopback(port, 128, &port_, ipv6);
   int wake[2];
   if (pipe2(wake, O_CLOEXEC) != 0) throw std::runtime_error("pipe");
   wakeRead_ = wake[0];

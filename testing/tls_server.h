@@ -55,9 +55,10 @@ void WriteTestCaPem(const std::filesystem::path& file);
 // What servers made from now on present until told otherwise (UseCertificate).
 void SetDefaultServerCertificate(Certificate certificate);
 
-// A listening TCP socket on 127.0.0.1:`port` (0: the system picks one, told
-// in `*boundPort`). Throws when it cannot listen.
-int ListenOnLoopback(uint16_t port, int backlog, uint16_t* boundPort);
+// A listening TCP socket on 127.0.0.1:`port`, or [::1]:`port` with `ipv6`
+// (0: the system picks one, told in `*boundPort`). Throws when it cannot
+// listen.
+int ListenOnLoopback(uint16_t port, int backlog, uint16_t* boundPort, bool ipv6 = false);
 
 // One HTTP request as it arrived.
 struct HttpRequest {
@@ -106,7 +107,8 @@ class TlsServer {
   // TLS (the handler is then not called) and closes the socket.
   using RawHandler = std::function<bool(int socket)>;
 
-  explicit TlsServer(Handler handler, uint16_t port = 0);
+  // Listens on 127.0.0.1, or on ::1 only with `ipv6`.
+  explicit TlsServer(Handler handler, uint16_t port = 0, bool ipv6 = false);
   ~TlsServer();
   TlsServer(const TlsServer&) = delete;
   TlsServer& operator=(const TlsServer&) = delete;

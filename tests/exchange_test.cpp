@@ -1,6 +1,7 @@
 // The exchange against a real TLS server on 127.0.0.1: how the reply's end is
 // found, what the response file holds, which result each failure gives, and
 // which certificates a call accepts.
+#include <arpa/inet.h>
 #include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -13,7 +14,10 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
+#include <iostream>
 #include <iterator>
+#include <memory>
+#include <sstream>
 #include <thread>
 
 #include "exchange/exchange.h"
@@ -47,6 +51,57 @@ class TestCaAnchor : public ::testing::Environment {
 };
 ::testing::Environment* const kTestCaAnchor = ::testing::AddGlobalTestEnvironment(new TestCaAnchor);
 #endif
+
+// The system's platform, except that every host resolves to the addresses
+// given, IPv6 and IPv4, in their order: a host with several addresses,
+// which the machine's own resolver may not have.
+class ResolvingTo : public Platform {
+ public:
+  explicit ResolvingTo(const char* addresses) : addresses_(addresses) {}
+
+  bool Resolve(const char*, AddressList* list) override {
+    list->count = 0;
+    std::istringstream words(addresses_);
+    for (std::string word; words >> word && list->count < kMaxAddresses;) {
+      Address& address = list->entries[list->count++];
+      address.family = word.find(':') == std::string::npos ? kIpv4 : kIpv6;
+      EXPECT_EQ(inet_pton(address.family == kIpv6 ? AF_INET6 : AF_INET, word.c_str(), address.bytes), 1) << word;
+    }
+    return list->count > 0;
+  }
+  bool StartNetworking() override { return system_.StartNetworking(); }
+  void StopNetworking() override { system_.StopNetworking(); }
+  bool OpenSocket(Connection* c, int family) override { return system_.OpenSocket(c, family); }
+  bool SetTlsMode(Connection* c, const char* name) override { return system_.SetTlsMode(c, name); }
+  bool InstallCertificateRule(Connection* c) override { return system_.InstallCertificateRule(c); }
+  bool Connect(Connection* c, const Address& a, uint16_t port, int ms) override {
+    return system_.Connect(c, a, port, ms);
+  }
+  bool CertificateRefused(const Connection* c) override { return system_.CertificateRefused(c); }
+  uint32_t Milliseconds() override { return system_.Milliseconds(); }
+  bool Send(Connection* c, const char* bytes, size_t n, int ms) override { return system_.Send(c, bytes, n, ms); }
+  long Receive(Connection* c, const char** bytes, int ms) override { return system_.Receive(c, bytes, ms); }
+  void CloseSocket(Connection* c) override { system_.CloseSocket(c); }
+  bool OpenResponseFile(const tc_text16* path, ResponseFile* f) override { return system_.OpenResponseFile(path, f); }
+  BodyFileOpening OpenBodyFile(const tc_text16* path, const ResponseFile* source, ResponseFile* f) override {
+    return system_.OpenBodyFile(path, source, f);
+  }
+  bool WriteResponseFile(ResponseFile* f, const char* bytes, size_t n) override {
+    return system_.WriteResponseFile(f, bytes, n);
+  }
+  bool OpenFileForReading(const tc_text16* path, ResponseFile* f) override {
+    return system_.OpenFileForReading(path, f);
+  }
+  long ReadFile(ResponseFile* f, char* buffer, size_t n) override { return system_.ReadFile(f, buffer, n); }
+  bool CloseResponseFile(ResponseFile* f) override { return system_.CloseResponseFile(f); }
+  bool Narrow(const tc_text16* text, char* out, size_t n, size_t* length) override {
+    return system_.Narrow(text, out, n, length);
+  }
+
+ private:
+  std::string addresses_;
+  Platform& system_ = SystemPlatform();
+};
 
 class ExchangeTest : public ServerTest {
  protected:
@@ -169,6 +224,25 @@ TEST_F(ExchangeTest, FailuresBeforeTheRequestLeaveTheFileAlone) {
   EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::milliseconds(750));
   EXPECT_EQ(ReadFile(file), "keep me");
 
+  // A handshake flight trickling in a byte every 100 ms: no wait is long,
+  // but the connect's time limit covers the handshake as a whole. The flight
+  // is a ServerHello record announced 16 KiB long, which never completes.
+  server.server().SetRawHandler([](int socket) {
+    const std::string head("\x16\x03\x03\x40\x00\x02\x00\x3f\xfc\x03\x03", 11);
+    for (size_t i = 0; i < 40; ++i) {
+      char byte = i < head.size() ? head[i] : '\x2a';
+      if (send(socket, &byte, 1, MSG_NOSIGNAL) != 1) break;
+      std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    }
+    return false;
+  });
+  started = std::chrono::steady_clock::now();
+  EXPECT_EQ(List(1000), TC_CONNECT_FAILED);
+  auto took = std::chrono::steady_clock::now() - started;
+  EXPECT_GE(took, std::chrono::milliseconds(900));
+  EXPECT_LT(took, std::chrono::milliseconds(2000)) << "the handshake ran past the connect's time limit";
+  EXPECT_EQ(ReadFile(file), "keep me");
+
   // Nothing listening on the port.
   int probe = socket(AF_INET, SOCK_STREAM, 0);
   sockaddr_in address{};
@@ -183,14 +257,17 @@ TEST_F(ExchangeTest, FailuresBeforeTheRequestLeaveTheFileAlone) {
   EXPECT_EQ(ReadFile(file), "keep me");
 }
 
-// By default every certificate is accepted. A build with
-// TASKCLIENT_VERIFY_SERVER accepts only one its anchor (the test CA here)
-// issued, directly or through intermediate CAs the server sends, in date,
-// naming the host the call was given in its alternative names: "localhost" is
-// checked against the DNS names, "127.0.0.1" against the address names. No
-// signature in the chain may use SHA-1, no key be RSA under 2048 bits or EC
-// under 256, and an extended key usage, if there is one, must allow a server.
-// A refused certificate gives 29, costs no request and leaves the file alone.
+// A host's addresses are tried in the resolver's order, IPv6 and IPv4, until
+// one answers; only when every one refuses is the result 24. By default
+// every certificate is accepted. A build with TASKCLIENT_VERIFY_SERVER
+// accepts only one its anchor (the test CA here) issued, directly or through
+// intermediate CAs the server sends, in date, naming the host the call was
+// given in its alternative names: "localhost" is checked against the DNS
+// names, "127.0.0.1" against the address names (the test certificates name no
+// IPv6 address). No signature in the chain may use SHA-1, no key be RSA under
+// 2048 bits or EC under 256, and an extended key usage, if there is one, must
+// allow a server. A refused certificate gives 29, costs no request and leaves
+// the file alone.
 TEST_F(ExchangeTest, CertificatesAreCheckedOnlyInABuildThatChecksThem) {
   const int32_t refused = TASKCLIENT_VERIFY_SERVER ? TC_CERT_REFUSED : TC_EXCHANGE_COMPLETE;
   const int32_t accepted = TC_EXCHANGE_COMPLETE;
@@ -206,6 +283,8 @@ TEST_F(ExchangeTest, CertificatesAreCheckedOnlyInABuildThatChecksThem) {
     Certificate certificate;
     const char* host;
     int32_t result;
+    const char* resolvesTo = nullptr;  // the host's addresses, when not the system's answer
+    bool serverOnIpv6 = false;         // the server listens on ::1 only, not on 127.0.0.1
   } const cases[] = {
       {"issued for the host, by name", Certificate::kApiHost, "localhost", accepted},
       {"issued for the host, by address", Certificate::kApiHost, "127.0.0.1", byAddress},
@@ -223,20 +302,38 @@ TEST_F(ExchangeTest, CertificatesAreCheckedOnlyInABuildThatChecksThem) {
       {"through an intermediate the server leaves out", Certificate::kMissingIntermediate, "localhost", refused},
       {"through an intermediate with a P-224 key", Certificate::kEcP224Issuer, "localhost", refused},
       {"issued by a server's own certificate", Certificate::kLeafAsIssuer, "localhost", refused},
+      // Nothing listens on ::1 or 127.0.0.2 at the server's port: they refuse.
+      {"by name, the first addresses refusing", Certificate::kApiHost, "localhost", accepted,
+       "::1 127.0.0.2 127.0.0.1"},
+      {"by name, every address refusing", Certificate::kApiHost, "localhost", TC_CONNECT_FAILED, "::1 127.0.0.2"},
+      {"IPv6 only, by address", Certificate::kApiHost, "::1", refused, nullptr, true},
+      {"by name, IPv4 refusing, then IPv6", Certificate::kApiHost, "localhost", accepted, "127.0.0.2 ::1", true},
   };
   const std::string reply = "HTTP/1.1 200 OK\r\nContent-Length: 2\r\n\r\n{}";
   server.SetReply(Respond(reply));
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
-    server.server().UseCertificate(c.certificate);
+    std::unique_ptr<ScriptedServer> ipv6;
+    if (c.serverOnIpv6) {
+      try {
+        ipv6.reset(new ScriptedServer(Respond(reply), true));
+      } catch (const std::exception& error) {
+        std::cout << "[  SKIPPED ] " << c.name << ": " << error.what() << " on ::1\n";
+        continue;
+      }
+    }
+    ScriptedServer& target = ipv6 ? *ipv6 : server;
+    target.server().UseCertificate(c.certificate);
     testsupport::WriteFile(file, "keep me");
-    size_t requests = server.Requests().size();
-    Service service = server.service();
+    size_t requests = target.Requests().size();
+    Service service = target.service();
     service.host = c.host;
-    EXPECT_EQ(ListTaskLists(SystemPlatform(), service, T(token), T(path)), c.result);
+    ResolvingTo resolving(c.resolvesTo ? c.resolvesTo : "");
+    Platform& platform = c.resolvesTo ? static_cast<Platform&>(resolving) : SystemPlatform();
+    EXPECT_EQ(ListTaskLists(platform, service, T(token), T(path)), c.result);
     bool completed = c.result == TC_EXCHANGE_COMPLETE;
     EXPECT_EQ(ReadFile(file), completed ? reply : "keep me");
-    EXPECT_EQ(server.Requests().size(), requests + (completed ? 1 : 0));
+    EXPECT_EQ(target.Requests().size(), requests + (completed ? 1 : 0));
   }
 }
 

@@ -29,6 +29,14 @@ Calls Through(const std::string& last, const Calls& rest) {
   return calls;
 }
 
+// The calls of a call whose first `count` addresses were refused, then `rest`.
+Calls Refused(size_t count, const Calls& rest) {
+  Calls calls = Through("resolve", {});
+  for (size_t i = 0; i < count; ++i) calls.insert(calls.end(), {"socket", "tls", "hook", "connect", "close socket"});
+  calls.insert(calls.end(), rest.begin(), rest.end());
+  return calls;
+}
+
 TEST(PlatformFailure, EachStepHasItsResultAndReleasesInOrder) {
   const std::string head = "HTTP/1.1 200 OK\r\nContent-Length: 2\r\n\r\n", reply = head + "{}";
   const Calls released = {"close socket", "close file", "stop"};
@@ -41,6 +49,10 @@ TEST(PlatformFailure, EachStepHasItsResultAndReleasesInOrder) {
     int32_t result;
     Calls calls;
     std::string written;
+    size_t addresses = 1;       // what the host resolves to
+    size_t refusing = 0;        // how many connects fail
+    uint32_t connectMs = 0;     // how long each connect takes
+    Calls attempts = {"6.0 1000"};  // each connect's address and time limit
   } rows[] = {
       {"start", "start", {reply}, TC_NETWORKING_FAILED, {"narrow", "start"}, ""},
       {"resolve", "resolve", {reply}, TC_RESOLVE_FAILED, Through("resolve", {"stop"}), ""},
@@ -69,13 +81,30 @@ TEST(PlatformFailure, EachStepHasItsResultAndReleasesInOrder) {
        reply},
       {"close file after a reply cut short", "close file", {head, kClosed}, TC_REPLY_CUT_SHORT,
        Through("send", endedOnSecond), head},
+      // Each address in turn, each on a socket of its own, within one budget.
+      {"every address of a full list refused", "", {reply}, TC_CONNECT_FAILED, Refused(8, {"stop"}), "", 9, 9, 0,
+       {"6.0 1000", "4.1 1000", "6.2 1000", "4.3 1000", "6.4 1000", "4.5 1000", "6.6 1000", "4.7 1000"}},
+      {"the first address refused, the second answers", "", {reply}, TC_EXCHANGE_COMPLETE,
+       Refused(1, {"socket", "tls", "hook", "connect", "open file", "send", "receive", "write", "close socket",
+                   "close file", "stop"}),
+       reply, 2, 1, 0, {"6.0 1000", "4.1 1000"}},
+      {"each address gets what the ones before left", "", {reply}, TC_CONNECT_FAILED, Refused(3, {"stop"}), "", 3,
+       3, 400, {"6.0 1000", "4.1 600", "6.2 200"}},
+      {"no address tried once the budget is spent", "", {reply}, TC_CONNECT_FAILED, Refused(2, {"stop"}), "", 3, 3,
+       500, {"6.0 1000", "4.1 500"}},
   };
   const Service service = {"127.0.0.1", 443, 1000, 1000};
   for (const Row& row : rows) {
     SCOPED_TRACE(row.name);
     ScriptedPlatform platform(row.script, row.failAt);
+    platform.addresses = row.addresses;
+    platform.refusing = row.refusing;
+    platform.connectMs = row.connectMs;
     EXPECT_EQ(ListTaskLists(platform, service, T(u"tok"), T(u"reply.json")), row.result);
     EXPECT_EQ(platform.calls, row.calls);
+    if (platform.Count("connect") > 0) {
+      EXPECT_EQ(platform.attempts, row.attempts);
+    }
     EXPECT_EQ(platform.written, row.written);
     const bool sent = platform.Count("send") == 1 && std::string(row.failAt) != "send";
     EXPECT_EQ(platform.sent, Calls(sent ? 1 : 0, Bodiless("GET", "/tasks/v1/users/@me/lists", "tok")));

@@ -31,17 +31,46 @@ bool SendAll(Platform& platform, Connection* connection, const Text& request, co
   return restLength == 0 || platform.Send(connection, rest, restLength, timeoutMs);
 }
 
+// Connects to the host's addresses in turn until one completes the TLS
+// handshake, each on a socket of its own family set up afresh: a refused or
+// unreachable address, or a handshake that fails there, moves on to the next
+// (nothing has been sent yet). The connect budget covers every attempt
+// together, handshakes included, so a host with many dead addresses or a
+// server that trickles its handshake costs no more than the budget. An
+// address whose family the system cannot make a socket for is passed over. A
+// refused certificate ends the call: every address presents the same host.
+// What it leaves held in `connection` the caller releases.
+Result Connected(Platform& platform, const Service& service, const AddressList& addresses,
+                 Connection* connection) {
+  const uint32_t budget = service.connectTimeoutMs > 0 ? static_cast<uint32_t>(service.connectTimeoutMs) : 0;
+  const uint32_t started = platform.Milliseconds();
+  Result result = kTlsModeFailed;  // until some address had a socket
+  for (size_t i = 0; i < addresses.count; ++i) {
+    uint32_t spent = platform.Milliseconds() - started;
+    if (i > 0 && spent >= budget) break;
+    const Address& address = addresses.entries[i];
+    if (connection->socket != kNoSocket) platform.CloseSocket(connection);
+    if (!platform.OpenSocket(connection, address.family)) continue;
+    if (!platform.SetTlsMode(connection, service.host)) return kTlsModeFailed;
+    if (!platform.InstallCertificateRule(connection)) return kCertHookFailed;
+    int left = spent < budget ? static_cast<int>(budget - spent) : 0;
+    if (platform.Connect(connection, address, service.port, left)) return kOk;
+    if (platform.CertificateRefused(connection)) return kCertRefused;
+    result = kConnectFailed;
+  }
+  return result;
+}
+
 // Everything between starting and stopping networking. What it leaves held in
 // `connection` and `file` the caller releases.
 Result Exchange(Platform& platform, const Service& service, const Text& request, const char* rest,
                 size_t restLength, const tc_text16* responsePath, Connection* connection, ResponseFile* file) {
-  uint32_t address = 0;
-  if (!platform.Resolve(service.host, &address)) return kResolveFailed;
-  if (!platform.OpenSocket(connection) || !platform.SetTlsMode(connection, service.host)) return kTlsModeFailed;
-  if (!platform.InstallCertificateRule(connection)) return kCertHookFailed;
-  if (!platform.Connect(connection, address, service.port, service.connectTimeoutMs)) {
-    return platform.CertificateRefused(connection) ? kCertRefused : kConnectFailed;
-  }
+  AddressList addresses;
+  addresses.count = 0;
+  if (!platform.Resolve(service.host, &addresses) || addresses.count == 0) return kResolveFailed;
+  if (addresses.count > kMaxAddresses) addresses.count = kMaxAddresses;
+  Result connected = Connected(platform, service, addresses, connection);
+  if (connected != kOk) return connected;
   if (!platform.OpenResponseFile(responsePath, file)) return kFileOpenFailed;
   if (!SendAll(platform, connection, request, rest, restLength, service.receiveTimeoutMs)) return kSendFailed;
   return CaptureReply(platform, connection, file, service.receiveTimeoutMs);

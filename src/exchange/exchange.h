@@ -13,11 +13,14 @@
 
 namespace taskclient {
 
-// Connects to `service`, sends `request` and then the `restLength` bytes at
-// `rest` (the part of the body the request text had no room for), and copies
-// the reply, byte for byte, into the file at `responsePath` until the reply's
-// HTTP framing says it has ended. Networking, socket and file are acquired in
-// that order and released as socket, file, networking on every path.
+// Connects to `service` (its host's addresses in turn, until one completes
+// the handshake within the connect budget), sends `request` and then the
+// `restLength` bytes at `rest` (the part of the body the request text had no
+// room for), and copies the reply, byte for byte, into the file at
+// `responsePath` until the reply's HTTP framing says it has ended.
+// Networking, socket and file are acquired in that order and released as
+// socket, file, networking on every path; the socket of an address that
+// failed is released before the next address gets one.
 //
 // The file is opened once the connection is up and before anything is sent,
 // so a file that cannot be opened costs no request, and every failure before

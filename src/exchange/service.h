@@ -11,15 +11,16 @@ namespace taskclient {
 extern const char kApiHost[];
 const uint16_t kApiPort = 443;
 
-// How long a connect (TLS handshake included), a send or a receive may go
-// without progress before the call gives up.
+// The default time limits: connecting, every address tried and the TLS
+// handshake together, may take this long in all; after the handshake, a send
+// or a receive may go this long without progress.
 const int kDefaultTimeoutMs = 30000;
 
 struct Service {
   const char* host;
   uint16_t port;
-  int connectTimeoutMs;
-  int receiveTimeoutMs;
+  int connectTimeoutMs;  // the whole connect, however it is spread over addresses and handshake
+  int receiveTimeoutMs;  // each stall of a send or a receive
 };
 
 // The service's API host on port 443 with the default time limits.

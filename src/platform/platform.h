@@ -38,6 +38,23 @@ struct ResponseFile {
   intptr_t handle;
 };
 
+// An address a host resolved to: its family (kIpv4 or kIpv6) and its bytes in
+// network order, the first 4 of them for IPv4.
+enum { kIpv4 = 4, kIpv6 = 6 };
+struct Address {
+  int family;
+  unsigned char bytes[16];
+};
+
+// The addresses one lookup keeps, in the resolver's order: the first
+// kMaxAddresses, enough for any host the library talks to. Filled by the
+// platform in the core's own storage, so the core holds no system type.
+const size_t kMaxAddresses = 8;
+struct AddressList {
+  size_t count;
+  Address entries[kMaxAddresses];
+};
+
 // Outcome of a receive that did not deliver bytes.
 enum {
   kReceiveClosed = 0,     // the peer ended the TLS session with close_notify
@@ -53,11 +70,14 @@ class Platform {
   virtual bool StartNetworking() = 0;
   virtual void StopNetworking() = 0;
 
-  // Resolves `host` to its first IPv4 address (network byte order).
-  virtual bool Resolve(const char* host, uint32_t* address) = 0;
+  // Resolves `host` to its addresses, IPv6 and IPv4, in the order the
+  // system's resolver gives them, as many as the list holds. False when
+  // there is none.
+  virtual bool Resolve(const char* host, AddressList* addresses) = 0;
 
-  // Creates a stream socket; on failure the socket stays kNoSocket.
-  virtual bool OpenSocket(Connection* connection) = 0;
+  // Creates a stream socket for an address of `family`; on failure the
+  // socket stays kNoSocket.
+  virtual bool OpenSocket(Connection* connection, int family) = 0;
   // Puts the socket in TLS mode; `serverName` is the name the handshake
   // announces.
   virtual bool SetTlsMode(Connection* connection, const char* serverName) = 0;
@@ -65,12 +85,16 @@ class Platform {
   // every certificate; with TASKCLIENT_VERIFY_SERVER, the platform's own
   // check of the chain and of the name given to SetTlsMode.
   virtual bool InstallCertificateRule(Connection* connection) = 0;
-  // TCP connect and TLS handshake; gives up after `timeoutMs` without progress.
-  virtual bool Connect(Connection* connection, uint32_t address, uint16_t port, int timeoutMs) = 0;
+  // TCP connect to `address` and TLS handshake, both within `timeoutMs` in
+  // all, however the time is spread over the two.
+  virtual bool Connect(Connection* connection, const Address& address, uint16_t port, int timeoutMs) = 0;
   // After Connect failed: whether the TLS library refused the server's
   // certificate, as against any other failure. Only a platform that checks
   // certificates can say yes.
   virtual bool CertificateRefused(const Connection* /*connection*/) { return false; }
+  // Milliseconds on a clock that only goes forward, wrapping around at 2^32:
+  // the core measures the time connecting takes on it.
+  virtual uint32_t Milliseconds() = 0;
   // Sends all `length` bytes, or fails.
   virtual bool Send(Connection* connection, const char* bytes, size_t length, int timeoutMs) = 0;
   // Receives the next bytes of the reply into room of the platform's own

@@ -8,12 +8,16 @@ bool SystemIoPlatform::StartNetworking() { return io::StartSockets(); }
 
 void SystemIoPlatform::StopNetworking() { io::StopSockets(); }
 
-bool SystemIoPlatform::Resolve(const char* host, uint32_t* address) { return io::LookUpHost(host, address); }
+bool SystemIoPlatform::Resolve(const char* host, AddressList* addresses) {
+  return io::LookUpHost(host, addresses);
+}
 
-bool SystemIoPlatform::OpenSocket(Connection* connection) {
-  connection->socket = io::OpenStreamSocket();
+bool SystemIoPlatform::OpenSocket(Connection* connection, int family) {
+  connection->socket = io::OpenStreamSocket(family);
   return connection->socket != kNoSocket;
 }
+
+uint32_t SystemIoPlatform::Milliseconds() { return io::Milliseconds(); }
 
 bool SystemIoPlatform::OpenResponseFile(const tc_text16* path, ResponseFile* file) {
   return io::OpenForWriting(path, file);

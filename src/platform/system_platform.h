@@ -23,9 +23,10 @@ class SystemIoPlatform : public Platform {
  public:
   virtual bool StartNetworking();
   virtual void StopNetworking();
-  virtual bool Resolve(const char* host, uint32_t* address);
+  virtual bool Resolve(const char* host, AddressList* addresses);
   // A non-blocking stream socket.
-  virtual bool OpenSocket(Connection* connection);
+  virtual bool OpenSocket(Connection* connection, int family);
+  virtual uint32_t Milliseconds();
   virtual bool OpenResponseFile(const tc_text16* path, ResponseFile* file);
   virtual BodyFileOpening OpenBodyFile(const tc_text16* path, const ResponseFile* source, ResponseFile* file);
   virtual bool WriteResponseFile(ResponseFile* file, const char* bytes, size_t length);

@@ -25,12 +25,17 @@ bool ScriptedPlatform::StartNetworking() { return Step("start"); }
 
 void ScriptedPlatform::StopNetworking() { Step("stop"); }
 
-bool ScriptedPlatform::Resolve(const char*, uint32_t* address) {
-  *address = 0x0100007F;  // 127.0.0.1, never used
+bool ScriptedPlatform::Resolve(const char*, AddressList* list) {
+  list->count = std::min(addresses, kMaxAddresses);
+  for (size_t i = 0; i < list->count; ++i) {
+    list->entries[i].family = i % 2 == 0 ? kIpv6 : kIpv4;
+    std::memset(list->entries[i].bytes, 0, sizeof list->entries[i].bytes);
+    list->entries[i].bytes[0] = static_cast<unsigned char>(i);
+  }
   return Step("resolve");
 }
 
-bool ScriptedPlatform::OpenSocket(Connection* connection) {
+bool ScriptedPlatform::OpenSocket(Connection* connection, int) {
   connection->socket = 3;
   return Step("socket");
 }
@@ -39,7 +44,15 @@ bool ScriptedPlatform::SetTlsMode(Connection*, const char*) { return Step("tls")
 
 bool ScriptedPlatform::InstallCertificateRule(Connection*) { return Step("hook"); }
 
-bool ScriptedPlatform::Connect(Connection*, uint32_t, uint16_t, int) { return Step("connect"); }
+bool ScriptedPlatform::Connect(Connection*, const Address& address, uint16_t, int timeoutMs) {
+  attempts.push_back(std::to_string(address.family) + "." + std::to_string(address.bytes[0]) + " " +
+                     std::to_string(timeoutMs));
+  clock_ += connectMs;
+  bool refused = attempts.size() <= refusing;
+  return Step("connect") && !refused;
+}
+
+uint32_t ScriptedPlatform::Milliseconds() { return clock_; }
 
 bool ScriptedPlatform::Send(Connection*, const char* bytes, size_t length, int) {
   if (!Step("send")) return false;

@@ -45,18 +45,31 @@ class ScriptedPlatform : public taskclient::Platform {
   std::string written;            // the bytes the response file took
   std::string stored;             // the bytes a file opened for reading holds
 
+  // The host resolves to `addresses` addresses, IPv6 and IPv4 in turn (IPv6
+  // first), numbered in their bytes from 0; the first `refusing` connects
+  // fail, and each connect takes `connectMs` on the platform's clock, which
+  // nothing else moves.
+  size_t addresses = 1;
+  size_t refusing = 0;
+  uint32_t connectMs = 0;
+  // Each connect's address and time limit: "6.0 1000" is the IPv6 address
+  // numbered 0, given 1000 ms.
+  std::vector<std::string> attempts;
+
   int Count(const std::string& call) const;
 
   bool StartNetworking() override;
   void StopNetworking() override;
-  bool Resolve(const char* host, uint32_t* address) override;
+  bool Resolve(const char* host, taskclient::AddressList* addresses) override;
   // A failing OpenSocket leaves the socket it made in place, as a platform
   // that made one and then failed to set it up would: the core must release
   // it all the same.
-  bool OpenSocket(taskclient::Connection* connection) override;
+  bool OpenSocket(taskclient::Connection* connection, int family) override;
   bool SetTlsMode(taskclient::Connection* connection, const char* serverName) override;
   bool InstallCertificateRule(taskclient::Connection* connection) override;
-  bool Connect(taskclient::Connection* connection, uint32_t address, uint16_t port, int timeoutMs) override;
+  bool Connect(taskclient::Connection* connection, const taskclient::Address& address, uint16_t port,
+               int timeoutMs) override;
+  uint32_t Milliseconds() override;
   bool Send(taskclient::Connection* connection, const char* bytes, size_t length, int timeoutMs) override;
   // Delivers the next bytes in the storage the core lends, at most
   // kConnectionStorage at a time.
@@ -80,6 +93,7 @@ class ScriptedPlatform : public taskclient::Platform {
   std::deque<Receipt> script_;
   std::string failAt_;
   size_t readAt_ = 0;
+  uint32_t clock_ = 0;
 };
 
 }  // namespace testsupport

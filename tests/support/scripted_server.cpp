@@ -31,8 +31,10 @@ std::string Joined(const std::vector<std::string>& pieces) {
   return all;
 }
 
-ScriptedServer::ScriptedServer(Reply reply)
-    : reply_(std::move(reply)), server_([this](TlsStream& stream) { Handle(stream); }) {}
+ScriptedServer::ScriptedServer(Reply reply, bool ipv6)
+    : reply_(std::move(reply)),
+      host_(ipv6 ? "::1" : "127.0.0.1"),
+      server_([this](TlsStream& stream) { Handle(stream); }, 0, ipv6) {}
 
 void ScriptedServer::SetReply(Reply reply) {
   std::lock_guard<std::mutex> lock(mutex_);
@@ -50,7 +52,7 @@ std::string ScriptedServer::LastRequest() {
 }
 
 taskclient::Service ScriptedServer::service(int timeoutMs) const {
-  return taskclient::Service{"127.0.0.1", server_.port(), timeoutMs, timeoutMs};
+  return taskclient::Service{host_, server_.port(), timeoutMs, timeoutMs};
 }
 
 void ScriptedServer::Handle(TlsStream& stream) {

@@ -34,7 +34,9 @@ std::string Joined(const std::vector<std::string>& pieces);
 
 class ScriptedServer {
  public:
-  explicit ScriptedServer(Reply reply = Respond("HTTP/1.1 200 OK\r\nContent-Length: 2\r\n\r\n{}"));
+  // On 127.0.0.1, or on ::1 only with `ipv6` (throws where it cannot listen).
+  explicit ScriptedServer(Reply reply = Respond("HTTP/1.1 200 OK\r\nContent-Length: 2\r\n\r\n{}"),
+                          bool ipv6 = false);
 
   void SetReply(Reply reply);
   // Each connection's request bytes, in the order the connections came, with
@@ -52,6 +54,7 @@ class ScriptedServer {
 
   std::mutex mutex_;
   Reply reply_;
+  const char* host_;
   std::vector<std::string> requests_;
   TlsServer server_;
 };

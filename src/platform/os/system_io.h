@@ -29,14 +29,21 @@ enum {
 bool StartSockets();
 void StopSockets();
 
-// Looks `host` up: its first IPv4 address (network byte order).
-bool LookUpHost(const char* host, uint32_t* address);
+// Looks `host` up: its IPv6 and IPv4 addresses in the resolver's order (the
+// first kMaxAddresses of them). False when it has none.
+bool LookUpHost(const char* host, AddressList* addresses);
 
-// A non-blocking IPv4 stream socket, or kNoSocket.
-intptr_t OpenStreamSocket();
+// Milliseconds on a clock that only goes forward, wrapping around at 2^32.
+uint32_t Milliseconds();
+// What is left of `timeoutMs` counted from `started` (a Milliseconds()
+// reading): never below 0.
+int Remaining(uint32_t started, int timeoutMs);
+
+// A non-blocking stream socket of `family` (kIpv4, kIpv6), or kNoSocket.
+intptr_t OpenStreamSocket(int family);
 // Connects, waiting at most `timeoutMs` for the connection to complete. On a
 // blocking socket the connect itself waits, as long as the system lets it.
-bool ConnectSocket(intptr_t socket, uint32_t address, uint16_t port, int timeoutMs);
+bool ConnectSocket(intptr_t socket, const Address& address, uint16_t port, int timeoutMs);
 // Sends some of `length` bytes, waiting at most `timeoutMs` for room: the
 // count sent (> 0), kIoFailed or kIoTimedOut. `timeoutMs` 0 waits not at all.
 long SendSome(intptr_t socket, const unsigned char* bytes, size_t length, int timeoutMs);

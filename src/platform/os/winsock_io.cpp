@@ -1,11 +1,13 @@
 // system_io.h on Winsock and the C runtime: desktop Windows and Windows CE
-// alike. Only Winsock 1.1 calls are used for sockets (select, ioctlsocket),
-// which every Windows CE version has. The transfers serve the blocking socket
+// alike. Sockets use Winsock 1.1 calls (select, ioctlsocket), and names are
+// looked up with getaddrinfo, which Windows CE has from 4.1 on and desktop
+// Windows from XP. The transfers serve the blocking socket
 // of the device's secure sockets too, whose waits SO_SNDTIMEO and SO_RCVTIMEO
 // bound.
 #include "platform/os/system_io.h"
 
 #include <winsock2.h>
+#include <ws2tcpip.h>
 #include <windows.h>
 
 #include <limits.h>
@@ -60,18 +62,44 @@ bool StartSockets() {
 
 void StopSockets() { WSACleanup(); }
 
-bool LookUpHost(const char* host, uint32_t* address) {
-  const struct hostent* entry = gethostbyname(host);
-  if (!entry || entry->h_addrtype != AF_INET || entry->h_length != 4 || !entry->h_addr_list ||
-      !entry->h_addr_list[0]) {
-    return false;
+bool LookUpHost(const char* host, AddressList* addresses) {
+  struct addrinfo hints;
+  memset(&hints, 0, sizeof hints);
+  hints.ai_family = AF_UNSPEC;
+  hints.ai_socktype = SOCK_STREAM;
+  struct addrinfo* found = 0;
+  addresses->count = 0;
+  if (getaddrinfo(host, 0, &hints, &found) != 0) return false;
+  for (const struct addrinfo* entry = found; entry && addresses->count < kMaxAddresses; entry = entry->ai_next) {
+    Address* address = &addresses->entries[addresses->count];
+    if (!entry->ai_addr) continue;
+    if (entry->ai_family == AF_INET && entry->ai_addrlen >= sizeof(struct sockaddr_in)) {
+      address->family = kIpv4;
+      memcpy(address->bytes, &reinterpret_cast<const struct sockaddr_in*>(entry->ai_addr)->sin_addr, 4);
+    } else if (entry->ai_family == AF_INET6 && entry->ai_addrlen >= sizeof(struct sockaddr_in6)) {
+      address->family = kIpv6;
+      memcpy(address->bytes, &reinterpret_cast<const struct sockaddr_in6*>(entry->ai_addr)->sin6_addr, 16);
+    } else {
+      continue;
+    }
+    ++addresses->count;
   }
-  memcpy(address, entry->h_addr_list[0], 4);  // already in network byte order
-  return true;
+  freeaddrinfo(found);
+  return addresses->count > 0;
 }
 
-intptr_t OpenStreamSocket() {
-  SOCKET socket = ::socket(AF_INET, SOCK_STREAM, 0);
+// GetTickCount: every Windows and Windows CE has it, and it wraps as the
+// clock of system_io.h may.
+uint32_t Milliseconds() { return static_cast<uint32_t>(GetTickCount()); }
+
+int Remaining(uint32_t started, int timeoutMs) {
+  uint32_t spent = Milliseconds() - started;
+  if (timeoutMs <= 0 || spent >= static_cast<uint32_t>(timeoutMs)) return 0;
+  return timeoutMs - static_cast<int>(spent);
+}
+
+intptr_t OpenStreamSocket(int family) {
+  SOCKET socket = ::socket(family == kIpv6 ? AF_INET6 : AF_INET, SOCK_STREAM, 0);
   if (socket == INVALID_SOCKET) return kNoSocket;
   u_long nonBlocking = 1;
   // FIONBIO is an unsigned constant; ioctlsocket takes the command as a long.
@@ -86,19 +114,33 @@ intptr_t OpenStreamSocket() {
   return static_cast<intptr_t>(socket);
 }
 
-bool ConnectSocket(intptr_t handle, uint32_t address, uint16_t port, int timeoutMs) {
+bool ConnectSocket(intptr_t handle, const Address& address, uint16_t port, int timeoutMs) {
   SOCKET socket = SocketOf(handle);
-  struct sockaddr_in peer;
-  memset(&peer, 0, sizeof peer);
-  peer.sin_family = AF_INET;
-  peer.sin_port = htons(port);
-  peer.sin_addr.s_addr = address;
-  if (connect(socket, reinterpret_cast<const struct sockaddr*>(&peer), sizeof peer) == 0) return true;
+  struct sockaddr_in6 peer6;
+  struct sockaddr_in peer4;
+  const struct sockaddr* peer;
+  int size;
+  if (address.family == kIpv6) {
+    memset(&peer6, 0, sizeof peer6);
+    peer6.sin6_family = AF_INET6;
+    peer6.sin6_port = htons(port);
+    memcpy(&peer6.sin6_addr, address.bytes, 16);
+    peer = reinterpret_cast<const struct sockaddr*>(&peer6);
+    size = static_cast<int>(sizeof peer6);
+  } else {
+    memset(&peer4, 0, sizeof peer4);
+    peer4.sin_family = AF_INET;
+    peer4.sin_port = htons(port);
+    memcpy(&peer4.sin_addr, address.bytes, 4);
+    peer = reinterpret_cast<const struct sockaddr*>(&peer4);
+    size = static_cast<int>(sizeof peer4);
+  }
+  if (connect(socket, peer, size) == 0) return true;
   if (WSAGetLastError() != WSAEWOULDBLOCK) return false;
   if (WaitFor(socket, true, timeoutMs) != kReady) return false;
   int error = 0;
-  int size = sizeof error;
-  return getsockopt(socket, SOL_SOCKET, SO_ERROR, reinterpret_cast<char*>(&error), &size) == 0 && error == 0;
+  int errorSize = sizeof error;
+  return getsockopt(socket, SOL_SOCKET, SO_ERROR, reinterpret_cast<char*>(&error), &errorSize) == 0 && error == 0;
 }
 
 long SendSome(intptr_t handle, const unsigned char* bytes, size_t length, int timeoutMs) {

@@ -406,13 +406,23 @@ bool SeedIfSystemCannot(br_ssl_engine_context* engine) {
 #endif
 }
 
-// A dotted IPv4 address rather than a host name: not announced in the
-// handshake.
+// An address rather than a host name: not announced in the handshake. A
+// dotted IPv4 address is digits and dots; an IPv6 one has colons, and hex
+// digits and dots besides (no host name has a colon).
 bool IsAddress(const char* name) {
+  bool colon = false;
+  bool hex = false;
   for (; *name; ++name) {
-    if ((*name < '0' || *name > '9') && *name != '.') return false;
+    char c = *name;
+    if (c == ':') {
+      colon = true;
+    } else if ((c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F')) {
+      hex = true;
+    } else if ((c < '0' || c > '9') && c != '.') {
+      return false;
+    }
   }
-  return true;
+  return colon || !hex;
 }
 
 enum Run { kRunReady, kRunClosed, kRunFailed, kRunStalled };
@@ -432,16 +442,39 @@ Run SendRecord(br_ssl_engine_context* engine, intptr_t socket, int timeoutMs) {
   return kRunReady;
 }
 
+// How long a run may wait on the socket: `timeoutMs` at each stall, or, for
+// the handshake, `timeoutMs` in all counted from `started` (an
+// io::Milliseconds() reading).
+struct Limit {
+  int timeoutMs;
+  bool inAll;
+  uint32_t started;
+};
+
+Limit EachStall(int timeoutMs) {
+  Limit limit = {timeoutMs, false, 0};
+  return limit;
+}
+
+Limit InAll(uint32_t started, int timeoutMs) {
+  Limit limit = {timeoutMs, true, started};
+  return limit;
+}
+
+int WaitAllowed(const Limit& limit) {
+  return limit.inAll ? io::Remaining(limit.started, limit.timeoutMs) : limit.timeoutMs;
+}
+
 // Runs the engine until one of `wanted` (BR_SSL_SENDAPP, BR_SSL_RECVAPP) is
 // available: records the engine has ready go out first, then records are
-// read for it as it asks. Each wait on the socket is bounded by `timeoutMs`.
-Run RunUntil(TlsSession* session, intptr_t socket, unsigned wanted, int timeoutMs) {
+// read for it as it asks. Each wait on the socket is bounded by `limit`.
+Run RunUntil(TlsSession* session, intptr_t socket, unsigned wanted, const Limit& limit) {
   br_ssl_engine_context* engine = EngineOf(session);
   for (;;) {
     unsigned state = br_ssl_engine_current_state(engine);
     if (state & BR_SSL_CLOSED) return br_ssl_engine_last_error(engine) == BR_ERR_OK ? kRunClosed : kRunFailed;
     if (state & BR_SSL_SENDREC) {
-      Run sent = SendRecord(engine, socket, timeoutMs);
+      Run sent = SendRecord(engine, socket, WaitAllowed(limit));
       // After the peer's close_notify our own answer may find it gone.
       if (sent != kRunReady) return engine->shutdown_recv ? kRunClosed : sent;
       continue;
@@ -453,7 +486,7 @@ Run RunUntil(TlsSession* session, intptr_t socket, unsigned wanted, int timeoutM
     if (state & BR_SSL_RECVREC) {
       size_t length = 0;
       unsigned char* room = br_ssl_engine_recvrec_buf(engine, &length);
-      long received = io::ReceiveSome(socket, room, length, timeoutMs);
+      long received = io::ReceiveSome(socket, room, length, WaitAllowed(limit));
       if (received <= 0) return AfterIo(received);
       br_ssl_engine_recvrec_ack(engine, static_cast<size_t>(received));
       continue;
@@ -477,7 +510,7 @@ class BearSslPlatform : public SystemIoPlatform {
   virtual bool SetTlsMode(Connection* connection, const char* serverName);
   virtual bool InstallCertificateRule(Connection* connection);
   virtual bool CertificateRefused(const Connection* connection);
-  virtual bool Connect(Connection* connection, uint32_t address, uint16_t port, int timeoutMs);
+  virtual bool Connect(Connection* connection, const Address& address, uint16_t port, int timeoutMs);
   virtual bool Send(Connection* connection, const char* bytes, size_t length, int timeoutMs);
   virtual long Receive(Connection* connection, const char** bytes, int timeoutMs);
   virtual void CloseSocket(Connection* connection);
@@ -526,13 +559,16 @@ bool BearSslPlatform::CertificateRefused(const Connection* connection) {
 #endif
 }
 
-bool BearSslPlatform::Connect(Connection* connection, uint32_t address, uint16_t port, int timeoutMs) {
+bool BearSslPlatform::Connect(Connection* connection, const Address& address, uint16_t port, int timeoutMs) {
+  const uint32_t started = io::Milliseconds();
   TlsSession* session = SessionOf(connection);
   // The certificate rule must be in place before any certificate arrives.
   if (!session || !connection->context) return false;
   if (!io::ConnectSocket(connection->socket, address, port, timeoutMs)) return false;
-  // The handshake is over once application data can be sent.
-  if (RunUntil(session, connection->socket, BR_SSL_SENDAPP, timeoutMs) != kRunReady) return false;
+  // The handshake is over once application data can be sent. It shares the
+  // connect's time limit: a server that trickles its flight a byte at a time
+  // cannot hold the call past it.
+  if (RunUntil(session, connection->socket, BR_SSL_SENDAPP, InAll(started, timeoutMs)) != kRunReady) return false;
   session->established = true;
   return true;
 }
@@ -541,7 +577,7 @@ bool BearSslPlatform::Send(Connection* connection, const char* bytes, size_t len
   TlsSession* session = SessionOf(connection);
   br_ssl_engine_context* engine = EngineOf(session);
   while (length > 0) {
-    if (RunUntil(session, connection->socket, BR_SSL_SENDAPP, timeoutMs) != kRunReady) return false;
+    if (RunUntil(session, connection->socket, BR_SSL_SENDAPP, EachStall(timeoutMs)) != kRunReady) return false;
     size_t room = 0;
     unsigned char* buffer = br_ssl_engine_sendapp_buf(engine, &room);
     size_t piece = length < room ? length : room;
@@ -564,7 +600,7 @@ bool BearSslPlatform::Send(Connection* connection, const char* bytes, size_t len
 long BearSslPlatform::Receive(Connection* connection, const char** bytes, int timeoutMs) {
   TlsSession* session = SessionOf(connection);
   ReleaseLent(session);
-  switch (RunUntil(session, connection->socket, BR_SSL_RECVAPP, timeoutMs)) {
+  switch (RunUntil(session, connection->socket, BR_SSL_RECVAPP, EachStall(timeoutMs))) {
     case kRunReady:
       break;
     case kRunClosed:

@@ -202,7 +202,7 @@ class OpenSslPlatform : public SystemIoPlatform {
   virtual void StopNetworking();
   virtual bool SetTlsMode(Connection* connection, const char* serverName);
   virtual bool InstallCertificateRule(Connection* connection);
-  virtual bool Connect(Connection* connection, uint32_t address, uint16_t port, int timeoutMs);
+  virtual bool Connect(Connection* connection, const Address& address, uint16_t port, int timeoutMs);
   virtual bool CertificateRefused(const Connection* connection);
   virtual bool Send(Connection* connection, const char* bytes, size_t length, int timeoutMs);
   virtual long Receive(Connection* connection, const char** bytes, int timeoutMs);
@@ -229,8 +229,8 @@ bool OpenSslPlatform::SetTlsMode(Connection* connection, const char* serverName)
   SSL_set_bio(session, bio, bio);
   SSL_set_connect_state(session);
   // The server name goes in the handshake unless it is an address.
-  struct in_addr literal;
-  bool address = inet_pton(AF_INET, serverName, &literal) == 1;
+  struct in6_addr literal;
+  bool address = inet_pton(AF_INET, serverName, &literal) == 1 || inet_pton(AF_INET6, serverName, &literal) == 1;
   if (!address && !SSL_set_tlsext_host_name(session, const_cast<char*>(serverName))) return false;
 #if TASKCLIENT_VERIFY_SERVER
   // The certificate must name the host connected to in its alternative
@@ -281,7 +281,11 @@ bool OpenSslPlatform::CertificateRefused(const Connection* connection) {
 #endif
 }
 
-bool OpenSslPlatform::Connect(Connection* connection, uint32_t address, uint16_t port, int timeoutMs) {
+// The TCP connect and the whole handshake share `timeoutMs`: each wait gets
+// what is left of it, so a server that trickles its flight a byte at a time
+// cannot hold the call past it.
+bool OpenSslPlatform::Connect(Connection* connection, const Address& address, uint16_t port, int timeoutMs) {
+  const uint32_t started = io::Milliseconds();
   if (!io::ConnectSocket(connection->socket, address, port, timeoutMs)) return false;
   int socket = SocketOf(connection);
   SSL* session = SessionOf(connection);
@@ -290,7 +294,7 @@ bool OpenSslPlatform::Connect(Connection* connection, uint32_t address, uint16_t
     errno = 0;
     int returned = SSL_connect(session);
     if (returned == 1) return true;
-    if (AfterTlsCall(session, socket, returned, timeoutMs) != kRetry) return false;
+    if (AfterTlsCall(session, socket, returned, io::Remaining(started, timeoutMs)) != kRetry) return false;
   }
 }
 

@@ -117,19 +117,34 @@ void SetTimeout(SOCKET socket, int option, int timeoutMs) {
 
 class SecureSocketsPlatform : public SystemIoPlatform {
  public:
-  virtual bool OpenSocket(Connection* connection);
+  virtual bool Resolve(const char* host, AddressList* addresses);
+  virtual bool OpenSocket(Connection* connection, int family);
   virtual bool SetTlsMode(Connection* connection, const char* serverName);
   virtual bool InstallCertificateRule(Connection* connection);
   virtual bool CertificateRefused(const Connection* connection);
-  virtual bool Connect(Connection* connection, uint32_t address, uint16_t port, int timeoutMs);
+  virtual bool Connect(Connection* connection, const Address& address, uint16_t port, int timeoutMs);
   virtual bool Send(Connection* connection, const char* bytes, size_t length, int timeoutMs);
   virtual long Receive(Connection* connection, const char** bytes, int timeoutMs);
   virtual void CloseSocket(Connection* connection);
 };
 
+// The secure layer's own lookup, gethostbyname: every IPv4 address the host
+// has, in the order given (the layer is the device's IPv4 one).
+bool SecureSocketsPlatform::Resolve(const char* host, AddressList* addresses) {
+  addresses->count = 0;
+  const struct hostent* entry = gethostbyname(host);
+  if (!entry || entry->h_addrtype != AF_INET || entry->h_length != 4 || !entry->h_addr_list) return false;
+  for (size_t i = 0; entry->h_addr_list[i] && addresses->count < kMaxAddresses; ++i) {
+    Address* address = &addresses->entries[addresses->count++];
+    address->family = kIpv4;
+    memcpy(address->bytes, entry->h_addr_list[i], 4);  // already in network byte order
+  }
+  return addresses->count > 0;
+}
+
 // A blocking socket, unlike the OS layer's: the handshake runs inside it.
-bool SecureSocketsPlatform::OpenSocket(Connection* connection) {
-  SOCKET socket = ::socket(AF_INET, SOCK_STREAM, 0);
+bool SecureSocketsPlatform::OpenSocket(Connection* connection, int family) {
+  SOCKET socket = ::socket(family == kIpv6 ? AF_INET6 : AF_INET, SOCK_STREAM, 0);
   connection->socket = socket == INVALID_SOCKET ? kNoSocket : static_cast<intptr_t>(socket);
   return connection->socket != kNoSocket;
 }
@@ -175,12 +190,13 @@ bool SecureSocketsPlatform::CertificateRefused(const Connection* connection) {
 #endif
 }
 
-bool SecureSocketsPlatform::Connect(Connection* connection, uint32_t address, uint16_t port, int timeoutMs) {
+bool SecureSocketsPlatform::Connect(Connection* connection, const Address& address, uint16_t port, int timeoutMs) {
   SOCKET socket = SocketOf(connection);
   // The handshake runs inside connect(). The send and receive limits set
-  // here bound its writes and reads where the secure layer honours them; the
-  // TCP connect itself lasts until the stack gives up its retries, since a
-  // blocking Winsock connect takes no time limit.
+  // here bound each of its writes and reads where the secure layer honours
+  // them, not the handshake as a whole; the TCP connect itself lasts until
+  // the stack gives up its retries, since a blocking Winsock connect takes no
+  // time limit. Each address tried gets what is left of the connect budget.
   SetTimeout(socket, SO_RCVTIMEO, timeoutMs);
   SetTimeout(socket, SO_SNDTIMEO, timeoutMs);
   return io::ConnectSocket(connection->socket, address, port, timeoutMs);
