@@ -1,6 +1,7 @@
 // FormEncode on arbitrary bytes, appended after a prefix to a text of a
 // chosen capacity (and to one of the body's real capacity). Decoding the
-// output must give back the input; no reserved byte may stand raw; the value
+// output must give back the input; no byte but letters, digits and - . _ ~
+// may stand raw; the value
 // fits exactly when its encoding fits, and a value that does not fit leaves
 // whole escapes only, never a byte past the capacity.
 #include <cstddef>
@@ -14,9 +15,9 @@
 
 namespace {
 
-const char kReserved[] = " !$%&'()*+,/:;=?@";
+const char kUnreserved[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789-._~";
 
-bool IsReserved(unsigned char c) { return c != 0 && std::strchr(kReserved, c) != nullptr; }
+bool IsReserved(unsigned char c) { return c == 0 || std::strchr(kUnreserved, c) == nullptr; }
 
 size_t EncodedLength(const std::string& value) {
   size_t length = 0;

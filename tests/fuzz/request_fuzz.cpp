@@ -68,7 +68,7 @@ std::string Hex(unsigned char c) {
 }
 
 std::string PathSegment(const std::string& id) {
-  static const std::string kEscaped = "\"#<>\\^`{|}";
+  static const std::string kEscaped = "\"#/<>?\\^`{|}";
   std::string out;
   for (unsigned char c : id) {
     out += (c <= 0x20 || c >= 0x7F || kEscaped.find(static_cast<char>(c)) != std::string::npos)
@@ -88,13 +88,34 @@ std::string QueryValue(const std::string& value) {
   return out;
 }
 
-std::string FormValue(const std::string& value) {
-  static const std::string kReserved = " !$%&'()*+,/:;=?@";
-  std::string out;
-  for (unsigned char c : value) {
-    out += kReserved.find(static_cast<char>(c)) != std::string::npos ? Hex(c) : std::string(1, static_cast<char>(c));
+// Form values are escaped as query values are.
+std::string FormValue(const std::string& value) { return QueryValue(value); }
+
+// Whether 16-bit text, as far as its first NUL, holds a surrogate without
+// its other half.
+bool HasLoneSurrogate(const std::u16string& units) {
+  for (size_t i = 0; i < units.size() && units[i] != 0; ++i) {
+    if (units[i] >= 0xDC00 && units[i] <= 0xDFFF) return true;
+    if (units[i] >= 0xD800 && units[i] <= 0xDBFF) {
+      if (i + 1 == units.size() || units[i + 1] < 0xDC00 || units[i + 1] > 0xDFFF) return true;
+      ++i;
+    }
   }
-  return out;
+  return false;
+}
+
+// An id that, with its escaped dots read as dots, is "." or "..".
+bool IsDotId(const std::string& id) {
+  std::string plain;
+  for (size_t i = 0; i < id.size(); ++i) {
+    if (id.compare(i, 3, "%2e") == 0 || id.compare(i, 3, "%2E") == 0) {
+      plain += '.';
+      i += 2;
+    } else {
+      plain += id[i];
+    }
+  }
+  return plain == "." || plain == "..";
 }
 
 std::string JsonInside(const std::string& value) {
@@ -139,6 +160,7 @@ struct Expectation {
   std::string Id(const Argument& a, size_t narrowCapacity) {
     std::string id = a.utf8();
     Within(id, narrowCapacity);
+    if (IsDotId(id)) refusals.insert(TC_BAD_ARGUMENT);
     return PathSegment(id);
   }
   std::string Request(const char* host) const {
@@ -308,6 +330,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     }
   }
   if (operation <= 3 || operation >= 7) e.Token(args[0]);
+  // Text that no conversion carries unchanged is refused, whichever argument.
+  for (int i = 0; i < arguments; ++i) {
+    if (!args[i].null && HasLoneSurrogate(args[i].units)) e.refusals.insert(TC_BAD_ARGUMENT);
+  }
 
   bool anyNull = path.null;
   for (int i = 0; i < arguments; ++i) anyNull = anyNull || args[i].null;
