@@ -141,7 +141,7 @@ Operation MakeOperation(int thread, int step) {
                   "\r\nAccept: */*\r\n\r\n"};
     case 1:
       return {kind, {token, U("list " + n + "/\xC3\xA9")},
-              "GET /tasks/v1/lists/list%20" + n + "/%C3%A9/tasks HTTP/1.1\r\nHost: 127.0.0.1\r\n"
+              "GET /tasks/v1/lists/list%20" + n + "%2F%C3%A9/tasks HTTP/1.1\r\nHost: 127.0.0.1\r\n"
               "Authorization: Bearer ya29." + n + "\r\nAccept: */*\r\n\r\n"};
     case 2:
       return {kind, {token, U("L" + n), U("Buy \"milk\" " + n + "\n\xE2\x98\x95")},
