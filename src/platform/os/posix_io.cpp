@@ -15,6 +15,8 @@
 
 #include "text/utf8.h"
 
+#include "platform/os/socket_addresses.h"
+
 namespace taskclient {
 namespace io {
 
@@ -53,39 +55,9 @@ bool StartSockets() { return true; }
 
 void StopSockets() {}
 
-bool LookUpHost(const char* host, AddressList* addresses) {
-  struct addrinfo hints;
-  memset(&hints, 0, sizeof hints);
-  hints.ai_family = AF_UNSPEC;
-  hints.ai_socktype = SOCK_STREAM;
-  struct addrinfo* found = 0;
-  addresses->count = 0;
-  if (getaddrinfo(host, 0, &hints, &found) != 0) return false;
-  for (const struct addrinfo* entry = found; entry && addresses->count < kMaxAddresses; entry = entry->ai_next) {
-    Address* address = &addresses->entries[addresses->count];
-    if (!entry->ai_addr) continue;
-    if (entry->ai_family == AF_INET && entry->ai_addrlen >= sizeof(struct sockaddr_in)) {
-      address->family = kIpv4;
-      memcpy(address->bytes, &reinterpret_cast<const struct sockaddr_in*>(entry->ai_addr)->sin_addr, 4);
-    } else if (entry->ai_family == AF_INET6 && entry->ai_addrlen >= sizeof(struct sockaddr_in6)) {
-      address->family = kIpv6;
-      memcpy(address->bytes, &reinterpret_cast<const struct sockaddr_in6*>(entry->ai_addr)->sin6_addr, 16);
-    } else {
-      continue;
-    }
-    ++addresses->count;
-  }
-  freeaddrinfo(found);
-  return addresses->count > 0;
-}
+bool LookUpHost(const char* host, AddressList* addresses) { return LookUpAddresses(host, addresses); }
 
 uint32_t Milliseconds() { return static_cast<uint32_t>(NowMs()); }
-
-int Remaining(uint32_t started, int timeoutMs) {
-  uint32_t spent = Milliseconds() - started;
-  if (timeoutMs <= 0 || spent >= static_cast<uint32_t>(timeoutMs)) return 0;
-  return timeoutMs - static_cast<int>(spent);
-}
 
 intptr_t OpenStreamSocket(int family) {
   int socket = ::socket(family == kIpv6 ? AF_INET6 : AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
@@ -98,27 +70,10 @@ intptr_t OpenStreamSocket(int family) {
 }
 
 bool ConnectSocket(intptr_t socket, const Address& address, uint16_t port, int timeoutMs) {
-  struct sockaddr_in6 peer6;
-  struct sockaddr_in peer4;
-  const struct sockaddr* peer;
-  socklen_t size;
-  if (address.family == kIpv6) {
-    memset(&peer6, 0, sizeof peer6);
-    peer6.sin6_family = AF_INET6;
-    peer6.sin6_port = htons(port);
-    memcpy(&peer6.sin6_addr, address.bytes, 16);
-    peer = reinterpret_cast<const struct sockaddr*>(&peer6);
-    size = sizeof peer6;
-  } else {
-    memset(&peer4, 0, sizeof peer4);
-    peer4.sin_family = AF_INET;
-    peer4.sin_port = htons(port);
-    memcpy(&peer4.sin_addr, address.bytes, 4);
-    peer = reinterpret_cast<const struct sockaddr*>(&peer4);
-    size = sizeof peer4;
-  }
+  Peer peer;
+  SetPeer(address, port, &peer);
   int handle = SocketOf(socket);
-  if (connect(handle, peer, size) == 0) return true;
+  if (connect(handle, peer.address, static_cast<socklen_t>(peer.size)) == 0) return true;
   // A non-blocking connect, or one a signal interrupted, goes on by itself.
   if (errno != EINPROGRESS && errno != EINTR) return false;
   if (WaitFor(handle, POLLOUT, timeoutMs) != kReady) return false;

@@ -37,7 +37,11 @@ bool LookUpHost(const char* host, AddressList* addresses);
 uint32_t Milliseconds();
 // What is left of `timeoutMs` counted from `started` (a Milliseconds()
 // reading): never below 0.
-int Remaining(uint32_t started, int timeoutMs);
+inline int Remaining(uint32_t started, int timeoutMs) {
+  uint32_t spent = Milliseconds() - started;
+  if (timeoutMs <= 0 || spent >= static_cast<uint32_t>(timeoutMs)) return 0;
+  return timeoutMs - static_cast<int>(spent);
+}
 
 // A non-blocking stream socket of `family` (kIpv4, kIpv6), or kNoSocket.
 intptr_t OpenStreamSocket(int family);

@@ -15,6 +15,8 @@
 #include <string.h>
 #include <wchar.h>
 
+#include "platform/os/socket_addresses.h"
+
 namespace taskclient {
 namespace io {
 
@@ -62,41 +64,11 @@ bool StartSockets() {
 
 void StopSockets() { WSACleanup(); }
 
-bool LookUpHost(const char* host, AddressList* addresses) {
-  struct addrinfo hints;
-  memset(&hints, 0, sizeof hints);
-  hints.ai_family = AF_UNSPEC;
-  hints.ai_socktype = SOCK_STREAM;
-  struct addrinfo* found = 0;
-  addresses->count = 0;
-  if (getaddrinfo(host, 0, &hints, &found) != 0) return false;
-  for (const struct addrinfo* entry = found; entry && addresses->count < kMaxAddresses; entry = entry->ai_next) {
-    Address* address = &addresses->entries[addresses->count];
-    if (!entry->ai_addr) continue;
-    if (entry->ai_family == AF_INET && entry->ai_addrlen >= sizeof(struct sockaddr_in)) {
-      address->family = kIpv4;
-      memcpy(address->bytes, &reinterpret_cast<const struct sockaddr_in*>(entry->ai_addr)->sin_addr, 4);
-    } else if (entry->ai_family == AF_INET6 && entry->ai_addrlen >= sizeof(struct sockaddr_in6)) {
-      address->family = kIpv6;
-      memcpy(address->bytes, &reinterpret_cast<const struct sockaddr_in6*>(entry->ai_addr)->sin6_addr, 16);
-    } else {
-      continue;
-    }
-    ++addresses->count;
-  }
-  freeaddrinfo(found);
-  return addresses->count > 0;
-}
+bool LookUpHost(const char* host, AddressList* addresses) { return LookUpAddresses(host, addresses); }
 
 // GetTickCount: every Windows and Windows CE has it, and it wraps as the
 // clock of system_io.h may.
 uint32_t Milliseconds() { return static_cast<uint32_t>(GetTickCount()); }
-
-int Remaining(uint32_t started, int timeoutMs) {
-  uint32_t spent = Milliseconds() - started;
-  if (timeoutMs <= 0 || spent >= static_cast<uint32_t>(timeoutMs)) return 0;
-  return timeoutMs - static_cast<int>(spent);
-}
 
 intptr_t OpenStreamSocket(int family) {
   SOCKET socket = ::socket(family == kIpv6 ? AF_INET6 : AF_INET, SOCK_STREAM, 0);
@@ -116,26 +88,9 @@ intptr_t OpenStreamSocket(int family) {
 
 bool ConnectSocket(intptr_t handle, const Address& address, uint16_t port, int timeoutMs) {
   SOCKET socket = SocketOf(handle);
-  struct sockaddr_in6 peer6;
-  struct sockaddr_in peer4;
-  const struct sockaddr* peer;
-  int size;
-  if (address.family == kIpv6) {
-    memset(&peer6, 0, sizeof peer6);
-    peer6.sin6_family = AF_INET6;
-    peer6.sin6_port = htons(port);
-    memcpy(&peer6.sin6_addr, address.bytes, 16);
-    peer = reinterpret_cast<const struct sockaddr*>(&peer6);
-    size = static_cast<int>(sizeof peer6);
-  } else {
-    memset(&peer4, 0, sizeof peer4);
-    peer4.sin_family = AF_INET;
-    peer4.sin_port = htons(port);
-    memcpy(&peer4.sin_addr, address.bytes, 4);
-    peer = reinterpret_cast<const struct sockaddr*>(&peer4);
-    size = static_cast<int>(sizeof peer4);
-  }
-  if (connect(socket, peer, size) == 0) return true;
+  Peer peer;
+  SetPeer(address, port, &peer);
+  if (connect(socket, peer.address, peer.size) == 0) return true;
   if (WSAGetLastError() != WSAEWOULDBLOCK) return false;
   if (WaitFor(socket, true, timeoutMs) != kReady) return false;
   int error = 0;
