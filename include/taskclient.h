@@ -14,10 +14,13 @@
  * By default server certificates are not checked: every certificate is
  * accepted. This is a property of the design (device certificate stores are
  * often missing or out of date), not an oversight; the channel is encrypted,
- * not authenticated. A build with TASKCLIENT_VERIFY_SERVER checks them and
- * refuses a bad one with TC_CERT_REFUSED.
+ * not authenticated: anyone on the path can read the secrets and tokens a
+ * call sends and forge its reply. A build with TASKCLIENT_VERIFY_SERVER
+ * checks them and refuses a bad one with TC_CERT_REFUSED.
  *
- * Text arguments are NUL-terminated 16-bit strings. None may be null.
+ * Text arguments are NUL-terminated 16-bit strings, whole UTF-16 (a lone
+ * surrogate is TC_BAD_ARGUMENT). None may be null, except GTaskTaskAddSSL's
+ * `reserved` (never read) and GTaskRequestSSL's `jsonBody` (null: no body).
  */
 #ifndef TASKCLIENT_H
 #define TASKCLIENT_H
