@@ -490,9 +490,27 @@ int CannotWrite(const std::string& label, const Output& out) {
 // The exit status for a result code other than 999.
 int ExitForResult(int32_t result) { return result == TC_NETWORKING_FAILED ? kExitNetworking : result; }
 
-// The exit status for a reply's HTTP status: what a script should do next.
-int ExitForStatus(int status) {
+// The service's reason for refusing, where it gives one:
+// "error.errors.0.reason" on the task paths, "error" (a string) on the token
+// path. Empty when the body has neither.
+std::string ServiceReason(const std::string& body) {
+  std::optional<tools::JsonValue> json = tools::ParseJson(body);
+  const tools::JsonValue* error = json ? json->Find("error") : nullptr;
+  if (!error) return "";
+  if (error->type == tools::JsonValue::Type::kString) return error->text;
+  const tools::JsonValue* reason = error->At("errors.0.reason");
+  return reason && reason->type == tools::JsonValue::Type::kString ? reason->text : "";
+}
+
+// The exit status for a reply's HTTP status and the service's reason: what a
+// script should do next.
+int ExitForStatus(int status, const std::string& reason) {
   if (status >= 200 && status <= 299) return 0;
+  // A rate limit comes as 403 too: waiting helps, signing in again does not.
+  if (reason == "rateLimitExceeded" || reason == "userRateLimitExceeded") return kExitLater;
+  // A code or refresh token the service no longer takes (revoked, expired,
+  // used): only signing in again helps.
+  if (reason == "invalid_grant") return kExitSignIn;
   if (status == 401 || status == 403) return kExitSignIn;
   if (status == 404 || status == 410) return kExitGone;
   if (status == 429 || (status >= 500 && status <= 599)) return kExitLater;
@@ -632,7 +650,7 @@ int Deliver(const std::string& label, const std::string& page, int32_t result, c
     std::fprintf(stderr, "taskclient: %s: unreadable reply: %s\n", label.c_str(), replyError.c_str());
     return kExitUnreadable;
   }
-  if (const int status = ExitForStatus(reply->status)) {
+  if (const int status = ExitForStatus(reply->status, ServiceReason(reply->body))) {
     const std::string message = ServiceMessage(reply->body);
     std::fprintf(stderr, "taskclient: %s: %s%s%s\n", label.c_str(), reply->statusLine.c_str(),
                  message.empty() ? "" : ": ", message.c_str());

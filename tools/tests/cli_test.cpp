@@ -134,7 +134,7 @@ TEST_F(CliTest, ExitStatusFollowsTheResultCode) {
   } cases[] = {
       {{"--service", service_, "lists", "ya29.wrong"}, 4,
        "taskclient: lists: HTTP/1.1 401 Unauthorized: Request had invalid authentication credentials."},
-      {{"--service", service_, "token", "4/0Awrong", "s", "c"}, 7,
+      {{"--service", service_, "token", "4/0Awrong", "s", "c"}, 4,
        "taskclient: token: HTTP/1.1 400 Bad Request: invalid_grant: "},
       {{"--service", service_, "-o", "/dev/null", "lists", "ya29.wrong"}, 4, "taskclient: lists: HTTP/1.1 401"},
       {{"--service", service_, "lists", "tab\there"}, TC_BAD_ARGUMENT, "taskclient: lists: result 10 TC_BAD_ARGUMENT"},
@@ -215,6 +215,13 @@ TEST_F(CliTest, ExitStatusFollowsTheHttpStatus) {
       {"HTTP/1.1 403 Forbidden\r\n\r\n{\"error\": {\"message\": \"Not\\nyours.\"}}", {"--field", "id"}, 4, "",
        "taskclient: read: HTTP/1.1 403 Forbidden: Not yours.\n"},
       {"HTTP/1.1 410 Gone\r\nContent-Length: 0\r\n\r\n", {}, 5, "", "taskclient: read: HTTP/1.1 410 Gone\n"},
+      // The service's reason decides where the status alone would mislead.
+      {"HTTP/1.1 403 Forbidden\r\n\r\n{\"error\": {\"errors\": [{\"reason\": \"rateLimitExceeded\"}], \"message\": \"Slow\"}}",
+       {"-o", "/dev/null"}, 6, "", "taskclient: read: HTTP/1.1 403 Forbidden: Slow\n"},
+      {"HTTP/1.1 403 Forbidden\r\n\r\n{\"error\": {\"errors\": [{\"reason\": \"userRateLimitExceeded\"}]}}",
+       {"-o", "/dev/null"}, 6, "", "taskclient: read: HTTP/1.1 403 Forbidden\n"},
+      {"HTTP/1.1 400 Bad Request\r\n\r\n{\"error\": \"invalid_grant\", \"error_description\": \"Token has been expired or revoked.\"}",
+       {"-o", "/dev/null"}, 4, "", "taskclient: read: HTTP/1.1 400 Bad Request: invalid_grant: Token has been expired or revoked.\n"},
       {"HTTP/1.1 429 Too Many Requests\r\n\r\n", {}, 6, "", "taskclient: read: HTTP/1.1 429 Too Many Requests\n"},
       {"HTTP/1.1 503 Service Unavailable\r\n\r\n{\"error\": \"backend\"}", {}, 6, "{\"error\": \"backend\"}",
        "taskclient: read: HTTP/1.1 503 Service Unavailable: backend\n"},
@@ -411,7 +418,7 @@ TEST_F(CliTest, AllPagesCompleteAndPkceSignIn) {
   struct Case {
     std::string verifier;
     int status;
-  } cases[] = {{verifier, 0}, {std::string(43, 'x'), 7}};
+  } cases[] = {{verifier, 0}, {std::string(43, 'x'), 4}};
   for (const Case& c : cases) {
     const std::string code = local_->IssueLoopbackCode(redirect, tools::PkceChallenge(verifier));
     Outcome token = Cli({"--service", service_, "--field", "refresh_token", "token", "--pkce", "--redirect-uri",
