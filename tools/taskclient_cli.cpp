@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cctype>
 #include <cerrno>
 #include <csignal>
 #include <cstdio>
@@ -25,6 +26,7 @@
 #include "signin.h"
 #include "taskclient.h"
 #include "tasks/tasks.h"
+#include "text/utf8.h"
 #include "tokens/tokens.h"
 
 // The tool's version comes from the build (the project's version); the
@@ -71,6 +73,41 @@ struct Command {
   // For kAllPages the arguments end with the page token (empty: the first page).
   taskclient::Result (*run)(const Context& c, const Arguments& a, const tc_text16* path);
 };
+
+bool Widen(const std::string& utf8, std::u16string* out);
+
+// 16-bit text as UTF-8 (lone surrogates as U+FFFD; the library refuses them
+// before this is used).
+std::string Utf8(const std::u16string& text) {
+  std::string out(text.size() * 3 + 1, '\0');
+  size_t length = 0;
+  taskclient::Utf16ToUtf8(T(text), &out[0], out.size(), &length);
+  out.resize(length);
+  return out;
+}
+
+// Adds a task. A title past the room GTaskTaskAddSSL has for it (986 bytes
+// of escaped UTF-8) goes the same way through GTaskRequestSSL, which takes
+// the service's whole 1,024 characters: the same request, a larger body.
+taskclient::Result AddTaskAnyTitle(const Context& c, const Arguments& a, const tc_text16* path) {
+  taskclient::Result result = taskclient::AddTask(SystemPlatform(), c.service, T(a[0]), T(a[1]), T(a[2]), nullptr, path);
+  if (result != taskclient::kTooLong) return result;
+  std::string target = "/tasks/v1/lists/";
+  for (char unit : Utf8(a[1])) {
+    static const char kHex[] = "0123456789ABCDEF";
+    const unsigned char byte = static_cast<unsigned char>(unit);
+    if (std::isalnum(byte) || byte == '-' || byte == '.' || byte == '_' || byte == '~') {
+      target += static_cast<char>(byte);
+    } else {
+      target += {'%', kHex[byte >> 4], kHex[byte & 0x0F]};
+    }
+  }
+  target += "/tasks";
+  const std::string body = "{\"title\": " + tools::JsonQuote(Utf8(a[2])) + "}";
+  std::u16string target16(target.begin(), target.end()), body16, post = u"POST";
+  if (!Widen(body, &body16)) return taskclient::kBadArgument;
+  return taskclient::SendApiRequest(SystemPlatform(), c.service, T(a[0]), T(post), T(target16), T(body16), path);
+}
 
 bool IsRequestMethod(const std::string& word) {
   for (const char* method : {"GET", "POST", "PUT", "PATCH", "DELETE"}) {
@@ -145,11 +182,13 @@ const Command kCommands[] = {
      }},
     {"add", nullptr, {"accessToken", "taskListId", "title"}, "", "add a task to a task list (GTaskTaskAddSSL)",
      "POST /tasks/v1/lists/{taskListId}/tasks with { \"title\": \"...\" }. The reply\n"
-     "is the created task, with its id.\n",
+     "is the created task, with its id. A title longer than GTaskTaskAddSSL takes\n"
+     "(986 bytes once escaped) goes through GTaskRequestSSL. @FILE or @- reads the\n"
+     "title from a file or standard input (one line end at its end dropped);\n"
+     "@@ stands for a title that begins with @. Example:\n"
+     "  add TOKEN LIST 'Buy milk'\n",
      Flow::kExchange,
-     [](const Context& c, const Arguments& a, const tc_text16* path) {
-       return taskclient::AddTask(SystemPlatform(), c.service, T(a[0]), T(a[1]), T(a[2]), nullptr, path);
-     }},
+     AddTaskAnyTitle},
     {"complete", nullptr, {"accessToken", "taskListId", "taskId"}, "",
      "mark a task completed (GTaskTaskCompleteSSL)",
      "PATCH /tasks/v1/lists/{taskListId}/tasks/{taskId} with\n"
@@ -786,6 +825,37 @@ bool ReadSecret(const std::string& name, const std::string& value, std::string* 
   return true;
 }
 
+// A title or a request body: from @FILE or @- the whole of the file or of
+// standard input (a title without one line end at its end); "@@..." stands
+// for the text "@...". False with *error when it cannot be read.
+bool IsText(const std::string& argument) { return argument == "title" || argument == "[jsonBody]"; }
+
+bool ReadText(const std::string& name, std::string* value, std::string* error) {
+  if (value->size() < 2 || (*value)[0] != '@') return true;
+  if ((*value)[1] == '@') {
+    value->erase(0, 1);
+    return true;
+  }
+  const std::string source = value->substr(1);
+  std::string text;
+  if (source == "-") {
+    text.assign(std::istreambuf_iterator<char>(std::cin), std::istreambuf_iterator<char>());
+  } else {
+    std::ifstream in(source, std::ios::binary);
+    if (!in) {
+      *error = "cannot read " + name + " from " + source + ": " + std::strerror(errno);
+      return false;
+    }
+    text.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+  }
+  if (name == "title") {
+    if (!text.empty() && text.back() == '\n') text.pop_back();
+    if (!text.empty() && text.back() == '\r') text.pop_back();
+  }
+  *value = text;
+  return true;
+}
+
 // accessToken, refreshToken, clientSecret, authorizationCode.
 bool IsSecret(const std::string& argument) {
   return argument.find("Token") != std::string::npos || argument.find("Secret") != std::string::npos ||
@@ -833,6 +903,16 @@ std::optional<int> ReadOptions(int argc, char** argv, CommandLine* line) {
   bool optionsEnded = false;
   for (int i = 1; i < argc; ++i) {
     std::string arg = argv[i];
+    // --name=value: the same as --name value, for the options that take one.
+    std::optional<std::string> attached;
+    const size_t equals = arg.find('=');
+    if (!optionsEnded && arg.compare(0, 2, "--") == 0 && equals != std::string::npos) {
+      const std::string name = arg.substr(0, equals);
+      if (name == "--service" || name == "--field" || name == "--redirect-uri" || name == "--code-verifier") {
+        attached = arg.substr(equals + 1);
+        arg = name;
+      }
+    }
     if (optionsEnded || arg.empty() || arg[0] != '-' || arg == "-") {
       line->words.push_back(arg);
     } else if (arg == "--") {
@@ -853,8 +933,8 @@ std::optional<int> ReadOptions(int argc, char** argv, CommandLine* line) {
       line->all = true;
     } else if (arg == "-o" || arg == "--service" || arg == "--field" || arg == "--redirect-uri" ||
                arg == "--code-verifier") {
-      if (i + 1 >= argc) return UsageError(arg + " needs a value");
-      std::string value = argv[++i];
+      if (!attached && i + 1 >= argc) return UsageError(arg + " needs a value");
+      std::string value = attached ? *attached : argv[++i];
       if (arg == "-o") {
         line->settings.output = value;
       } else if (arg == "--field") {
@@ -982,7 +1062,7 @@ std::optional<int> Prepare(CommandLine* line, Prepared* prepared) {
   const size_t firstGiven = tokenFromEnvironment ? 2 : 1;
   size_t fromStdin = codeVerifier && *codeVerifier == "@-";
   for (size_t i = firstGiven; i < words.size(); ++i) {
-    fromStdin += IsSecret(command->arguments[i - 1]) && words[i] == "@-";
+    fromStdin += (IsSecret(command->arguments[i - 1]) || IsText(command->arguments[i - 1])) && words[i] == "@-";
   }
   if (fromStdin > 1) return UsageError("only one value can be read from standard input (@-)");
   std::string error;
@@ -992,6 +1072,11 @@ std::optional<int> Prepare(CommandLine* line, Prepared* prepared) {
     }
   }
   if (codeVerifier && !ReadSecret("VERIFIER", *codeVerifier, &*codeVerifier, &error)) return UsageError(error);
+  for (size_t i = firstGiven; i < words.size(); ++i) {
+    if (IsText(command->arguments[i - 1]) && !ReadText(command->arguments[i - 1], &words[i], &error)) {
+      return UsageError(error);
+    }
+  }
   if (command->flow == Flow::kAuthUrl && codeVerifier && !tools::IsPkceVerifier(*codeVerifier)) {
     return UsageError("a code verifier is 43 to 128 characters of A-Z a-z 0-9 - . _ ~");
   }

@@ -253,6 +253,9 @@ TEST_F(CliTest, OutputModesAndSecrets) {
   const std::string refresh = signIn.out.substr(access.size() + 1, signIn.out.size() - access.size() - 2);
   const std::string tokenFile = Write("token", access + "\r\nnot this line\n");
   const std::string refreshFile = Write("refresh", refresh);  // no line end at all
+  const std::string titleFile = Write("title", "From a file\n");
+  const std::string bodyFile = Write("body.json", "{\"title\": \"From a body file\"}");
+  const std::string longTitle(1000, 'T');
   const std::string output = (dir_ / "lists.json").string();
   const std::string body = "{\n  \"kind\": \"tasks#taskLists\"", head = "HTTP/1.1 200 OK\r\n";
   const std::string list = Line(Cli({"--service", service_, "--field", "items.0.id", "lists", access}));
@@ -284,6 +287,15 @@ TEST_F(CliTest, OutputModesAndSecrets) {
       {{"complete", list, task, "--field", "status"}, "", access, 0, "completed\n", ""},
       {{"delete", access, list, task}, "", "", 0, "", ""},
       {{"delete", "--", access, list, task}, "", "", 5, "{\n  \"error\"", ""},
+      {{"--field=kind", "lists", access}, "", "", 0, "tasks#taskLists\n", ""},
+      // A title or body from a file or standard input; @@ for a leading @.
+      {{"--field", "title", "add", access, list, "@" + titleFile}, "", "", 0, "From a file\n", ""},
+      {{"--field", "title", "add", access, list, "@-"}, "Piped\r\n", "", 0, "Piped\n", ""},
+      {{"--field", "title", "add", access, list, "@@home"}, "", "", 0, "@home\n", ""},
+      {{"--field", "title", "request", access, "POST", "/tasks/v1/lists/" + list + "/tasks", "@" + bodyFile}, "", "",
+       0, "From a body file\n", ""},
+      // Past GTaskTaskAddSSL's room, the title still reaches the service whole.
+      {{"--field", "title", "add", access, list, longTitle}, "", "", 0, longTitle + "\n", ""},
   };
   for (const Case& c : cases) {
     std::vector<std::string> args = {"--service", service_};
