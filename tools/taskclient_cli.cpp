@@ -308,7 +308,8 @@ struct ResultName {
 
 const ResultName kResults[] = {
     {TC_NETWORKING_FAILED, "TC_NETWORKING_FAILED", "networking could not be started"},
-    {TC_BAD_ARGUMENT, "TC_BAD_ARGUMENT", "a null pointer, or a control byte the request cannot carry; nothing sent"},
+    {TC_BAD_ARGUMENT, "TC_BAD_ARGUMENT",
+     "a control byte or lone surrogate, an id that is . or .., or a target with such a segment; nothing sent"},
     {TC_TOO_LONG, "TC_TOO_LONG", "an argument does not fit its buffer; nothing sent"},
     {TC_TLS_MODE_FAILED, "TC_TLS_MODE_FAILED", "the connection could not be put into TLS mode"},
     {TC_CERT_HOOK_FAILED, "TC_CERT_HOOK_FAILED", "the certificate rule could not be set up"},
@@ -316,7 +317,7 @@ const ResultName kResults[] = {
     {TC_CONNECT_FAILED, "TC_CONNECT_FAILED", "the TCP connection or the TLS handshake failed or timed out"},
     {TC_SEND_FAILED, "TC_SEND_FAILED", "sending the request failed"},
     {TC_REPLY_CUT_SHORT, "TC_REPLY_CUT_SHORT", "the reply ended early; the file holds what arrived"},
-    {TC_FILE_OPEN_FAILED, "TC_FILE_OPEN_FAILED", "the response file could not be opened; nothing sent"},
+    {TC_FILE_OPEN_FAILED, "TC_FILE_OPEN_FAILED", "the response file could not be opened, or is a FIFO, socket or folder; nothing sent"},
     {TC_FILE_WRITE_FAILED, "TC_FILE_WRITE_FAILED", "writing to the response file failed"},
     {TC_CERT_REFUSED, "TC_CERT_REFUSED", "the server's certificate was refused; nothing sent"},
     {TC_EXCHANGE_COMPLETE, "TC_EXCHANGE_COMPLETE", "request sent, whole reply in the response file"},
@@ -1075,6 +1076,19 @@ std::optional<int> Prepare(CommandLine* line, Prepared* prepared) {
   for (size_t i = firstGiven; i < words.size(); ++i) {
     if (IsText(command->arguments[i - 1]) && !ReadText(command->arguments[i - 1], &words[i], &error)) {
       return UsageError(error);
+    }
+  }
+  // request's method and target, named when they cannot be sent (the library
+  // would refuse them with 10, which names no argument).
+  if (std::strcmp(command->name, "request") == 0) {
+    if (!IsRequestMethod(words[2])) {
+      return UsageError("request: method \"" + words[2] + "\" is none of GET, POST, PUT, PATCH, DELETE");
+    }
+    if (words[3].compare(0, 10, "/tasks/v1/") != 0) {
+      return UsageError("request: target \"" + words[3] + "\" does not begin with /tasks/v1/");
+    }
+    if (!words[4].empty() && (words[2] == "GET" || words[2] == "DELETE")) {
+      return UsageError("request: " + words[2] + " takes no jsonBody");
     }
   }
   if (command->flow == Flow::kAuthUrl && codeVerifier && !tools::IsPkceVerifier(*codeVerifier)) {

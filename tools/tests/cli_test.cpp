@@ -148,6 +148,11 @@ TEST_F(CliTest, ExitStatusFollowsTheResultCode) {
       {{"--service", "nohost", "lists", "t"}, 2, "taskclient: --service takes HOST:PORT"},
       {{"--service", "h:70000", "lists", "t"}, 2, "taskclient: --service takes HOST:PORT"},
       {{"--bogus", "lists", "t"}, 2, "taskclient: unknown option --bogus"},
+      {{"request", "t", "get", "/tasks/v1/x"}, 2, "taskclient: request: method \"get\" is none of"},
+      {{"request", "t", "GET", "/oauth2/v3/token"}, 2, "taskclient: request: target \"/oauth2/v3/token\" does not"},
+      {{"request", "t", "DELETE", "/tasks/v1/x", "{}"}, 2, "taskclient: request: DELETE takes no jsonBody"},
+      {{"--service", service_, "request", "t", "GET", "/tasks/v1/../x"}, TC_BAD_ARGUMENT,
+       "taskclient: request: result 10 TC_BAD_ARGUMENT"},
       {{"--service", service_, "lists", "t", "--feild"}, 2,
        "taskclient: unknown option --feild (put -- before values that begin with '-')"},
       // Ids and tokens may begin with '-': they reach the service as values.
