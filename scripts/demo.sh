@@ -83,17 +83,33 @@ shown() {
 
 reply=$work/reply.http
 number=0
-# step TITLE -- CLI ARGUMENTS: one exchange, its result code and status line.
+# step TITLE -- [OPTIONS] COMMAND VALUES: one exchange, its result code and
+# status line. The values go after "--", so that an id that begins with "--"
+# (as about one in 4,096 of the service's do) is never read as an option.
 step() {
   local title=$1
   shift 2
+  local args=() found=0 takes_value=0 word
+  for word in "$@"; do
+    args+=("$word")
+    if [ "$found" -eq 1 ]; then
+      continue
+    elif [ "$takes_value" -eq 1 ]; then
+      takes_value=0
+    elif [ "$word" = --redirect-uri ] || [ "$word" = --code-verifier ]; then
+      takes_value=1
+    elif [ "${word:0:1}" != - ]; then
+      found=1
+      args+=(--)
+    fi
+  done
   number=$((number + 1))
   echo
   echo "$number. $title"
   echo "   \$ taskclient --service $service $(shown "$@")"
   local status=0
   rm -f "$reply" "$reply".*
-  "$cli" --service "$service" --raw -o "$reply" --verbose "$@" >/dev/null 2>"$work/err" || status=$?
+  "$cli" --service "$service" --raw -o "$reply" --verbose "${args[@]}" >/dev/null 2>"$work/err" || status=$?
   sed -e 's/^\(page [0-9]*: \)\{0,1\}result /   \1result: /' -e 's/^\(page [0-9]*: \)\{0,1\}HTTP/   \1status: HTTP/' \
       -e 's/^taskclient: /   error:  /' "$work/err"
   if [ "$status" -ne 0 ]; then
@@ -174,7 +190,7 @@ pkce_code=$(printf '%b' "${raw_code//%/\\x}")
 line code "$pkce_code"
 
 step "Exchange that code with the verifier (GoogleTasksGetTokenPkceSSL)" -- \
-  token --pkce --redirect-uri "$redirect" --code-verifier "$verifier" "$pkce_code" demo-secret demo-client
+  --pkce --redirect-uri "$redirect" --code-verifier "$verifier" token "$pkce_code" demo-secret demo-client
 show access_token access_token
 show refresh_token refresh_token
 refresh_token=$(field refresh_token)
@@ -209,7 +225,7 @@ show status status
 show completed completed
 [ "$(field status)" = completed ] || fail "the task is not completed"
 
-step "List every task of the list, page by page (GTaskListTasksListPageSSL)" -- tasks --all "$token" "$list"
+step "List every task of the list, page by page (GTaskListTasksListPageSSL)" -- --all tasks "$token" "$list"
 show_pages
 line tasks "$(titles_and_statuses | paste -sd '|' - | sed 's/|/, /g')"
 grep -qx "Buy milk (completed)" <<<"$(titles_and_statuses)" || fail "the task is not listed as completed"
@@ -269,7 +285,7 @@ line tasks "$(field 'items.*.id' | wc -l) of 120, hidden completed ones left out
 show nextPageToken nextPageToken
 
 step "List every task of \"Backlog\", page by page: the second page through the page token" -- \
-  tasks --all "$token" "$backlog"
+  --all tasks "$token" "$backlog"
 show_pages
 count=$(all_field 'items.*.id' | wc -l)
 done_count=$(all_field 'items.*.status' | grep -cx completed || true)
@@ -283,7 +299,7 @@ echo "   \$ TASKCLIENT_SERVICE=$service $build/examples/host_example_local $(sho
 (cd "$work" && TASKCLIENT_SERVICE=$service "$example" "$refresh_token" demo-secret demo-client "Buy bread") \
   | sed 's/^/   /' || fail "the example host program"
 
-step "List the tasks: the example's task is there, completed" -- tasks --all "$token" "$list"
+step "List the tasks: the example's task is there, completed" -- --all tasks "$token" "$list"
 line tasks "$(titles_and_statuses | paste -sd '|' - | sed 's/|/, /g')"
 grep -qx "Buy bread (completed)" <<<"$(titles_and_statuses)" || fail "the example's task is not listed as completed"
 

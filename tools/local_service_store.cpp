@@ -145,13 +145,18 @@ void LocalService::Impl::FailNext(int count, int status) {
 }
 
 // Base64url characters, as the service's ids, codes and tokens are made of;
-// with idsBeginWithDash the first is always '-'. (Codes and tokens put a
-// prefix before such an id, so only ids begin with it.)
+// with idsBeginWithDash the first is always '-' and the second never is (a
+// value of "--" and more reads as an option, and goes after "--" on a
+// command line). (Codes and tokens put a prefix before such an id, so only
+// ids begin with it.)
 std::string LocalService::Impl::MakeId(size_t length) {
   static const char kAlphabet[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789-_";
   std::string id;
   for (size_t i = 0; i < length; ++i) id += kAlphabet[random() % 64];
-  if (options.idsBeginWithDash && !id.empty()) id[0] = '-';
+  if (options.idsBeginWithDash && !id.empty()) {
+    id[0] = '-';
+    if (id.size() > 1 && id[1] == '-') id[1] = '_';
+  }
   return id;
 }
 

@@ -877,9 +877,11 @@ struct CommandLine {
   std::optional<std::string> redirectUri;
   std::optional<std::string> codeVerifier;
   std::vector<std::string> words;
-  // Ids and tokens may begin with '-': a word that looks like an option but
-  // names none is kept as a value, and only reported as an unknown option if
-  // the command then does not add up.
+  // Ids may begin with '-': a word of one '-' that names no option is kept
+  // as a value, and only reported as an unknown option if the command then
+  // does not add up. A word of "--" and more that names no option is a
+  // mistyped option wherever it stands, and ends the run before anything is
+  // sent; a value that begins with "--" goes after "--".
   std::string unknownOption;
 
   std::string UnknownOptionError() const {
@@ -955,6 +957,8 @@ std::optional<int> ReadOptions(int argc, char** argv, CommandLine* line) {
         line->serviceHost = value.substr(0, colon);
         line->serviceAddress = value;
       }
+    } else if (arg.compare(0, 2, "--") == 0) {
+      return UsageError("unknown option " + arg + " (put -- before values that begin with '--')");
     } else {
       if (line->unknownOption.empty()) line->unknownOption = arg;
       line->words.push_back(arg);
