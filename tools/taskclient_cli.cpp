@@ -122,7 +122,9 @@ const Command kCommands[] = {
      "exchange an authorization code for tokens (GoogleTasksGetTokenSSL)",
      "POST /oauth2/v3/token with the out-of-band redirect. The code is the one\n"
      "the user copied after signing in; it is good once. The reply carries\n"
-     "access_token and refresh_token.\n",
+     "access_token and refresh_token.\n"
+     "Example:\n"
+     "  taskclient token \"$CODE\" @client-secret.txt \"$CLIENT_ID\"\n",
      Flow::kExchange,
      [](const Context& c, const Arguments& a, const tc_text16* path) {
        return taskclient::GetToken(SystemPlatform(), c.service, T(a[0]), T(a[1]), T(a[2]), path);
@@ -134,7 +136,9 @@ const Command kCommands[] = {
      "out, code_verifier=VERIFIER. URI and VERIFIER must be those of the\n"
      "authorization URL that produced the code (see auth-url); the code is the\n"
      "\"code\" of the redirect to URI and is good once. The reply carries\n"
-     "access_token and refresh_token.\n",
+     "access_token and refresh_token.\n"
+     "Example:\n"
+     "  taskclient --pkce --redirect-uri http://127.0.0.1:8765 --code-verifier \"$VERIFIER\" token \"$CODE\" @secret.txt \"$CLIENT_ID\"\n",
      Flow::kExchange,
      [](const Context& c, const Arguments& a, const tc_text16* path) {
        return taskclient::GetTokenPkce(SystemPlatform(), c.service, T(a[0]), T(a[1]), T(a[2]), T(c.redirectUri),
@@ -143,14 +147,18 @@ const Command kCommands[] = {
     {"refresh", nullptr, {"refreshToken", "clientSecret", "clientId"}, "",
      "obtain a fresh access token (GoogleTasksTokenRefreshSSL)",
      "POST /oauth2/v3/token with grant_type=refresh_token. The reply carries\n"
-     "access_token; the refresh token stays valid.\n",
+     "access_token; the refresh token stays valid.\n"
+     "Example:\n"
+     "  taskclient --field access_token refresh @refresh.txt @client-secret.txt \"$CLIENT_ID\"\n",
      Flow::kExchange,
      [](const Context& c, const Arguments& a, const tc_text16* path) {
        return taskclient::RefreshToken(SystemPlatform(), c.service, T(a[0]), T(a[1]), T(a[2]), path);
      }},
     {"lists", nullptr, {"accessToken"}, "", "list the task lists (GTaskListTasksSSL)",
      "GET /tasks/v1/users/@me/lists. The reply's items are the task lists, each\n"
-     "with its id and title.\n",
+     "with its id and title.\n"
+     "Example:\n"
+     "  taskclient --field 'items.*.id' --field 'items.*.title' lists \"$TOKEN\"\n",
      Flow::kExchange,
      [](const Context& c, const Arguments& a, const tc_text16* path) {
        return taskclient::ListTaskLists(SystemPlatform(), c.service, T(a[0]), path);
@@ -158,7 +166,9 @@ const Command kCommands[] = {
     {"tasks", nullptr, {"accessToken", "taskListId"}, "", "list the tasks of a task list (GTaskListTasksListSSL)",
      "GET /tasks/v1/lists/{taskListId}/tasks. The reply's items are the tasks:\n"
      "the service's first page (20 by default), completed tasks that are hidden\n"
-     "left out. \"tasks --all\" lists every task.\n",
+     "left out. \"tasks --all\" lists every task.\n"
+     "Example:\n"
+     "  taskclient tasks \"$TOKEN\" \"$LIST_ID\"\n",
      Flow::kExchange,
      [](const Context& c, const Arguments& a, const tc_text16* path) {
        return taskclient::ListTasks(SystemPlatform(), c.service, T(a[0]), T(a[1]), path);
@@ -175,7 +185,9 @@ const Command kCommands[] = {
      "regular file (-o /dev/null) gets every page in turn. --field reads every\n"
      "page in turn, so --field 'items.*.title' prints every title. The first\n"
      "page that fails ends the listing, and the exit status is that page's; a\n"
-     "page token the service sends twice is a failure (exit status 1).\n",
+     "page token the service sends twice is a failure (exit status 1).\n"
+     "Example:\n"
+     "  taskclient --field 'items.*.title' --all tasks \"$TOKEN\" \"$LIST_ID\"\n",
      Flow::kAllPages,
      [](const Context& c, const Arguments& a, const tc_text16* path) {
        return taskclient::ListTasksPage(SystemPlatform(), c.service, T(a[0]), T(a[1]), T(a[2]), path);
@@ -185,22 +197,27 @@ const Command kCommands[] = {
      "is the created task, with its id. A title longer than GTaskTaskAddSSL takes\n"
      "(986 bytes once escaped) goes through GTaskRequestSSL. @FILE or @- reads the\n"
      "title from a file or standard input (one line end at its end dropped);\n"
-     "@@ stands for a title that begins with @. Example:\n"
-     "  add TOKEN LIST 'Buy milk'\n",
+     "@@ stands for a title that begins with @.\n"
+     "Example:\n"
+     "  taskclient add -- \"$TOKEN\" \"$LIST_ID\" 'Buy milk'\n",
      Flow::kExchange,
      AddTaskAnyTitle},
     {"complete", nullptr, {"accessToken", "taskListId", "taskId"}, "",
      "mark a task completed (GTaskTaskCompleteSSL)",
      "PATCH /tasks/v1/lists/{taskListId}/tasks/{taskId} with\n"
      "{ \"status\": \"completed\" }. The reply is the task, with status \"completed\"\n"
-     "and the time it was completed in \"completed\".\n",
+     "and the time it was completed in \"completed\".\n"
+     "Example:\n"
+     "  taskclient complete -- \"$TOKEN\" \"$LIST_ID\" \"$TASK_ID\"\n",
      Flow::kExchange,
      [](const Context& c, const Arguments& a, const tc_text16* path) {
        return taskclient::CompleteTask(SystemPlatform(), c.service, T(a[0]), T(a[1]), T(a[2]), path);
      }},
     {"delete", nullptr, {"accessToken", "taskListId", "taskId"}, "", "delete a task (GTaskTaskDeleteSSL)",
      "DELETE /tasks/v1/lists/{taskListId}/tasks/{taskId}. The reply is\n"
-     "\"HTTP/1.1 204 No Content\" with no body.\n",
+     "\"HTTP/1.1 204 No Content\" with no body.\n"
+     "Example:\n"
+     "  taskclient delete -- \"$TOKEN\" \"$LIST_ID\" \"$TASK_ID\"\n",
      Flow::kExchange,
      [](const Context& c, const Arguments& a, const tc_text16* path) {
        return taskclient::DeleteTask(SystemPlatform(), c.service, T(a[0]), T(a[1]), T(a[2]), path);
@@ -229,13 +246,17 @@ const Command kCommands[] = {
      "URI is a loopback address, http://127.0.0.1:PORT or http://localhost:PORT.\n"
      "After sign-in the browser is sent to URI?code=CODE&scope=...; exchange\n"
      "CODE with \"token --pkce --redirect-uri URI --code-verifier VERIFIER\".\n"
-     "--field code_verifier (or code_challenge, authorization_url) prints one value.\n",
+     "--field code_verifier (or code_challenge, authorization_url) prints one value.\n"
+     "Example:\n"
+     "  taskclient auth-url --redirect-uri http://127.0.0.1:8765 \"$CLIENT_ID\"\n",
      Flow::kAuthUrl, nullptr},
     {"read", nullptr, {"responseFile"}, "", "print a response file with its chunked framing removed (no exchange)",
      "Reads a reply that an earlier call left in a file (taskclient --raw -o FILE,\n"
      "or a host program's response file) and outputs it as if it had just\n"
      "arrived: its body, -i with its head, or with --field the values asked for.\n"
-     "The exit status follows the reply's status as for the other commands.\n",
+     "The exit status follows the reply's status as for the other commands.\n"
+     "Example:\n"
+     "  taskclient -i read reply.http\n",
      Flow::kRead, nullptr},
 };
 
@@ -281,10 +302,11 @@ const char kExitStatus[] =
     "  1   the reply or a --field could not be read, or read found no file\n"
     "  2   a usage error, or a secret's @FILE could not be read\n"
     "  3   networking could not be started (result 0)\n"
-    "  4   401 or 403: sign in again (a fresh access token, or a new code)\n"
+    "  4   401 or 403, or 400 invalid_grant: sign in again (a fresh access\n"
+    "      token, or a new code)\n"
     "  5   404 or 410: the list or task is gone\n"
-    "  6   429 or 5xx: try again later\n"
-    "  7   any other status that is not 2xx, such as 400\n"
+    "  6   429 or 5xx, or 403 rateLimitExceeded: try again later\n"
+    "  7   any other status that is not 2xx, such as 400 invalid_request\n"
     "  10, 11, 21 to 29  the library's result code: the exchange did not\n"
     "      complete; 27 and 28 also when the output cannot be opened or written\n"
     "On an HTTP error the reply is still output and the service's message is\n"
@@ -358,7 +380,7 @@ void PrintCommandHelp(const std::string& name, const char* variant) {
     std::printf("usage: taskclient [OPTIONS] %s\n\n%s: %s.\n%s\n", UsageLine(command).c_str(), command.name,
                 command.summary, command.details);
   }
-  std::printf("%s\n%s\n%s", kOptions, kSecrets, kExitStatus);
+  std::printf("Options, secrets and exit statuses: taskclient --help\n");
 }
 
 int UsageError(const std::string& message) {

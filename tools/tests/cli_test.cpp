@@ -364,13 +364,17 @@ TEST_F(CliTest, HelpNamesEveryCommandAndItsArguments) {
                            "tasks --all accessToken taskListId", "complete accessToken taskListId taskId",
                            "auth-url --redirect-uri URI [--code-verifier VERIFIER] clientId", "-V, --version",
                            "-i, --include", "--raw", "process list", "TASKCLIENT_ACCESS_TOKEN", "@FILE",
-                           "4   401 or 403", "5   404 or 410", "6   429 or 5xx"}) {
+                           "4   401 or 403, or 400 invalid_grant", "5   404 or 410",
+                           "6   429 or 5xx, or 403 rateLimitExceeded"}) {
     EXPECT_NE(help.out.find(line), std::string::npos) << line;
   }
   for (const char* command : {"token", "refresh", "lists", "tasks", "add", "complete", "delete", "auth-url"}) {
     Outcome one = Cli({command, "--help"});
     EXPECT_EQ(one.status, 0);
     EXPECT_EQ(one.out.rfind(std::string("usage: taskclient [OPTIONS] ") + command, 0), 0u) << one.out;
+    // Short: the command, an example, and where the rest is.
+    EXPECT_NE(one.out.find("Example"), std::string::npos) << one.out;
+    EXPECT_LT(std::count(one.out.begin(), one.out.end(), '\n'), 30) << one.out;
   }
   // Without its option both forms are explained, with it only the one.
   EXPECT_NE(Cli({"tasks", "--help"}).out.find("usage: taskclient [OPTIONS] tasks --all"), std::string::npos);
