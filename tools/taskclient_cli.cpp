@@ -280,6 +280,7 @@ const ResultName kResults[] = {
     {TC_FILE_OPEN_FAILED, "TC_FILE_OPEN_FAILED", "the response file could not be opened; nothing sent"},
     {TC_FILE_WRITE_FAILED, "TC_FILE_WRITE_FAILED", "writing to the response file failed"},
     {TC_CERT_REFUSED, "TC_CERT_REFUSED", "the server's certificate was refused; nothing sent"},
+    {TC_FIELD_MISSING, "TC_FIELD_MISSING", "the path names nothing in the body"},
     {TC_EXCHANGE_COMPLETE, "TC_EXCHANGE_COMPLETE", "request sent, whole reply in the response file"},
 };
 
