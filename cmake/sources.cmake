@@ -8,6 +8,7 @@
 set(TASKCLIENT_CORE_SOURCES
   src/exchange/arguments.cpp
   src/exchange/exchange.cpp
+  src/exchange/field_reader.cpp
   src/exchange/reply_reader.cpp
   src/exchange/reply_scanner.cpp
   src/exchange/request.cpp

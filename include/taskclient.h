@@ -6,9 +6,10 @@
  * its own TLS connection to the service's API host, sends one HTTP/1.1
  * request, copies the raw reply (status line, headers and body, byte for
  * byte, chunked framing included) into the file named by `responsePath`, and
- * returns one of the result codes below. The library parses nothing and
- * keeps nothing between calls; tokens and ids reach the caller only through
- * the response file. It shares no state, so any function may run on any
+ * returns one of the result codes below. The exchanges parse nothing and
+ * the library keeps nothing between calls; tokens and ids reach the caller
+ * only through the response file, which GTaskReadReply and GTaskReadField
+ * read back. It shares no state, so any function may run on any
  * number of threads at once.
  *
  * By default server certificates are not checked: every certificate is
@@ -85,6 +86,7 @@ typedef __int32 int32_t;
 #define TC_FILE_OPEN_FAILED 27    /* the response file could not be opened; nothing sent */
 #define TC_FILE_WRITE_FAILED 28   /* writing to the response file failed */
 #define TC_CERT_REFUSED 29        /* the server's certificate was refused (builds that check it); nothing sent, file untouched */
+#define TC_FIELD_MISSING 30       /* GTaskReadField: the path names nothing in the body */
 #define TC_EXCHANGE_COMPLETE 999  /* request sent, whole reply in the response file */
 
 #ifdef __cplusplus
@@ -180,6 +182,29 @@ TASKCLIENT_EXPORT int32_t TASKCLIENT_CALL GTaskRequestSSL(const tc_text16* acces
  * framing; the body file then holds the body bytes read so far). */
 TASKCLIENT_EXPORT int32_t TASKCLIENT_CALL GTaskReadReply(const tc_text16* responsePath,
                                                          const tc_text16* bodyPath);
+
+/* Reads one value out of a JSON body file (as GTaskReadReply writes it) and
+ * writes it into `value`, NUL-terminated, `valueCapacity` units in all.
+ * `fieldPath` is dotted: member names, an array element by its index from 0,
+ * and "#" last for an array's length ("access_token", "items.3.title",
+ * "nextPageToken", "items.#"). A step of digits on an object, and "#" on an
+ * object, are member names; a member name with a dot in it cannot be named.
+ * The first member of a name counts. The value: a string unescaped (an escaped
+ * NUL in it ends the text), a number, true, false or null as written, an object
+ * or array as its exact text, all as UTF-16. The body is read only as far as
+ * the value and the ',' or bracket after it, and must be JSON in UTF-8 that
+ * far. Returns TC_EXCHANGE_COMPLETE (the value written whole),
+ * TC_FIELD_MISSING (the path names nothing: no such member, an index past the
+ * end, a step into a string, number or literal), TC_TOO_LONG (the value does
+ * not fit), TC_BAD_ARGUMENT (a null pointer, a capacity under 1, a path that
+ * is empty, has an empty step, more than 128 steps or a lone surrogate),
+ * TC_REPLY_CUT_SHORT (the body is not JSON where the path leads) or
+ * TC_FILE_OPEN_FAILED (the body file cannot be opened). Unless the value is
+ * written whole, only value[0] is written, as 0 (given room for it). */
+TASKCLIENT_EXPORT int32_t TASKCLIENT_CALL GTaskReadField(const tc_text16* bodyPath,
+                                                         const tc_text16* fieldPath,
+                                                         tc_text16* value,
+                                                         int32_t valueCapacity);
 
 #ifdef __cplusplus
 }

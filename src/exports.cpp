@@ -2,6 +2,7 @@
 // platform and the endpoint the build names (ExportedService()).
 #include "taskclient.h"
 
+#include "exchange/field_reader.h"
 #include "exchange/reply_reader.h"
 #include "exchange/result.h"
 #include "exchange/service.h"
@@ -94,6 +95,11 @@ TASKCLIENT_EXPORT int32_t TASKCLIENT_CALL GTaskRequestSSL(const tc_text16* acces
 TASKCLIENT_EXPORT int32_t TASKCLIENT_CALL GTaskReadReply(const tc_text16* responsePath, const tc_text16* bodyPath) {
   taskclient::ReplyRead read = taskclient::ReadReply(SystemPlatform(), responsePath, bodyPath);
   return read.result == taskclient::kOk ? read.status : PublicCode(read.result);
+}
+
+TASKCLIENT_EXPORT int32_t TASKCLIENT_CALL GTaskReadField(const tc_text16* bodyPath, const tc_text16* fieldPath,
+                                                         tc_text16* value, int32_t valueCapacity) {
+  return PublicCode(taskclient::ReadField(SystemPlatform(), bodyPath, fieldPath, value, valueCapacity));
 }
 
 }  // extern "C"

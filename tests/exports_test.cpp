@@ -34,6 +34,12 @@ TEST(ExportedFunctions, NullInAnyPositionIsRefused) {
       // The JSON body may be null (no body): the four others are checked.
       {"GTaskRequestSSL", 4, [](Args a) { return GTaskRequestSSL(a[0], a[1], a[2], nullptr, a[3]); }},
       {"GTaskReadReply", 2, [](Args a) { return GTaskReadReply(a[0], a[1]); }},
+      // The value's buffer is the caller's: the two paths are checked.
+      {"GTaskReadField", 2,
+       [](Args a) {
+         tc_text16 value[4];
+         return GTaskReadField(a[0], a[1], value, 4);
+       }},
   };
   static const tc_text16 x[] = {'x', 0};
   for (const Export& e : exports) {

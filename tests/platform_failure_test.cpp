@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "support/requests.h"
+#include "exchange/field_reader.h"
 #include "exchange/reply_reader.h"
 #include "support/scripted_platform.h"
 #include "tasks/tasks.h"
@@ -119,16 +120,29 @@ TEST(PlatformFailure, ReadingAReplyBackReportsEachStep) {
     const char* failAt;
     int32_t result;  // the status, or the code
     Calls calls;
+    const char16_t* field = nullptr;  // a row of the field reader (reading twice: measuring, then writing)
   } rows[] = {
       {"none", 200, {"open for reading", "open file", "read", "write", "close file", "close file"}},
       {"open for reading", TC_FILE_OPEN_FAILED, {"open for reading"}},
       {"open file", TC_FILE_OPEN_FAILED, {"open for reading", "open file", "close file"}},
       {"read", TC_REPLY_CUT_SHORT, {"open for reading", "open file", "read", "close file", "close file"}},
       {"write", TC_FILE_WRITE_FAILED, {"open for reading", "open file", "read", "write", "close file", "close file"}},
+      {"none", TC_EXCHANGE_COMPLETE,
+       {"open for reading", "read", "close file", "open for reading", "read", "close file"}, u"a"},
+      {"open for reading", TC_FILE_OPEN_FAILED, {"open for reading"}, u"a"},
+      {"read", TC_REPLY_CUT_SHORT, {"open for reading", "read", "close file"}, u"a"},
   };
   for (const Row& row : rows) {
     SCOPED_TRACE(row.failAt);
     ScriptedPlatform platform({}, row.failAt);
+    if (row.field) {
+      platform.stored = "{\"a\": 7}";
+      tc_text16 value[2] = {u'?', u'?'};
+      EXPECT_EQ(PublicCode(ReadField(platform, T(u"body.json"), T(row.field), value, 2)), row.result);
+      EXPECT_EQ(value[0], row.result == TC_EXCHANGE_COMPLETE ? u'7' : 0);
+      EXPECT_EQ(platform.calls, row.calls);
+      continue;
+    }
     platform.stored = reply;
     ReplyRead read = ReadReply(platform, T(u"reply.http"), T(u"body.json"));
     EXPECT_EQ(read.result == kOk ? read.status : PublicCode(read.result), row.result);

@@ -20,6 +20,7 @@
 #include <string>
 #include <vector>
 
+#include "exchange/field_reader.h"
 #include "exchange/request.h"
 #include "platform/platform.h"
 #include "response_file.h"
@@ -267,9 +268,10 @@ const char kOptions[] =
     "  --raw                the reply exactly as received, framing and all (what\n"
     "                       \"read\" takes apart)\n"
     "  --field PATH         instead, the value at PATH in the reply's JSON body:\n"
-    "                       \"access_token\", \"items.0.id\", or with \"*\" for every\n"
-    "                       element, \"items.*.title\". Repeatable: one line per\n"
-    "                       item with the fields side by side, separated by tabs\n"
+    "                       \"access_token\", \"items.0.id\", \"items.#\" (how many),\n"
+    "                       or with \"*\" for every element, \"items.*.title\"; an\n"
+    "                       object or array as its JSON text. Repeatable: one line\n"
+    "                       per item with the fields side by side, separated by tabs\n"
     "  -o FILE              the output to FILE instead (\"-o -\": standard output;\n"
     "                       /dev/null and other files that are not regular ones\n"
     "                       work too); tasks --all writes FILE.1, FILE.2, ...\n"
@@ -342,6 +344,7 @@ const ResultName kResults[] = {
     {TC_FILE_OPEN_FAILED, "TC_FILE_OPEN_FAILED", "the response file could not be opened, or is a FIFO, socket or folder; nothing sent"},
     {TC_FILE_WRITE_FAILED, "TC_FILE_WRITE_FAILED", "writing to the response file failed"},
     {TC_CERT_REFUSED, "TC_CERT_REFUSED", "the server's certificate was refused; nothing sent"},
+    {TC_FIELD_MISSING, "TC_FIELD_MISSING", "the path names nothing in the body"},
     {TC_EXCHANGE_COMPLETE, "TC_EXCHANGE_COMPLETE", "request sent, whole reply in the response file"},
 };
 
@@ -585,40 +588,107 @@ std::string OneLine(std::string text) {
   return text;
 }
 
+// What the library's field reader (the one GTaskReadField uses) finds at a
+// dotted path in a JSON body held in memory: the value as UTF-8 and what it
+// is, or that the path names nothing (a path the reader refuses names
+// nothing), or that the body is not JSON where the path leads.
+struct FieldValue {
+  enum Found { kValue, kMissing, kNotJson } found = kMissing;
+  std::string text;
+  taskclient::FieldReader::Kind kind = taskclient::FieldReader::kNone;
+};
+
+FieldValue ReadField(const std::string& body, const std::string& path) {
+  FieldValue field;
+  std::u16string path16;
+  if (!Widen(path, &path16) || taskclient::CheckFieldPath(T(path16)) != taskclient::kOk) return field;
+  // No value is longer in units than the body is in bytes.
+  std::vector<tc_text16> value(body.size() + 1);
+  taskclient::FieldReader reader(T(path16), value.data(), value.size());
+  taskclient::FieldReader::Verdict verdict = reader.Feed(body.data(), body.size());
+  if (verdict == taskclient::FieldReader::kNeedMore) verdict = reader.End();
+  if (verdict != taskclient::FieldReader::kFound) {
+    if (verdict == taskclient::FieldReader::kMalformed) field.found = FieldValue::kNotJson;
+    return field;
+  }
+  value[reader.length()] = 0;
+  std::vector<char> utf8(reader.length() * 3 + 1);
+  size_t length = 0;
+  taskclient::Utf16ToUtf8(value.data(), utf8.data(), utf8.size(), &length);
+  field.found = FieldValue::kValue;
+  field.text.assign(utf8.data(), length);
+  field.kind = reader.kind();
+  return field;
+}
+
 // The service's own words on a failed request: "error.message" on the task
 // paths, "error" and "error_description" on the token path. Empty when the
 // body has neither.
 std::string ServiceMessage(const std::string& body) {
-  std::optional<tools::JsonValue> json = tools::ParseJson(body);
-  const tools::JsonValue* error = json ? json->Find("error") : nullptr;
-  if (!error) return "";
+  const FieldValue error = ReadField(body, "error");
   std::string message;
-  if (error->type == tools::JsonValue::Type::kObject) {
-    const tools::JsonValue* text = error->Find("message");
-    if (text && text->type == tools::JsonValue::Type::kString) message = text->text;
-  } else if (error->type == tools::JsonValue::Type::kString) {
-    message = error->text;
-    const tools::JsonValue* description = json->Find("error_description");
-    if (description && description->type == tools::JsonValue::Type::kString && !description->text.empty()) {
-      message += ": " + description->text;
+  if (error.kind == taskclient::FieldReader::kObject) {
+    const FieldValue text = ReadField(body, "error.message");
+    if (text.kind == taskclient::FieldReader::kString) message = text.text;
+  } else if (error.kind == taskclient::FieldReader::kString) {
+    message = error.text;
+    const FieldValue description = ReadField(body, "error_description");
+    if (description.kind == taskclient::FieldReader::kString && !description.text.empty()) {
+      message += ": " + description.text;
     }
   }
   return OneLine(message);
 }
 
-// The --field values of `json`, one line per item, the fields side by side
-// and separated by tabs. A path with "*" gives one cell per element of the
-// array before its first "*" (a further "*" joins its values with commas); a
-// path without gives one value, repeated on every line. An item where no
-// "*" path leads anywhere gives no line. False, with the path in *missing,
-// when a path without "*" leads nowhere.
-bool FieldRows(const tools::JsonValue& json, const std::vector<std::string>& fields, std::string* rows,
-               std::string* missing) {
+// `path` after `base`, either of them possibly empty.
+std::string Join(const std::string& base, const std::string& path) {
+  return base.empty() ? path : path.empty() ? base : base + "." + path;
+}
+
+// The length of the array at `path` (empty: the whole body), 0 where there is
+// none. False when the body is not JSON there.
+bool Elements(const std::string& body, const std::string& path, size_t* count) {
+  const FieldValue field = ReadField(body, Join(path, "#"));
+  *count = field.kind == taskclient::FieldReader::kCount ? std::stoul(field.text) : 0;
+  return field.found != FieldValue::kNotJson;
+}
+
+// Every value `rest` leads to from `base`, where a "*" step stands for every
+// element of an array, in order and each on one line. False when the body is
+// not JSON where they are.
+bool AllValues(const std::string& body, const std::string& base, const std::string& rest,
+               std::vector<std::string>* values) {
+  const size_t star = rest.find('*');
+  if (star == std::string::npos) {
+    const FieldValue field = ReadField(body, Join(base, rest));
+    if (field.found == FieldValue::kValue) values->push_back(OneLine(field.text));
+    return field.found != FieldValue::kNotJson;
+  }
+  const std::string array = Join(base, rest.substr(0, star > 0 ? star - 1 : 0));
+  const std::string after = rest.substr(std::min(rest.size(), star + 2));
+  size_t count = 0;
+  if (!Elements(body, array, &count)) return false;
+  for (size_t i = 0; i < count; ++i) {
+    if (!AllValues(body, Join(array, std::to_string(i)), after, values)) return false;
+  }
+  return true;
+}
+
+// The --field values of the JSON `body`, one line per item, the fields side
+// by side and separated by tabs. A path with "*" gives one cell per element
+// of the array before its first "*" (a further "*" joins its values with
+// commas); a path without gives one value, repeated on every line. An item
+// where no "*" path leads anywhere gives no line. False, with the path in
+// *missing, when a path without "*" leads nowhere, or with *notJson set when
+// the body is not JSON where a path leads.
+bool FieldRows(const std::string& body, const std::vector<std::string>& fields, std::string* rows,
+               std::string* missing, bool* notJson) {
   struct Column {
     bool perItem = false;
-    std::string value;                           // a path without "*"
-    std::vector<const tools::JsonValue*> items;  // the array's elements
-    std::string rest;                            // the path after the "*"
+    std::string value;  // a path without "*"
+    std::string array;  // the path before the "*"
+    size_t items = 0;   // its elements
+    std::string rest;   // the path after the "*"
   };
   std::vector<Column> columns;
   size_t lines = 1;
@@ -627,21 +697,19 @@ bool FieldRows(const tools::JsonValue& json, const std::vector<std::string>& fie
     Column column;
     const size_t star = field.find('*');
     if (star == std::string::npos) {
-      const tools::JsonValue* value = json.At(field);
-      if (!value) {
+      const FieldValue value = ReadField(body, field);
+      *notJson = value.found == FieldValue::kNotJson;
+      if (value.found != FieldValue::kValue) {
         *missing = field;
         return false;
       }
-      column.value = OneLine(value->ToString());
+      column.value = OneLine(value.text);
     } else {
       column.perItem = true;
-      const std::string prefix = field.substr(0, star > 0 ? star - 1 : 0);
+      column.array = field.substr(0, star > 0 ? star - 1 : 0);
       column.rest = field.substr(std::min(field.size(), star + 2));
-      const tools::JsonValue* array = json.At(prefix);
-      if (array && array->type == tools::JsonValue::Type::kArray) {
-        for (const tools::JsonValue& element : array->elements) column.items.push_back(&element);
-      }
-      lines = anyPerItem ? std::max(lines, column.items.size()) : column.items.size();
+      if (!Elements(body, column.array, &column.items)) return *notJson = true, false;
+      lines = anyPerItem ? std::max(lines, column.items) : column.items;
       anyPerItem = true;
     }
     columns.push_back(std::move(column));
@@ -656,9 +724,12 @@ bool FieldRows(const tools::JsonValue& json, const std::vector<std::string>& fie
         text += column.value;
         continue;
       }
-      std::vector<const tools::JsonValue*> values;
-      if (line < column.items.size()) values = column.items[line]->All(column.rest);
-      for (size_t k = 0; k < values.size(); ++k) text += (k ? "," : "") + OneLine(values[k]->ToString());
+      std::vector<std::string> values;
+      if (line < column.items &&
+          !AllValues(body, Join(column.array, std::to_string(line)), column.rest, &values)) {
+        return *notJson = true, false;
+      }
+      for (size_t k = 0; k < values.size(); ++k) text += (k ? "," : "") + values[k];
       found = found || !values.empty();
     }
     if (found) *rows += text + "\n";
@@ -678,10 +749,10 @@ struct Settings {
 // One reply's share of the run: writes what the settings ask for to `out`,
 // and returns the exit status, a failure saying why on one line of stderr
 // (`label` names the command, and the page). --verbose lines begin with
-// `page` ("page N: ", or empty). When `json` is given, it receives the JSON
-// body of a 2xx reply, which must then be JSON.
+// `page` ("page N: ", or empty). When `body` is given, it receives the body
+// of a 2xx reply.
 int Deliver(const std::string& label, const std::string& page, int32_t result, const std::string& raw,
-            const Settings& settings, Output& out, std::optional<tools::JsonValue>* json) {
+            const Settings& settings, Output& out, std::string* body) {
   std::optional<tools::Reply> reply;
   std::string replyError;
   if (result == TC_EXCHANGE_COMPLETE) reply = tools::ReadReply(raw, &replyError);
@@ -718,22 +789,20 @@ int Deliver(const std::string& label, const std::string& page, int32_t result, c
                  message.empty() ? "" : ": ", message.c_str());
     return status;
   }
-  if (settings.fields.empty() && !json) return 0;
-  std::string jsonError;
-  std::optional<tools::JsonValue> parsed = tools::ParseJson(reply->body, &jsonError);
-  if (!parsed) {
-    std::fprintf(stderr, "taskclient: %s: the reply's body is not JSON: %s\n", label.c_str(), jsonError.c_str());
-    return kExitUnreadable;
-  }
   if (!settings.fields.empty()) {
     std::string rows, missing;
-    if (!FieldRows(*parsed, settings.fields, &rows, &missing)) {
-      std::fprintf(stderr, "taskclient: %s: no \"%s\" in the reply\n", label.c_str(), missing.c_str());
+    bool notJson = false;
+    if (!FieldRows(reply->body, settings.fields, &rows, &missing, &notJson)) {
+      if (notJson) {
+        std::fprintf(stderr, "taskclient: %s: the reply's body is not JSON\n", label.c_str());
+      } else {
+        std::fprintf(stderr, "taskclient: %s: no \"%s\" in the reply\n", label.c_str(), missing.c_str());
+      }
       return kExitUnreadable;
     }
     out.Write(rows);
   }
-  if (json) *json = std::move(parsed);
+  if (body) *body = std::move(reply->body);
   return 0;
 }
 
@@ -770,23 +839,30 @@ int RunAllPages(const Command& command, const Context& context, const Arguments&
     Arguments withToken = arguments;
     withToken.push_back(token);
     const int32_t result = command.run(context, withToken, T(path));
-    std::optional<tools::JsonValue> json;
+    std::string body;
     status = Deliver(label, "page " + std::to_string(page) + ": ", result, ReadWholeFile(temporary), settings, out,
-                     &json);
+                     &body);
     if (perPage && !pageFile.Close() && status == 0) status = CannotWrite(label, pageFile);
     if (perPage && result == TC_EXCHANGE_COMPLETE) std::printf("%s\n", file.c_str());
     if (status != 0) break;
-    const tools::JsonValue* next = json->Find("nextPageToken");
-    if (!next || (next->type == tools::JsonValue::Type::kString && next->text.empty())) break;
-    std::u16string checked;
-    if (next->type != tools::JsonValue::Type::kString || !Widen(next->text, &checked) ||
-        !seen.insert(next->text).second) {
-      std::fprintf(stderr, "taskclient: %s: %s nextPageToken\n", label.c_str(),
-                   seen.count(next->text) ? "a repeated" : "a malformed");
+    const FieldValue next = ReadField(body, "nextPageToken");
+    if (next.found == FieldValue::kNotJson) {
+      std::fprintf(stderr, "taskclient: %s: the reply's body is not JSON\n", label.c_str());
       status = kExitUnreadable;
       break;
     }
-    pageToken = next->text;
+    if (next.found == FieldValue::kMissing || (next.kind == taskclient::FieldReader::kString && next.text.empty())) {
+      break;
+    }
+    std::u16string checked;
+    if (next.kind != taskclient::FieldReader::kString || !Widen(next.text, &checked) ||
+        !seen.insert(next.text).second) {
+      std::fprintf(stderr, "taskclient: %s: %s nextPageToken\n", label.c_str(),
+                   seen.count(next.text) ? "a repeated" : "a malformed");
+      status = kExitUnreadable;
+      break;
+    }
+    pageToken = next.text;
   }
   if (!shared.Close() && status == 0) status = CannotWrite(name, shared);
   return status;
@@ -800,18 +876,20 @@ int PrintAuthorizationUrl(const std::string& clientId, const std::string& redire
   const std::string page = serviceAddress.empty() ? "https://accounts.google.com/o/oauth2/v2/auth"
                                                   : "https://" + serviceAddress + "/o/oauth2/v2/auth";
   const std::string challenge = tools::PkceChallenge(verifier);
-  tools::JsonValue lines;
-  lines.type = tools::JsonValue::Type::kObject;
-  for (const auto& line : std::vector<std::pair<const char*, std::string>>{
-           {"code_verifier", verifier},
-           {"code_challenge", challenge},
-           {"authorization_url", tools::AuthorizationUrl(page, clientId, redirectUri, challenge)}}) {
-    lines.members.emplace_back(line.first, tools::JsonValue{tools::JsonValue::Type::kString, line.second, {}, {}});
-  }
+  const std::vector<std::pair<std::string, std::string>> lines = {
+      {"code_verifier", verifier},
+      {"code_challenge", challenge},
+      {"authorization_url", tools::AuthorizationUrl(page, clientId, redirectUri, challenge)}};
+  // The three as one JSON object, for --field.
+  std::string json;
+  for (const auto& line : lines) json += (json.empty() ? "{" : ", ") + tools::JsonQuote(line.first) + ": " +
+                                         tools::JsonQuote(line.second);
+  json += "}";
   std::string text, missing;
+  bool notJson = false;
   if (fields.empty()) {
-    for (const auto& line : lines.members) text += line.first + ": " + line.second.text + "\n";
-  } else if (!FieldRows(lines, fields, &text, &missing)) {
+    for (const auto& line : lines) text += line.first + ": " + line.second + "\n";
+  } else if (!FieldRows(json, fields, &text, &missing, &notJson)) {
     std::fprintf(stderr, "taskclient: auth-url: no \"%s\" (code_verifier, code_challenge, authorization_url)\n",
                  missing.c_str());
     return kExitUnreadable;

@@ -24,6 +24,7 @@ enum Result {
   kFileOpenFailed = TC_FILE_OPEN_FAILED,
   kFileWriteFailed = TC_FILE_WRITE_FAILED,
   kCertRefused = TC_CERT_REFUSED,
+  kFieldMissing = TC_FIELD_MISSING,
   kExchangeComplete = TC_EXCHANGE_COMPLETE
 };
 

@@ -2,7 +2,8 @@
  * first calls with arguments the library refuses before any networking; run
  * under scripts/with-local-service.sh (TASKCLIENT_LOCAL_CODE set), it also
  * exchanges the stand-in's authorization code as a host program would, and
- * reads the reply back with GTaskReadReply. */
+ * reads the reply back with GTaskReadReply and a field of it with
+ * GTaskReadField. */
 #include <stdio.h>
 #include <stdlib.h>
 #include <taskclient.h>
@@ -25,10 +26,16 @@ int main(void) {
   {
     int32_t result = GoogleTasksGetTokenSSL(code16, u"secret", u"client", u"consumer-token.http");
     int32_t status = GTaskReadReply(u"consumer-token.http", u"consumer-token.json");
+    tc_text16 type[16];
+    int32_t field = GTaskReadField(u"consumer-token.json", u"token_type", type, 16);
     remove("consumer-token.http");
     remove("consumer-token.json");
     if (result != TC_EXCHANGE_COMPLETE || status != 200) {
       fprintf(stderr, "consumer: token exchange gave %d, HTTP status %d\n", (int)result, (int)status);
+      return 1;
+    }
+    if (field != TC_EXCHANGE_COMPLETE || type[0] != 'B' || type[6] != 0) {
+      fprintf(stderr, "consumer: token_type gave %d\n", (int)field);
       return 1;
     }
     printf("consumer: token exchange with the local service: %d, HTTP status %d\n", (int)result, (int)status);

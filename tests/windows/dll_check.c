@@ -25,6 +25,7 @@ typedef int32_t(__stdcall* Call4)(const wchar_t*, const wchar_t*, const wchar_t*
 typedef int32_t(__stdcall* Call5)(const wchar_t*, const wchar_t*, const wchar_t*, const void*, const wchar_t*);
 typedef int32_t(__stdcall* CallRequest)(const wchar_t*, const wchar_t*, const wchar_t*, const wchar_t*,
                                         const wchar_t*);
+typedef int32_t(__stdcall* CallField)(const wchar_t*, const wchar_t*, wchar_t*, int32_t);
 typedef int32_t(__stdcall* Call6)(const wchar_t*, const wchar_t*, const wchar_t*, const wchar_t*, const wchar_t*,
                                   const wchar_t*);
 
@@ -33,7 +34,7 @@ static const char* const kExports[] = {
     "GoogleTasksGetTokenSSL",     "GoogleTasksTokenRefreshSSL", "GTaskListTasksSSL",
     "GTaskListTasksListSSL",      "GTaskTaskAddSSL",            "GTaskTaskDeleteSSL",
     "GoogleTasksGetTokenPkceSSL", "GTaskListTasksListPageSSL",  "GTaskTaskCompleteSSL",
-    "GTaskRequestSSL",            "GTaskReadReply",
+    "GTaskRequestSSL",            "GTaskReadReply",             "GTaskReadField",
 };
 #define EXPORT_COUNT (sizeof kExports / sizeof kExports[0])
 
@@ -237,6 +238,19 @@ static void Story(const char* code, const char* pkceCode, const char* verifier, 
     /* The reader gives the status and leaves the body, framing removed. */
     Check(((Call2)gExport[10])(PathOf(L"request.json"), PathOf(L"request-body.json")) == 200,
           "GTaskReadReply gives the status", "not 200");
+    /* A field of that body, decoded from UTF-8, in a buffer just large enough;
+     * one unit less is too little, and a member it lacks is missing. */
+    {
+      wchar_t notes[4] = {L'?', L'?', L'?', L'?'};
+      Check(((CallField)gExport[11])(PathOf(L"request-body.json"), L"notes", notes, 4) == 999 && notes[0] == L'n' &&
+                notes[1] == L' ' && notes[2] == 0x00e9 && notes[3] == 0,
+            "GTaskReadField reads the notes", "not 999 and \"n \\u00e9\"");
+      Check(((CallField)gExport[11])(PathOf(L"request-body.json"), L"notes", notes, 3) == 11 && notes[0] == 0 &&
+                notes[1] == L' ',
+            "GTaskReadField: a buffer too small gives 11", "not 11 with only the first unit cleared");
+      Check(((CallField)gExport[11])(PathOf(L"request-body.json"), L"items.0", notes, 4) == 30,
+            "GTaskReadField: a missing member gives 30", "not 30");
+    }
   }
 
   result = ((Call4)gExport[5])(accessW, listW, taskW, PathOf(L"delete.json"));
