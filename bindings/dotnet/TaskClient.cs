@@ -1,14 +1,30 @@
-// taskclient for .NET: the library's exports as P/Invoke declarations, its
-// result codes, and helpers that read a response file through the library.
+// taskclient for .NET: the tasks calls as methods of TaskClient that return
+// a Result, and Reply.Read, which reads a response file through the library
+// into an HTTP status and a body text.
 //
-// Written at the C# 2.0 language level, so that the compilers of the .NET
+//   Result result = TaskClient.ListTaskLists(accessToken, path);
+//   if (result == Result.ExchangeComplete)
+//   {
+//       Reply reply = Reply.Read(path);
+//       if (reply.IsSuccess) Use(reply.Body);
+//   }
+//
+// Written at the C# 2.0 language level (no var, lambdas, LINQ,
+// auto-properties or extension methods), so that the compilers of the .NET
 // Compact Framework 2.0 and 3.5 take it as well as desktop .NET and Mono.
-// "taskclient" is taskclient.dll on the device; on Linux an application's
-// .config maps it to libtaskclient.so.1 with a <dllmap> entry.
 //
-// Every string goes to the library as NUL-terminated UTF-16 (CharSet.Unicode);
-// null is passed as a null pointer, which every export refuses with
-// BadArgument except where a parameter says it takes null.
+// The library is loaded by the name "taskclient": taskclient.dll on the
+// device and on Windows. Mono on Linux maps that name through the binding
+// assembly's own config file, which the application ships beside
+// TaskClient.dll (scripts/check-dotnet.sh writes one for the test):
+//
+//   TaskClient.dll.config:
+//   <configuration><dllmap dll="taskclient" target="libtaskclient.so.1"/></configuration>
+//
+// Every string goes to the library as NUL-terminated UTF-16; null goes as a
+// null pointer, which the library refuses with Result.BadArgument before
+// anything is sent (only Request's jsonBody takes null, for no body). The
+// methods do not throw for null: the library's answer is the one result.
 using System;
 using System.IO;
 using System.Runtime.InteropServices;
@@ -16,124 +32,233 @@ using System.Text;
 
 namespace TaskClientInterop
 {
-    public static class TaskClient
+    // The library's result codes. Only ExchangeComplete means the exchange
+    // ran to its end; the HTTP status is then in the response file
+    // (Reply.Read).
+    public enum Result
     {
-        public const string LibraryName = "taskclient";
+        NetworkingFailed = 0,       // networking could not be started
+        BadArgument = 10,           // a null, or a byte the request cannot carry; nothing sent, file untouched
+        TooLong = 11,               // an argument does not fit its buffer; nothing sent, file untouched
+        TlsModeFailed = 21,         // the connection could not be put into TLS mode
+        CertHookFailed = 22,        // the certificate rule could not be set up
+        ResolveFailed = 23,         // the host could not be resolved
+        ConnectFailed = 24,         // TCP connection or TLS handshake failed or timed out
+        SendFailed = 25,            // sending the request failed
+        ReplyCutShort = 26,         // the reply ended early; the file holds what arrived
+        FileOpenFailed = 27,        // the response (or body) file could not be opened; nothing sent
+        FileWriteFailed = 28,       // writing a file failed
+        CertRefused = 29,           // the server's certificate was refused; nothing sent, file untouched
+        // Returned only by reading a field out of a reply body, a call the
+        // library is gaining: the body holds no such field.
+        FieldMissing = 30,
+        ExchangeComplete = 999      // request sent, whole reply in the response file
+    }
 
-        // Result codes. Only ExchangeComplete means the exchange ran to its end;
-        // the HTTP status is then the response file's first line.
-        public const int NetworkingFailed = 0;      // networking could not be started
-        public const int BadArgument = 10;          // a null, or a byte the request cannot carry; nothing sent
-        public const int TooLong = 11;              // an argument does not fit its buffer; nothing sent
-        public const int TlsModeFailed = 21;        // the connection could not be put into TLS mode
-        public const int CertHookFailed = 22;       // the certificate rule could not be set up
-        public const int ResolveFailed = 23;        // the host could not be resolved
-        public const int ConnectFailed = 24;        // TCP connection or TLS handshake failed or timed out
-        public const int SendFailed = 25;           // sending the request failed
-        public const int ReplyCutShort = 26;        // the reply ended early; the file holds what arrived
-        public const int FileOpenFailed = 27;       // the response file could not be opened; nothing sent
-        public const int FileWriteFailed = 28;      // writing a file failed
-        public const int CertRefused = 29;          // the server's certificate was refused; nothing sent
-        public const int ExchangeComplete = 999;    // request sent, whole reply in the response file
+    // The library's exports under their own names, one declaration each, in
+    // the order of their ordinals. Each returns a result code, except
+    // GTaskReadReply, which returns an HTTP status or a result code.
+    internal static class NativeMethods
+    {
+        internal const string LibraryName = "taskclient";
 
         // 1: authorization code (out-of-band redirect) to tokens.
         [DllImport(LibraryName, CharSet = CharSet.Unicode, CallingConvention = CallingConvention.Winapi)]
-        public static extern int GoogleTasksGetTokenSSL(string authorizationCode, string clientSecret,
+        internal static extern int GoogleTasksGetTokenSSL(string authorizationCode, string clientSecret,
             string clientId, string responsePath);
 
         // 2: a fresh access token for a refresh token.
         [DllImport(LibraryName, CharSet = CharSet.Unicode, CallingConvention = CallingConvention.Winapi)]
-        public static extern int GoogleTasksTokenRefreshSSL(string refreshToken, string clientSecret,
+        internal static extern int GoogleTasksTokenRefreshSSL(string refreshToken, string clientSecret,
             string clientId, string responsePath);
 
         // 3: the user's task lists.
         [DllImport(LibraryName, CharSet = CharSet.Unicode, CallingConvention = CallingConvention.Winapi)]
-        public static extern int GTaskListTasksSSL(string accessToken, string responsePath);
+        internal static extern int GTaskListTasksSSL(string accessToken, string responsePath);
 
         // 4: the tasks of one task list (the service's first page).
         [DllImport(LibraryName, CharSet = CharSet.Unicode, CallingConvention = CallingConvention.Winapi)]
-        public static extern int GTaskListTasksListSSL(string accessToken, string taskListId, string responsePath);
+        internal static extern int GTaskListTasksListSSL(string accessToken, string taskListId, string responsePath);
 
-        // 5: adds a task; pass IntPtr.Zero as reserved. The reply is the created task.
+        // 5: adds a task; reserved is never read and passed as a null pointer.
         [DllImport(LibraryName, CharSet = CharSet.Unicode, CallingConvention = CallingConvention.Winapi)]
-        public static extern int GTaskTaskAddSSL(string accessToken, string taskListId, string title,
+        internal static extern int GTaskTaskAddSSL(string accessToken, string taskListId, string title,
             IntPtr reserved, string responsePath);
 
-        // 6: deletes a task; the reply is 204 No Content.
+        // 6: deletes a task.
         [DllImport(LibraryName, CharSet = CharSet.Unicode, CallingConvention = CallingConvention.Winapi)]
-        public static extern int GTaskTaskDeleteSSL(string accessToken, string taskListId, string taskId,
+        internal static extern int GTaskTaskDeleteSSL(string accessToken, string taskListId, string taskId,
             string responsePath);
 
-        // 7: authorization code (loopback redirect, PKCE) to tokens; an empty
-        // codeVerifier sends none.
+        // 7: authorization code (loopback redirect, PKCE) to tokens.
         [DllImport(LibraryName, CharSet = CharSet.Unicode, CallingConvention = CallingConvention.Winapi)]
-        public static extern int GoogleTasksGetTokenPkceSSL(string authorizationCode, string clientSecret,
+        internal static extern int GoogleTasksGetTokenPkceSSL(string authorizationCode, string clientSecret,
             string clientId, string redirectUri, string codeVerifier, string responsePath);
 
-        // 8: one page of up to 100 tasks, completed and hidden ones included;
-        // "" for the first page, then each reply's nextPageToken.
+        // 8: one page of up to 100 tasks, completed and hidden ones included.
         [DllImport(LibraryName, CharSet = CharSet.Unicode, CallingConvention = CallingConvention.Winapi)]
-        public static extern int GTaskListTasksListPageSSL(string accessToken, string taskListId,
+        internal static extern int GTaskListTasksListPageSSL(string accessToken, string taskListId,
             string pageToken, string responsePath);
 
         // 9: marks a task completed.
         [DllImport(LibraryName, CharSet = CharSet.Unicode, CallingConvention = CallingConvention.Winapi)]
-        public static extern int GTaskTaskCompleteSSL(string accessToken, string taskListId, string taskId,
+        internal static extern int GTaskTaskCompleteSSL(string accessToken, string taskListId, string taskId,
             string responsePath);
 
-        // 10: any request of the tasks API: method GET, POST, PUT, PATCH or
-        // DELETE; target beginning "/tasks/v1/"; jsonBody null for none.
+        // 10: any request of the tasks API.
         [DllImport(LibraryName, CharSet = CharSet.Unicode, CallingConvention = CallingConvention.Winapi)]
-        public static extern int GTaskRequestSSL(string accessToken, string method, string target,
+        internal static extern int GTaskRequestSSL(string accessToken, string method, string target,
             string jsonBody, string responsePath);
 
-        // 11: reads a response file and writes the final reply's body, framing
-        // removed, to bodyPath. Returns the HTTP status (100 to 599), or
-        // BadArgument, ReplyCutShort, FileOpenFailed or FileWriteFailed.
+        // 11: the final reply's status (100 to 599) or a result code; the
+        // body, framing removed, into bodyPath.
         [DllImport(LibraryName, CharSet = CharSet.Unicode, CallingConvention = CallingConvention.Winapi)]
-        public static extern int GTaskReadReply(string responsePath, string bodyPath);
+        internal static extern int GTaskReadReply(string responsePath, string bodyPath);
+    }
 
-        // True for an HTTP status, false for one of the library's error codes.
-        public static bool IsHttpStatus(int result)
+    // One exchange with the service per call: each opens its own connection,
+    // sends one request and writes the raw reply (status line, headers, body)
+    // to responsePath, created or emptied. Read it with Reply.Read.
+    public static class TaskClient
+    {
+        // An authorization code from the out-of-band redirect to tokens; the
+        // reply carries access_token and refresh_token.
+        public static Result GetToken(string authorizationCode, string clientSecret, string clientId,
+            string responsePath)
         {
-            return result >= 100 && result <= 599;
+            return (Result)NativeMethods.GoogleTasksGetTokenSSL(authorizationCode, clientSecret, clientId,
+                responsePath);
         }
 
-        // The HTTP status of the final reply in a response file, or the
-        // library's error code when the file cannot be read as a reply.
-        public static int ReadStatus(string responsePath)
+        // An authorization code from a loopback redirect (http://127.0.0.1:PORT
+        // or http://localhost) with PKCE to tokens. redirectUri is the one the
+        // code was obtained with; an empty codeVerifier sends none.
+        public static Result GetTokenPkce(string authorizationCode, string clientSecret, string clientId,
+            string redirectUri, string codeVerifier, string responsePath)
         {
-            string body;
-            return ReadReply(responsePath, out body);
+            return (Result)NativeMethods.GoogleTasksGetTokenPkceSSL(authorizationCode, clientSecret, clientId,
+                redirectUri, codeVerifier, responsePath);
         }
 
-        // The final reply's body as text (UTF-8), "" for a reply without one.
-        // Throws IOException when the file cannot be read as a reply.
-        public static string ReadBody(string responsePath)
+        // A fresh access token for a refresh token (no new refresh token).
+        public static Result RefreshToken(string refreshToken, string clientSecret, string clientId,
+            string responsePath)
         {
-            string body;
-            int status = ReadReply(responsePath, out body);
-            if (!IsHttpStatus(status))
-            {
-                throw new IOException("taskclient: cannot read the reply in " + responsePath + " (result " + status + ")");
-            }
-            return body;
+            return (Result)NativeMethods.GoogleTasksTokenRefreshSSL(refreshToken, clientSecret, clientId,
+                responsePath);
         }
 
-        // Both at once: returns the status (or error code) and, for a status,
-        // sets body to the reply's body text; null otherwise.
-        public static int ReadReply(string responsePath, out string body)
+        // The user's task lists.
+        public static Result ListTaskLists(string accessToken, string responsePath)
         {
-            body = null;
+            return (Result)NativeMethods.GTaskListTasksSSL(accessToken, responsePath);
+        }
+
+        // The tasks of one task list: the service's first page.
+        public static Result ListTasks(string accessToken, string taskListId, string responsePath)
+        {
+            return (Result)NativeMethods.GTaskListTasksListSSL(accessToken, taskListId, responsePath);
+        }
+
+        // One page of up to 100 tasks, completed and hidden ones included:
+        // pageToken "" for the first page, then each reply's nextPageToken
+        // until a reply has none.
+        public static Result ListTasksPage(string accessToken, string taskListId, string pageToken,
+            string responsePath)
+        {
+            return (Result)NativeMethods.GTaskListTasksListPageSSL(accessToken, taskListId, pageToken,
+                responsePath);
+        }
+
+        // Adds a task with a title; the reply is the created task.
+        public static Result AddTask(string accessToken, string taskListId, string title, string responsePath)
+        {
+            return (Result)NativeMethods.GTaskTaskAddSSL(accessToken, taskListId, title, IntPtr.Zero,
+                responsePath);
+        }
+
+        // Marks a task completed; the reply is the task.
+        public static Result CompleteTask(string accessToken, string taskListId, string taskId,
+            string responsePath)
+        {
+            return (Result)NativeMethods.GTaskTaskCompleteSSL(accessToken, taskListId, taskId, responsePath);
+        }
+
+        // Deletes a task; the reply is 204 No Content.
+        public static Result DeleteTask(string accessToken, string taskListId, string taskId,
+            string responsePath)
+        {
+            return (Result)NativeMethods.GTaskTaskDeleteSSL(accessToken, taskListId, taskId, responsePath);
+        }
+
+        // Any request of the tasks API. method: GET, POST, PUT, PATCH or
+        // DELETE. target: path and query as they go on the wire, already
+        // percent-encoded, beginning "/tasks/v1/". jsonBody: null or "" for
+        // none (GET and DELETE take none), else JSON text sent as UTF-8.
+        public static Result Request(string accessToken, string method, string target, string jsonBody,
+            string responsePath)
+        {
+            return (Result)NativeMethods.GTaskRequestSSL(accessToken, method, target, jsonBody, responsePath);
+        }
+    }
+
+    // The final reply in a response file, read once through the library:
+    //
+    // - the file holds a whole reply: Result is ExchangeComplete, Status the
+    //   HTTP status (100 to 599) and Body the body as UTF-8 text ("" for a
+    //   reply without one, such as 204), chunked framing removed;
+    // - otherwise: Result is the library's answer (BadArgument for a null
+    //   path, FileOpenFailed, FileWriteFailed, or ReplyCutShort for a reply
+    //   that ended early or has broken framing), Status 0 and Body null.
+    public sealed class Reply
+    {
+        private readonly Result result;
+        private readonly int status;
+        private readonly string body;
+
+        private Reply(Result result, int status, string body)
+        {
+            this.result = result;
+            this.status = status;
+            this.body = body;
+        }
+
+        public Result Result
+        {
+            get { return result; }
+        }
+
+        public int Status
+        {
+            get { return status; }
+        }
+
+        public string Body
+        {
+            get { return body; }
+        }
+
+        // True for a 2xx status.
+        public bool IsSuccess
+        {
+            get { return status >= 200 && status <= 299; }
+        }
+
+        // Reads the response file at responsePath. The library writes the
+        // body to a temporary file, which is read once and deleted. Throws
+        // only when the temporary file cannot be created or read back
+        // (IOException, UnauthorizedAccessException).
+        public static Reply Read(string responsePath)
+        {
             string bodyPath = Path.GetTempFileName();
             try
             {
-                int status = GTaskReadReply(responsePath, bodyPath);
-                if (IsHttpStatus(status))
+                int answer = NativeMethods.GTaskReadReply(responsePath, bodyPath);
+                if (answer < 100 || answer > 599)
                 {
-                    body = ReadUtf8File(bodyPath);
+                    return new Reply((Result)answer, 0, null);
                 }
-                return status;
+                return new Reply(Result.ExchangeComplete, answer, ReadUtf8File(bodyPath));
             }
             finally
             {

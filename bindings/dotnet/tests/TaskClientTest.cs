@@ -1,14 +1,15 @@
-// Runs every export of the real libtaskclient through bindings/dotnet/TaskClient.cs
-// against the local stand-in for the service, reached as www.googleapis.com:443
-// under scripts/with-local-service.sh, whose variables give the authorization
-// codes. C# 2.0, like the binding. Cases run in order, later ones using the
-// tokens and ids earlier ones read; prints "N passed, M failed" last and exits
-// 1 when any failed.
+// Runs every method of bindings/dotnet/TaskClient.cs, and so every export of
+// the real libtaskclient, against the local stand-in for the service, reached
+// as www.googleapis.com:443 under scripts/with-local-service.sh, whose
+// variables give the authorization codes. C# 2.0, like the binding. Cases run
+// in order, later ones using the tokens and ids earlier ones read; prints
+// "N passed, M failed" last and exits 1 when any failed. Each case is named
+// by the method and, in parentheses, the export it calls.
 //
 // The response files are read here by the test's own reader (status line,
 // headers, chunked or plain body), not through the binding, so the cases of
 // the first nine exports do not depend on GTaskReadReply. The cases named
-// "GTaskReadReply" and "GTaskRequestSSL" exercise exports 11 and 10 alone.
+// "Reply.Read" and "Request" exercise exports 11 and 10 alone.
 using System;
 using System.Collections;
 using System.IO;
@@ -19,7 +20,7 @@ using TaskClientInterop;
 class TaskClientTest
 {
     delegate void Case();
-    delegate int Call(string path);
+    delegate Result Call(string path);
 
     const string Secret = "dotnet-secret";
     const string ClientId = "dotnet-client";
@@ -28,7 +29,7 @@ class TaskClientTest
     static string work;
     static int passed, failed;
     static string accessToken, firstAccessToken, refreshToken, listId, backlogId, taskId;
-    // Response files of finished exchanges, read again by the GTaskReadReply cases.
+    // Response files of finished exchanges, read again by the Reply.Read cases.
     static ArrayList replies = new ArrayList();
 
     static int Main()
@@ -37,29 +38,29 @@ class TaskClientTest
         Directory.CreateDirectory(work);
         try
         {
-            Run("GoogleTasksGetTokenSSL: the issued code gives an access and a refresh token", TokenFromCode);
-            Run("GoogleTasksGetTokenSSL: a spent code gets 400 invalid_grant", SpentCodeRefused);
-            Run("GoogleTasksGetTokenPkceSSL: a loopback code with its verifier gives tokens", TokenFromPkceCode);
-            Run("GoogleTasksTokenRefreshSSL: a new access token, no new refresh token", Refresh);
-            Run("GTaskListTasksSSL: the three task lists", ListLists);
-            Run("GTaskListTasksSSL: an unknown access token gets 401", UnknownTokenRefused);
-            Run("GTaskTaskAddSSL: a non-ASCII title comes back as sent", AddTask);
-            Run("GTaskListTasksListSSL: the added task is listed", ListTasks);
-            Run("GTaskTaskCompleteSSL: the task is completed", CompleteTask);
-            Run("GTaskListTasksListPageSSL: 120 tasks of Backlog over two pages", ListEveryPage);
-            Run("GTaskTaskDeleteSSL: 204 without a body, then 404", DeleteTask);
-            Run("each of the nine exports refuses a null argument with 10, the file untouched", NullsRefused);
+            Run("GetToken (GoogleTasksGetTokenSSL): the issued code gives an access and a refresh token", TokenFromCode);
+            Run("GetToken (GoogleTasksGetTokenSSL): a spent code gets 400 invalid_grant", SpentCodeRefused);
+            Run("GetTokenPkce (GoogleTasksGetTokenPkceSSL): a loopback code with its verifier gives tokens", TokenFromPkceCode);
+            Run("RefreshToken (GoogleTasksTokenRefreshSSL): a new access token, no new refresh token", Refresh);
+            Run("ListTaskLists (GTaskListTasksSSL): the three task lists", ListLists);
+            Run("ListTaskLists (GTaskListTasksSSL): an unknown access token gets 401", UnknownTokenRefused);
+            Run("AddTask (GTaskTaskAddSSL): a non-ASCII title comes back as sent", AddTask);
+            Run("ListTasks (GTaskListTasksListSSL): the added task is listed", ListTasks);
+            Run("CompleteTask (GTaskTaskCompleteSSL): the task is completed", CompleteTask);
+            Run("ListTasksPage (GTaskListTasksListPageSSL): 120 tasks of Backlog over two pages", ListEveryPage);
+            Run("DeleteTask (GTaskTaskDeleteSSL): 204 without a body, then 404", DeleteTask);
+            Run("each of the nine calls refuses a null argument with 10, the file untouched", NullsRefused);
             Run("a response file that cannot be opened gives 27", UnopenableFileRefused);
 
-            Run("GTaskReadReply: status and body as the response files hold them", ReadRepliesOfTheRun);
-            Run("GTaskReadReply: a missing file gives 27, ReadBody throws", ReadMissingFile);
-            Run("GTaskReadReply: a reply cut inside its body gives 26", ReadCutReply);
-            Run("GTaskReadReply: a null response path gives 10", ReadNullPath);
+            Run("Reply.Read (GTaskReadReply): status, body and IsSuccess as the response files hold them", ReadRepliesOfTheRun);
+            Run("Reply.Read (GTaskReadReply): a missing file gives 27, status 0 and no body", ReadMissingFile);
+            Run("Reply.Read (GTaskReadReply): a reply cut inside its body gives 26, status 0 and no body", ReadCutReply);
+            Run("Reply.Read (GTaskReadReply): a null response path gives 10", ReadNullPath);
 
-            Run("GTaskRequestSSL: GET the task lists without a body", RequestGet);
-            Run("GTaskRequestSSL: POST, PATCH and DELETE one task", RequestWriteCycle);
-            Run("GTaskRequestSSL: a null argument or a CR LF gives 10, the file untouched", RequestBadInputRefused);
-            Run("GTaskRequestSSL: a target outside /tasks/v1/ is not sent", RequestOutsideTasksRefused);
+            Run("Request (GTaskRequestSSL): GET the task lists without a body", RequestGet);
+            Run("Request (GTaskRequestSSL): POST, PATCH and DELETE one task", RequestWriteCycle);
+            Run("Request (GTaskRequestSSL): a null argument or a CR LF gives 10, the file untouched", RequestBadInputRefused);
+            Run("Request (GTaskRequestSSL): a target outside /tasks/v1/ is not sent", RequestOutsideTasksRefused);
         }
         finally
         {
@@ -86,21 +87,21 @@ class TaskClientTest
 
     // --- Reading a response file, independently of the library ---------------
 
-    class Reply
+    class Raw
     {
         public int Status;
         public string Headers;
         public string Body;
     }
 
-    static Reply Read(string path)
+    static Raw Read(string path)
     {
         byte[] bytes = ReadAll(path);
         string text = Encoding.UTF8.GetString(bytes, 0, bytes.Length);
         Match head = Regex.Match(text, "^HTTP/1\\.1 (\\d{3}) [^\\r\\n]*\\r\\n");
         int end = text.IndexOf("\r\n\r\n");
         Expect(head.Success && end > 0, "no status line and headers in " + Path.GetFileName(path));
-        Reply reply = new Reply();
+        Raw reply = new Raw();
         reply.Status = int.Parse(head.Groups[1].Value);
         reply.Headers = text.Substring(0, end + 2);
         string rest = text.Substring(end + 4);
@@ -172,10 +173,10 @@ class TaskClientTest
     }
 
     // One exchange that must complete with the given HTTP status; its reply.
-    static Reply Exchanged(int result, string path, int status)
+    static Raw Exchanged(Result result, string path, int status)
     {
-        Expect(result == TaskClient.ExchangeComplete, "result " + result + ", expected 999");
-        Reply reply = Read(path);
+        Expect(result == Result.ExchangeComplete, "result " + (int)result + ", expected 999");
+        Raw reply = Read(path);
         Expect(reply.Status == status, "HTTP " + reply.Status + ", expected " + status + ": " + reply.Body);
         replies.Add(path);
         return reply;
@@ -214,7 +215,7 @@ class TaskClientTest
     static void TokenFromCode()
     {
         string path = InWork("token.http");
-        Reply reply = Exchanged(TaskClient.GoogleTasksGetTokenSSL(Env("TASKCLIENT_LOCAL_CODE"), Secret, ClientId, path), path, 200);
+        Raw reply = Exchanged(TaskClient.GetToken(Env("TASKCLIENT_LOCAL_CODE"), Secret, ClientId, path), path, 200);
         firstAccessToken = accessToken = Field(reply.Body, "access_token");
         refreshToken = Field(reply.Body, "refresh_token");
         Expect(Field(reply.Body, "token_type") == "Bearer", "token_type is not Bearer");
@@ -223,14 +224,14 @@ class TaskClientTest
     static void SpentCodeRefused()
     {
         string path = InWork("token-again.http");
-        Reply reply = Exchanged(TaskClient.GoogleTasksGetTokenSSL(Env("TASKCLIENT_LOCAL_CODE"), Secret, ClientId, path), path, 400);
+        Raw reply = Exchanged(TaskClient.GetToken(Env("TASKCLIENT_LOCAL_CODE"), Secret, ClientId, path), path, 400);
         Expect(Field(reply.Body, "error") == "invalid_grant", "error is not invalid_grant");
     }
 
     static void TokenFromPkceCode()
     {
         string path = InWork("token-pkce.http");
-        Reply reply = Exchanged(TaskClient.GoogleTasksGetTokenPkceSSL(Env("TASKCLIENT_LOCAL_PKCE_CODE"), Secret, ClientId,
+        Raw reply = Exchanged(TaskClient.GetTokenPkce(Env("TASKCLIENT_LOCAL_PKCE_CODE"), Secret, ClientId,
             Env("TASKCLIENT_LOCAL_REDIRECT_URI"), Env("TASKCLIENT_LOCAL_PKCE_VERIFIER"), path), path, 200);
         Field(reply.Body, "access_token");
         Field(reply.Body, "refresh_token");
@@ -239,7 +240,7 @@ class TaskClientTest
     static void Refresh()
     {
         string path = InWork("refresh.http");
-        Reply reply = Exchanged(TaskClient.GoogleTasksTokenRefreshSSL(refreshToken, Secret, ClientId, path), path, 200);
+        Raw reply = Exchanged(TaskClient.RefreshToken(refreshToken, Secret, ClientId, path), path, 200);
         accessToken = Field(reply.Body, "access_token");
         Expect(accessToken != firstAccessToken, "the same access token again");
         Expect(Fields(reply.Body, "refresh_token").Count == 0, "a refresh token in a refresh reply");
@@ -248,7 +249,7 @@ class TaskClientTest
     static void ListLists()
     {
         string path = InWork("lists.http");
-        Reply reply = Exchanged(TaskClient.GTaskListTasksSSL(accessToken, path), path, 200);
+        Raw reply = Exchanged(TaskClient.ListTaskLists(accessToken, path), path, 200);
         ArrayList titles = Fields(reply.Body, "title");
         ArrayList ids = Fields(reply.Body, "id");
         Expect(string.Join("|", (string[])titles.ToArray(typeof(string))) == "My Tasks|Groceries|Backlog",
@@ -260,7 +261,7 @@ class TaskClientTest
     static void UnknownTokenRefused()
     {
         string path = InWork("lists-401.http");
-        Reply reply = Exchanged(TaskClient.GTaskListTasksSSL("ya29.not-issued", path), path, 401);
+        Raw reply = Exchanged(TaskClient.ListTaskLists("ya29.not-issued", path), path, 401);
         Expect(reply.Headers.IndexOf("WWW-Authenticate: Bearer") >= 0, "no WWW-Authenticate header");
     }
 
@@ -269,7 +270,7 @@ class TaskClientTest
     static void AddTask()
     {
         string path = InWork("add.http");
-        Reply reply = Exchanged(TaskClient.GTaskTaskAddSSL(accessToken, listId, Title, IntPtr.Zero, path), path, 200);
+        Raw reply = Exchanged(TaskClient.AddTask(accessToken, listId, Title, path), path, 200);
         Expect(Field(reply.Body, "title") == Title, "title came back as " + Field(reply.Body, "title"));
         Expect(Field(reply.Body, "status") == "needsAction", "status is not needsAction");
         taskId = Field(reply.Body, "id");
@@ -278,7 +279,7 @@ class TaskClientTest
     static void ListTasks()
     {
         string path = InWork("tasks.http");
-        Reply reply = Exchanged(TaskClient.GTaskListTasksListSSL(accessToken, listId, path), path, 200);
+        Raw reply = Exchanged(TaskClient.ListTasks(accessToken, listId, path), path, 200);
         Expect(Field(reply.Body, "kind") == "tasks#tasks", "not a list of tasks");
         Expect(Fields(reply.Body, "id").Contains(taskId), "the added task is not listed");
     }
@@ -286,7 +287,7 @@ class TaskClientTest
     static void CompleteTask()
     {
         string path = InWork("complete.http");
-        Reply reply = Exchanged(TaskClient.GTaskTaskCompleteSSL(accessToken, listId, taskId, path), path, 200);
+        Raw reply = Exchanged(TaskClient.CompleteTask(accessToken, listId, taskId, path), path, 200);
         Expect(Field(reply.Body, "status") == "completed", "status is not completed");
         Field(reply.Body, "completed");
     }
@@ -299,7 +300,7 @@ class TaskClientTest
         {
             pages++;
             string path = InWork("backlog-" + pages + ".http");
-            Reply reply = Exchanged(TaskClient.GTaskListTasksListPageSSL(accessToken, backlogId, pageToken, path), path, 200);
+            Raw reply = Exchanged(TaskClient.ListTasksPage(accessToken, backlogId, pageToken, path), path, 200);
             tasks += Fields(reply.Body, "id").Count;
             ArrayList next = Fields(reply.Body, "nextPageToken");
             pageToken = next.Count > 0 ? (string)next[0] : null;
@@ -310,25 +311,25 @@ class TaskClientTest
     static void DeleteTask()
     {
         string path = InWork("delete.http");
-        Reply reply = Exchanged(TaskClient.GTaskTaskDeleteSSL(accessToken, listId, taskId, path), path, 204);
+        Raw reply = Exchanged(TaskClient.DeleteTask(accessToken, listId, taskId, path), path, 204);
         Expect(reply.Body.Length == 0, "a body with 204");
         path = InWork("delete-again.http");
-        Exchanged(TaskClient.GTaskTaskDeleteSSL(accessToken, listId, taskId, path), path, 404);
+        Exchanged(TaskClient.DeleteTask(accessToken, listId, taskId, path), path, 404);
     }
 
     // Every export with null first argument: refused before any networking.
     static void NullsRefused()
     {
         Call[] calls = new Call[] {
-            delegate(string p) { return TaskClient.GoogleTasksGetTokenSSL(null, Secret, ClientId, p); },
-            delegate(string p) { return TaskClient.GoogleTasksTokenRefreshSSL(null, Secret, ClientId, p); },
-            delegate(string p) { return TaskClient.GTaskListTasksSSL(null, p); },
-            delegate(string p) { return TaskClient.GTaskListTasksListSSL(null, "list", p); },
-            delegate(string p) { return TaskClient.GTaskTaskAddSSL(null, "list", "title", IntPtr.Zero, p); },
-            delegate(string p) { return TaskClient.GTaskTaskDeleteSSL(null, "list", "task", p); },
-            delegate(string p) { return TaskClient.GoogleTasksGetTokenPkceSSL(null, Secret, ClientId, "http://127.0.0.1", "", p); },
-            delegate(string p) { return TaskClient.GTaskListTasksListPageSSL(null, "list", "", p); },
-            delegate(string p) { return TaskClient.GTaskTaskCompleteSSL(null, "list", "task", p); },
+            delegate(string p) { return TaskClient.GetToken(null, Secret, ClientId, p); },
+            delegate(string p) { return TaskClient.RefreshToken(null, Secret, ClientId, p); },
+            delegate(string p) { return TaskClient.ListTaskLists(null, p); },
+            delegate(string p) { return TaskClient.ListTasks(null, "list", p); },
+            delegate(string p) { return TaskClient.AddTask(null, "list", "title", p); },
+            delegate(string p) { return TaskClient.DeleteTask(null, "list", "task", p); },
+            delegate(string p) { return TaskClient.GetTokenPkce(null, Secret, ClientId, "http://127.0.0.1", "", p); },
+            delegate(string p) { return TaskClient.ListTasksPage(null, "list", "", p); },
+            delegate(string p) { return TaskClient.CompleteTask(null, "list", "task", p); },
         };
         ExpectRefused(calls);
     }
@@ -339,45 +340,61 @@ class TaskClientTest
         {
             string path = InWork("refused-" + i + ".http");
             Untouch(path);
-            int result = calls[i](path);
-            Expect(result == TaskClient.BadArgument, "call " + (i + 1) + ": result " + result + ", expected 10");
+            Result result = calls[i](path);
+            Expect(result == Result.BadArgument, "call " + (i + 1) + ": result " + result + ", expected 10");
             ExpectUntouched(path);
         }
     }
 
     static void UnopenableFileRefused()
     {
-        int result = TaskClient.GTaskListTasksSSL(accessToken, InWork("no-such-folder/lists.http"));
-        Expect(result == TaskClient.FileOpenFailed, "result " + result + ", expected 27");
+        Result result = TaskClient.ListTaskLists(accessToken, InWork("no-such-folder/lists.http"));
+        Expect(result == Result.FileOpenFailed, "result " + (int)result + ", expected 27");
     }
 
-    // --- Export 11: reading a response file (TaskClient.ReadStatus, ReadBody) ---
+    // --- Export 11: reading a response file (Reply.Read) ----------------------
+
+    // Reply.Read, which must leave no temporary body file behind.
+    // scripts/check-dotnet.sh gives the test a temporary folder of its own.
+    static Reply ReadThrough(string path)
+    {
+        int before = Directory.GetFiles(Path.GetTempPath()).Length;
+        Reply reply = Reply.Read(path);
+        int after = Directory.GetFiles(Path.GetTempPath()).Length;
+        Expect(after == before, (after - before) + " file(s) left in " + Path.GetTempPath());
+        return reply;
+    }
 
     static void ReadRepliesOfTheRun()
     {
         Expect(replies.Count >= 10, "too few replies to read: " + replies.Count);
+        int successes = 0;
         foreach (string path in replies)
         {
-            Reply expected = Read(path);
+            Raw expected = Read(path);
             string name = Path.GetFileName(path);
-            Expect(TaskClient.ReadStatus(path) == expected.Status, name + ": status " + TaskClient.ReadStatus(path));
-            Expect(TaskClient.ReadBody(path) == expected.Body, name + ": the body differs");
+            Reply reply = ReadThrough(path);
+            Expect(reply.Result == Result.ExchangeComplete, name + ": result " + (int)reply.Result);
+            Expect(reply.Status == expected.Status, name + ": status " + reply.Status);
+            Expect(reply.Body == expected.Body, name + ": the body differs");
+            Expect(reply.IsSuccess == (expected.Status / 100 == 2), name + ": IsSuccess with " + reply.Status);
+            if (reply.IsSuccess) successes++;
         }
+        // Both sides of IsSuccess: 200 and 204, and 400, 401 and 404.
+        Expect(successes > 0 && successes < replies.Count, successes + " of " + replies.Count + " succeeded");
+    }
+
+    // A reply that could not be read: the library's answer, no status, no body.
+    static void ExpectUnread(Reply reply, Result expected)
+    {
+        Expect(reply.Result == expected, "result " + (int)reply.Result + ", expected " + (int)expected);
+        Expect(reply.Status == 0 && !reply.IsSuccess, "status " + reply.Status);
+        Expect(reply.Body == null, "a body: " + reply.Body);
     }
 
     static void ReadMissingFile()
     {
-        string path = InWork("missing.http");
-        Expect(TaskClient.ReadStatus(path) == TaskClient.FileOpenFailed, "status " + TaskClient.ReadStatus(path));
-        try
-        {
-            TaskClient.ReadBody(path);
-        }
-        catch (IOException)
-        {
-            return;
-        }
-        throw new Exception("ReadBody read a missing file");
+        ExpectUnread(ReadThrough(InWork("missing.http")), Result.FileOpenFailed);
     }
 
     static void ReadCutReply()
@@ -385,14 +402,12 @@ class TaskClientTest
         byte[] whole = ReadAll(InWork("lists.http"));
         string path = InWork("lists-cut.http");
         using (FileStream cut = new FileStream(path, FileMode.Create)) cut.Write(whole, 0, whole.Length - 40);
-        int status = TaskClient.ReadStatus(path);
-        Expect(status == TaskClient.ReplyCutShort, "status " + status + ", expected 26");
+        ExpectUnread(ReadThrough(path), Result.ReplyCutShort);
     }
 
     static void ReadNullPath()
     {
-        int result = TaskClient.GTaskReadReply(null, InWork("body.txt"));
-        Expect(result == TaskClient.BadArgument, "result " + result + ", expected 10");
+        ExpectUnread(ReadThrough(null), Result.BadArgument);
     }
 
     // --- Export 10: any request (checked with the test's own reader) -----------
@@ -400,7 +415,7 @@ class TaskClientTest
     static void RequestGet()
     {
         string path = InWork("request-lists.http");
-        Reply reply = Exchanged(TaskClient.GTaskRequestSSL(accessToken, "GET", "/tasks/v1/users/@me/lists", null, path), path, 200);
+        Raw reply = Exchanged(TaskClient.Request(accessToken, "GET", "/tasks/v1/users/@me/lists", null, path), path, 200);
         Expect(Fields(reply.Body, "id").Contains(backlogId), "Backlog is not listed");
     }
 
@@ -408,41 +423,41 @@ class TaskClientTest
     {
         string tasks = "/tasks/v1/lists/" + listId + "/tasks";
         string path = InWork("request-post.http");
-        Reply reply = Exchanged(TaskClient.GTaskRequestSSL(accessToken, "POST", tasks,
+        Raw reply = Exchanged(TaskClient.Request(accessToken, "POST", tasks,
             "{\"title\": \"Request \u00fc\"}", path), path, 200);
         Expect(Field(reply.Body, "title") == "Request \u00fc", "title came back as " + Field(reply.Body, "title"));
         string task = tasks + "/" + Field(reply.Body, "id");
 
         path = InWork("request-patch.http");
-        reply = Exchanged(TaskClient.GTaskRequestSSL(accessToken, "PATCH", task, "{\"title\": \"Renamed\"}", path), path, 200);
+        reply = Exchanged(TaskClient.Request(accessToken, "PATCH", task, "{\"title\": \"Renamed\"}", path), path, 200);
         Expect(Field(reply.Body, "title") == "Renamed", "not renamed");
 
         path = InWork("request-delete.http");
-        Exchanged(TaskClient.GTaskRequestSSL(accessToken, "DELETE", task, null, path), path, 204);
+        Exchanged(TaskClient.Request(accessToken, "DELETE", task, null, path), path, 204);
         path = InWork("request-delete-again.http");
-        Exchanged(TaskClient.GTaskRequestSSL(accessToken, "DELETE", task, null, path), path, 404);
+        Exchanged(TaskClient.Request(accessToken, "DELETE", task, null, path), path, 404);
     }
 
     static void RequestBadInputRefused()
     {
         Call[] calls = new Call[] {
-            delegate(string p) { return TaskClient.GTaskRequestSSL(null, "GET", "/tasks/v1/users/@me/lists", null, p); },
-            delegate(string p) { return TaskClient.GTaskRequestSSL(accessToken, null, "/tasks/v1/users/@me/lists", null, p); },
-            delegate(string p) { return TaskClient.GTaskRequestSSL(accessToken, "GET", null, null, p); },
-            delegate(string p) { return TaskClient.GTaskRequestSSL(accessToken, "GET", "/tasks/v1/users/@me/lists\r\nX: y", null, p); },
-            delegate(string p) { return TaskClient.GTaskRequestSSL("ya29\r\nX: y", "GET", "/tasks/v1/users/@me/lists", null, p); },
+            delegate(string p) { return TaskClient.Request(null, "GET", "/tasks/v1/users/@me/lists", null, p); },
+            delegate(string p) { return TaskClient.Request(accessToken, null, "/tasks/v1/users/@me/lists", null, p); },
+            delegate(string p) { return TaskClient.Request(accessToken, "GET", null, null, p); },
+            delegate(string p) { return TaskClient.Request(accessToken, "GET", "/tasks/v1/users/@me/lists\r\nX: y", null, p); },
+            delegate(string p) { return TaskClient.Request("ya29\r\nX: y", "GET", "/tasks/v1/users/@me/lists", null, p); },
         };
         ExpectRefused(calls);
-        int result = TaskClient.GTaskRequestSSL(accessToken, "GET", "/tasks/v1/users/@me/lists", null, null);
-        Expect(result == TaskClient.BadArgument, "null response path: result " + result);
+        Result result = TaskClient.Request(accessToken, "GET", "/tasks/v1/users/@me/lists", null, null);
+        Expect(result == Result.BadArgument, "null response path: result " + (int)result);
     }
 
     static void RequestOutsideTasksRefused()
     {
         string path = InWork("request-token.http");
         Untouch(path);
-        int result = TaskClient.GTaskRequestSSL(accessToken, "POST", "/oauth2/v3/token", "{}", path);
-        Expect(result != TaskClient.ExchangeComplete, "sent");
+        Result result = TaskClient.Request(accessToken, "POST", "/oauth2/v3/token", "{}", path);
+        Expect(result != Result.ExchangeComplete, "sent");
         ExpectUntouched(path);
     }
 }
