@@ -555,18 +555,6 @@ int CannotWrite(const std::string& label, const Output& out) {
 // The exit status for a result code other than 999.
 int ExitForResult(int32_t result) { return result == TC_NETWORKING_FAILED ? kExitNetworking : result; }
 
-// The service's reason for refusing, where it gives one:
-// "error.errors.0.reason" on the task paths, "error" (a string) on the token
-// path. Empty when the body has neither.
-std::string ServiceReason(const std::string& body) {
-  std::optional<tools::JsonValue> json = tools::ParseJson(body);
-  const tools::JsonValue* error = json ? json->Find("error") : nullptr;
-  if (!error) return "";
-  if (error->type == tools::JsonValue::Type::kString) return error->text;
-  const tools::JsonValue* reason = error->At("errors.0.reason");
-  return reason && reason->type == tools::JsonValue::Type::kString ? reason->text : "";
-}
-
 // The exit status for a reply's HTTP status and the service's reason: what a
 // script should do next.
 int ExitForStatus(int status, const std::string& reason) {
@@ -619,6 +607,16 @@ FieldValue ReadField(const std::string& body, const std::string& path) {
   field.text.assign(utf8.data(), length);
   field.kind = reader.kind();
   return field;
+}
+
+// The service's reason for refusing, where it gives one:
+// "error.errors.0.reason" on the task paths, "error" (a string) on the token
+// path. Empty when the body has neither.
+std::string ServiceReason(const std::string& body) {
+  const FieldValue error = ReadField(body, "error");
+  if (error.kind == taskclient::FieldReader::kString) return error.text;
+  const FieldValue reason = ReadField(body, "error.errors.0.reason");
+  return reason.kind == taskclient::FieldReader::kString ? reason.text : "";
 }
 
 // The service's own words on a failed request: "error.message" on the task

@@ -51,7 +51,7 @@ namespace TaskClientInterop
         CertRefused = 29,           // the server's certificate was refused; nothing sent, file untouched
         // Returned only by reading a field out of a reply body, a call the
         // library is gaining: the body holds no such field.
-        FieldMissing = 30,
+        FieldMissing = 30,       // ReadField: the path names nothing in the body
         ExchangeComplete = 999      // request sent, whole reply in the response file
     }
 
@@ -114,6 +114,12 @@ namespace TaskClientInterop
         // body, framing removed, into bodyPath.
         [DllImport(LibraryName, CharSet = CharSet.Unicode, CallingConvention = CallingConvention.Winapi)]
         internal static extern int GTaskReadReply(string responsePath, string bodyPath);
+
+        // 12: one value of a JSON body file by dotted path, written into value
+        // (valueCapacity 16-bit units, NUL included).
+        [DllImport(LibraryName, CharSet = CharSet.Unicode, CallingConvention = CallingConvention.Winapi)]
+        internal static extern int GTaskReadField(string bodyPath, string fieldPath, StringBuilder value,
+            int valueCapacity);
     }
 
     // One exchange with the service per call: each opens its own connection,
@@ -199,6 +205,28 @@ namespace TaskClientInterop
             string responsePath)
         {
             return (Result)NativeMethods.GTaskRequestSSL(accessToken, method, target, jsonBody, responsePath);
+        }
+
+        // One value of a JSON body file (as Reply.Read's body, or
+        // GTaskReadReply's body file) by a dotted path: "access_token",
+        // "items.3.title", "nextPageToken", "items.#" for an array's length.
+        // ExchangeComplete with the value (a string unescaped, a number or
+        // literal as written, an object or array as its JSON text);
+        // FieldMissing when the path names nothing; BadArgument for a path
+        // that is not a dotted path; ReplyCutShort when the body is not JSON
+        // there; FileOpenFailed when the file cannot be opened. value is null
+        // unless the result is ExchangeComplete. The buffer grows as the
+        // value needs.
+        public static Result ReadField(string bodyPath, string fieldPath, out string value)
+        {
+            value = null;
+            for (int capacity = 256; ; capacity *= 4)
+            {
+                StringBuilder buffer = new StringBuilder(capacity);
+                Result result = (Result)NativeMethods.GTaskReadField(bodyPath, fieldPath, buffer, capacity);
+                if (result == Result.ExchangeComplete) value = buffer.ToString();
+                if (result != Result.TooLong || capacity >= 1 << 26) return result;
+            }
         }
     }
 

@@ -56,6 +56,7 @@ class TaskClientTest
             Run("Reply.Read (GTaskReadReply): a missing file gives 27, status 0 and no body", ReadMissingFile);
             Run("Reply.Read (GTaskReadReply): a reply cut inside its body gives 26, status 0 and no body", ReadCutReply);
             Run("Reply.Read (GTaskReadReply): a null response path gives 10", ReadNullPath);
+            Run("ReadField (GTaskReadField): values, a count, JSON text and each refusal", ReadFields);
 
             Run("Request (GTaskRequestSSL): GET the task lists without a body", RequestGet);
             Run("Request (GTaskRequestSSL): POST, PATCH and DELETE one task", RequestWriteCycle);
@@ -408,6 +409,34 @@ class TaskClientTest
     static void ReadNullPath()
     {
         ExpectUnread(ReadThrough(null), Result.BadArgument);
+    }
+
+    static void ReadFields()
+    {
+        string body = InWork("lists-body.json");
+        using (StreamWriter writer = new StreamWriter(body, false, new UTF8Encoding(false)))
+            writer.Write(ReadThrough(InWork("lists.http")).Body);
+        string[,] rows = {
+            {"kind", "ExchangeComplete", "tasks#taskLists"},
+            {"items.#", "ExchangeComplete", "3"},
+            {"items.0.id", "ExchangeComplete", listId},
+            {"items.9.id", "FieldMissing", null},
+            {"nothing", "FieldMissing", null},
+            {"items..id", "BadArgument", null},
+        };
+        for (int i = 0; i < rows.GetLength(0); i++)
+        {
+            string value;
+            Result result = TaskClient.ReadField(body, rows[i, 0], out value);
+            Expect(result.ToString() == rows[i, 1], rows[i, 0] + ": " + result);
+            Expect(value == rows[i, 2], rows[i, 0] + ": \"" + value + "\"");
+        }
+        string text;
+        Expect(TaskClient.ReadField(body, "items.0", out text) == Result.ExchangeComplete && text.StartsWith("{")
+            && text.EndsWith("}"), "an object as its JSON text: " + text);
+        Expect(TaskClient.ReadField(InWork("missing.json"), "kind", out text) == Result.FileOpenFailed, "a missing body");
+        Expect(TaskClient.ReadField(InWork("lists.http"), "kind", out text) == Result.ReplyCutShort,
+            "a response file, head and all, is no JSON body");
     }
 
     // --- Export 10: any request (checked with the test's own reader) -----------
