@@ -153,6 +153,7 @@ TEST_F(CliTest, ExitStatusFollowsTheResultCode) {
       {{"--service", service_, "tasks", "--alll", "t"}, 2, "taskclient: unknown option --alll"},
       {{"--service", service_, "tasks", "t", "--inlcude"}, 2, "taskclient: unknown option --inlcude"},
       {{"--service", service_, "--raw=yes", "lists", "t"}, 2, "taskclient: unknown option --raw=yes"},
+      {{"--service=" + service_, "lists", "ya29.wrong"}, 4, "taskclient: lists: HTTP/1.1 401"},
       {{"request", "t", "get", "/tasks/v1/x"}, 2, "taskclient: request: method \"get\" is none of"},
       {{"request", "t", "GET", "/oauth2/v3/token"}, 2, "taskclient: request: target \"/oauth2/v3/token\" does not"},
       {{"request", "t", "DELETE", "/tasks/v1/x", "{}"}, 2, "taskclient: request: DELETE takes no jsonBody"},
