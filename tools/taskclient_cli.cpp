@@ -7,7 +7,6 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <cctype>
 #include <cerrno>
 #include <csignal>
 #include <cstdio>
@@ -93,16 +92,7 @@ std::string Utf8(const std::u16string& text) {
 taskclient::Result AddTaskAnyTitle(const Context& c, const Arguments& a, const tc_text16* path) {
   taskclient::Result result = taskclient::AddTask(SystemPlatform(), c.service, T(a[0]), T(a[1]), T(a[2]), nullptr, path);
   if (result != taskclient::kTooLong) return result;
-  std::string target = "/tasks/v1/lists/";
-  for (char unit : Utf8(a[1])) {
-    static const char kHex[] = "0123456789ABCDEF";
-    const unsigned char byte = static_cast<unsigned char>(unit);
-    if (std::isalnum(byte) || byte == '-' || byte == '.' || byte == '_' || byte == '~') {
-      target += static_cast<char>(byte);
-    } else {
-      target += {'%', kHex[byte >> 4], kHex[byte & 0x0F]};
-    }
-  }
+  std::string target = "/tasks/v1/lists/" + tools::PercentEncode(Utf8(a[1]));
   target += "/tasks";
   const std::string body = "{\"title\": " + tools::JsonQuote(Utf8(a[2])) + "}";
   std::u16string target16(target.begin(), target.end()), body16, post = u"POST";
@@ -599,12 +589,8 @@ FieldValue ReadField(const std::string& body, const std::string& path) {
     if (verdict == taskclient::FieldReader::kMalformed) field.found = FieldValue::kNotJson;
     return field;
   }
-  value[reader.length()] = 0;
-  std::vector<char> utf8(reader.length() * 3 + 1);
-  size_t length = 0;
-  taskclient::Utf16ToUtf8(value.data(), utf8.data(), utf8.size(), &length);
   field.found = FieldValue::kValue;
-  field.text.assign(utf8.data(), length);
+  field.text = Utf8(std::u16string(value.begin(), value.begin() + static_cast<std::ptrdiff_t>(reader.length())));
   field.kind = reader.kind();
   return field;
 }

@@ -291,7 +291,6 @@ bool OpenSslPlatform::Connect(Connection* connection, const Address& address, ui
   SSL* session = SessionOf(connection);
   for (;;) {
     ERR_clear_error();
-    errno = 0;
     int returned = SSL_connect(session);
     if (returned == 1) return true;
     if (AfterTlsCall(session, socket, returned, io::Remaining(started, timeoutMs)) != kRetry) return false;
@@ -302,7 +301,6 @@ bool OpenSslPlatform::Send(Connection* connection, const char* bytes, size_t len
   SSL* session = SessionOf(connection);
   for (;;) {
     ERR_clear_error();
-    errno = 0;
     size_t written = 0;
     int returned = SSL_write_ex(session, bytes, length, &written);
     if (returned == 1) return written == length;
@@ -315,7 +313,6 @@ long OpenSslPlatform::Receive(Connection* connection, const char** bytes, int ti
   *bytes = connection->storage;
   for (;;) {
     ERR_clear_error();
-    errno = 0;
     size_t received = 0;
     int returned = SSL_read_ex(session, connection->storage, kReceiveChunk, &received);
     if (returned == 1) return static_cast<long>(received);
