@@ -8,8 +8,8 @@
 set(TASKCLIENT_CORE_SOURCES
   src/exchange/arguments.cpp
   src/exchange/exchange.cpp
-  src/exchange/field_reader.cpp
-  src/exchange/reply_reader.cpp
+  src/readers/field_reader.cpp
+  src/readers/reply_reader.cpp
   src/exchange/reply_scanner.cpp
   src/exchange/request.cpp
   src/exchange/service.cpp
@@ -44,9 +44,9 @@ set(TASKCLIENT_BEARSSL_WINCE_DEFINITIONS BR_USE_WIN32_RAND=0 BR_USE_WIN32_TIME=0
 # TASKCLIENT_PLATFORM_DEFINITIONS.
 function(taskclient_platform_sources windows tls verify)
   if(windows)
-    set(sources src/platform/os/winsock_io.cpp src/platform/system_platform.cpp src/platform/dll/dll_main.cpp)
+    set(sources src/platform/os/winsock_io.cpp src/platform/system_io_platform.cpp src/platform/dll/dll_main.cpp)
   else()
-    set(sources src/platform/os/posix_io.cpp src/platform/system_platform.cpp)
+    set(sources src/platform/os/posix_io.cpp src/platform/system_io_platform.cpp)
   endif()
   set(definitions)
   if(tls STREQUAL "openssl")
@@ -54,7 +54,7 @@ function(taskclient_platform_sources windows tls verify)
   elseif(tls STREQUAL "native")
     list(APPEND sources src/platform/tls/secure_sockets_platform.cpp)
   else()
-    list(APPEND sources src/platform/tls/bearssl_platform.cpp)
+    list(APPEND sources src/platform/tls/bearssl_platform.cpp src/platform/tls/bearssl_certificates.cpp)
     # The session and its record buffer live in the storage each call lends
     # the platform (the platform checks the size at compile time): sizeof the
     # session rounded up, 21,648 bytes on 64-bit targets, less on 32-bit ones;

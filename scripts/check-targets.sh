@@ -77,8 +77,8 @@ step "C++98 compile of the library"
 # the library's warnings as errors: on Linux with each TLS, and for Windows
 # with each TLS, with and without Windows CE's defines, each with and without
 # the certificate check.
-core=(src/exchange/*.cpp src/text/*.cpp src/tokens/*.cpp src/tasks/*.cpp src/exports.cpp src/api_endpoint.cpp
-  src/platform/system_platform.cpp)
+core=(src/exchange/*.cpp src/readers/*.cpp src/text/*.cpp src/tokens/*.cpp src/tasks/*.cpp src/exports.cpp src/api_endpoint.cpp
+  src/platform/system_io_platform.cpp)
 strict=(-std=c++98 -pedantic-errors -Werror -Wall -Wextra -Wpedantic -Wconversion -Wsign-conversion -Wshadow
   -fno-exceptions -fno-rtti -fno-threadsafe-statics -O2 -DTASKCLIENT_BUILDING -Iinclude -Isrc -c -o /dev/null)
 bearssl=$(scripts/fetch-bearssl.sh "$out/bearssl")
@@ -89,11 +89,15 @@ for verify in 0 1; do
     g++ "${strict[@]}" "${checked[@]}" "$source"
     compiled=$((compiled + 1))
   done
-  g++ "${strict[@]}" "${checked[@]}" -DTASKCLIENT_TLS_BEARSSL src/platform/tls/bearssl_platform.cpp
+  for source in src/platform/tls/bearssl_platform.cpp src/platform/tls/bearssl_certificates.cpp; do
+    g++ "${strict[@]}" "${checked[@]}" -DTASKCLIENT_TLS_BEARSSL "$source"
+    compiled=$((compiled + 1))
+  done
   for ce in "" "-D_WIN32_WCE=0x600 -DUNDER_CE"; do
     # shellcheck disable=SC2086 # $ce is zero or two options
     for source in "${core[@]}" src/platform/os/winsock_io.cpp src/platform/dll/dll_main.cpp \
-      src/platform/tls/secure_sockets_platform.cpp src/platform/tls/bearssl_platform.cpp; do
+      src/platform/tls/secure_sockets_platform.cpp src/platform/tls/bearssl_platform.cpp \
+      src/platform/tls/bearssl_certificates.cpp; do
       i686-w64-mingw32-g++-win32 "${strict[@]}" "${checked[@]}" $ce "$source"
       compiled=$((compiled + 1))
     done

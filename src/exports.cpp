@@ -2,9 +2,9 @@
 // platform and the endpoint the build names (ExportedService()).
 #include "taskclient.h"
 
-#include "exchange/field_reader.h"
-#include "exchange/reply_reader.h"
-#include "exchange/result.h"
+#include "readers/field_reader.h"
+#include "readers/reply_reader.h"
+#include "result.h"
 #include "exchange/service.h"
 #include "platform/platform.h"
 #include "tasks/tasks.h"

@@ -82,18 +82,18 @@ class ResolvingTo : public Platform {
   bool Send(Connection* c, const char* bytes, size_t n, int ms) override { return system_.Send(c, bytes, n, ms); }
   long Receive(Connection* c, const char** bytes, int ms) override { return system_.Receive(c, bytes, ms); }
   void CloseSocket(Connection* c) override { system_.CloseSocket(c); }
-  bool OpenResponseFile(const tc_text16* path, ResponseFile* f) override { return system_.OpenResponseFile(path, f); }
-  BodyFileOpening OpenBodyFile(const tc_text16* path, const ResponseFile* source, ResponseFile* f) override {
+  bool OpenFileForWriting(const tc_text16* path, File* f) override { return system_.OpenFileForWriting(path, f); }
+  BodyFileOpening OpenBodyFile(const tc_text16* path, const File* source, File* f) override {
     return system_.OpenBodyFile(path, source, f);
   }
-  bool WriteResponseFile(ResponseFile* f, const char* bytes, size_t n) override {
-    return system_.WriteResponseFile(f, bytes, n);
+  bool WriteToFile(File* f, const char* bytes, size_t n) override {
+    return system_.WriteToFile(f, bytes, n);
   }
-  bool OpenFileForReading(const tc_text16* path, ResponseFile* f) override {
+  bool OpenFileForReading(const tc_text16* path, File* f) override {
     return system_.OpenFileForReading(path, f);
   }
-  long ReadFile(ResponseFile* f, char* buffer, size_t n) override { return system_.ReadFile(f, buffer, n); }
-  bool CloseResponseFile(ResponseFile* f) override { return system_.CloseResponseFile(f); }
+  long ReadFile(File* f, char* buffer, size_t n) override { return system_.ReadFile(f, buffer, n); }
+  bool CloseFile(File* f) override { return system_.CloseFile(f); }
   bool Narrow(const tc_text16* text, char* out, size_t n, size_t* length) override {
     return system_.Narrow(text, out, n, length);
   }

@@ -9,8 +9,8 @@
 #include <vector>
 
 #include "support/requests.h"
-#include "exchange/field_reader.h"
-#include "exchange/reply_reader.h"
+#include "readers/field_reader.h"
+#include "readers/reply_reader.h"
 #include "support/scripted_platform.h"
 #include "tasks/tasks.h"
 #include "testing/text16.h"

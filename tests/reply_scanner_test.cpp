@@ -5,8 +5,8 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
-#include "exchange/field_reader.h"
-#include "exchange/reply_reader.h"
+#include "readers/field_reader.h"
+#include "readers/reply_reader.h"
 #include "testing/text16.h"
 
 #include <filesystem>

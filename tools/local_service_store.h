@@ -21,7 +21,7 @@
 #include <vector>
 
 #include "local_service.h"
-#include "response_file.h"
+#include "json_reply.h"
 #include "signin.h"
 #include "testing/tls_server.h"
 

@@ -19,10 +19,10 @@
 #include <string>
 #include <vector>
 
-#include "exchange/field_reader.h"
+#include "readers/field_reader.h"
 #include "exchange/request.h"
 #include "platform/platform.h"
-#include "response_file.h"
+#include "json_reply.h"
 #include "signin.h"
 #include "taskclient.h"
 #include "tasks/tasks.h"

@@ -2,7 +2,7 @@
 #ifndef TASKCLIENT_EXCHANGE_ARGUMENTS_H
 #define TASKCLIENT_EXCHANGE_ARGUMENTS_H
 
-#include "exchange/result.h"
+#include "result.h"
 #include "platform/platform.h"
 #include "text/text.h"
 

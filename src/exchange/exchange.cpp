@@ -8,7 +8,7 @@ namespace taskclient {
 namespace {
 
 // Receives until the reply ends, writing every received byte to the file.
-Result CaptureReply(Platform& platform, Connection* connection, ResponseFile* file, int timeoutMs) {
+Result CaptureReply(Platform& platform, Connection* connection, File* file, int timeoutMs) {
   ReplyScanner scanner;
   for (;;) {
     const char* chunk = 0;
@@ -16,7 +16,7 @@ Result CaptureReply(Platform& platform, Connection* connection, ResponseFile* fi
     if (received == kReceiveClosed) return scanner.CloseEndsReply() ? kExchangeComplete : kReplyCutShort;
     if (received < 0) return kReplyCutShort;
     size_t length = static_cast<size_t>(received);
-    if (!platform.WriteResponseFile(file, chunk, length)) return kFileWriteFailed;
+    if (!platform.WriteToFile(file, chunk, length)) return kFileWriteFailed;
     size_t scanned = 0;
     ReplyScanner::Verdict verdict = scanner.Feed(chunk, length, &scanned);
     if (verdict == ReplyScanner::kComplete) return kExchangeComplete;
@@ -64,14 +64,14 @@ Result Connected(Platform& platform, const Service& service, const AddressList& 
 // Everything between starting and stopping networking. What it leaves held in
 // `connection` and `file` the caller releases.
 Result Exchange(Platform& platform, const Service& service, const Text& request, const char* rest,
-                size_t restLength, const tc_text16* responsePath, Connection* connection, ResponseFile* file) {
+                size_t restLength, const tc_text16* responsePath, Connection* connection, File* file) {
   AddressList addresses;
   addresses.count = 0;
   if (!platform.Resolve(service.host, &addresses) || addresses.count == 0) return kResolveFailed;
   if (addresses.count > kMaxAddresses) addresses.count = kMaxAddresses;
   Result connected = Connected(platform, service, addresses, connection);
   if (connected != kOk) return connected;
-  if (!platform.OpenResponseFile(responsePath, file)) return kFileOpenFailed;
+  if (!platform.OpenFileForWriting(responsePath, file)) return kFileOpenFailed;
   if (!SendAll(platform, connection, request, rest, restLength, service.receiveTimeoutMs)) return kSendFailed;
   return CaptureReply(platform, connection, file, service.receiveTimeoutMs);
 }
@@ -91,11 +91,11 @@ Result RunExchange(Platform& platform, const Service& service, const Text& reque
     double real;
   } storage;
   Connection connection = {kNoSocket, 0, 0, storage.bytes};
-  ResponseFile file = {kNoFile};
+  File file = {kNoFile};
   Result result = Exchange(platform, service, request, rest, restLength, responsePath, &connection, &file);
 
   if (connection.socket != kNoSocket) platform.CloseSocket(&connection);
-  if (file.handle != kNoFile && !platform.CloseResponseFile(&file) && result == kExchangeComplete) {
+  if (file.handle != kNoFile && !platform.CloseFile(&file) && result == kExchangeComplete) {
     result = kFileWriteFailed;
   }
   platform.StopNetworking();

@@ -6,7 +6,7 @@
 
 #include "portable.h"
 #include "exchange/request.h"
-#include "exchange/result.h"
+#include "result.h"
 #include "exchange/service.h"
 #include "text/text.h"
 #include "platform/platform.h"

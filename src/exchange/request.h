@@ -6,7 +6,7 @@
 #include <stddef.h>
 
 #include "portable.h"
-#include "exchange/result.h"
+#include "result.h"
 #include "exchange/service.h"
 #include "platform/platform.h"
 #include "text/text.h"

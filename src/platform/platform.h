@@ -12,7 +12,7 @@
 
 namespace taskclient {
 
-// What Connection::socket and ResponseFile::handle hold while nothing is held:
+// What Connection::socket and File::handle hold while nothing is held:
 // before the platform has made one, after it failed to, and after release.
 const intptr_t kNoSocket = -1;
 const intptr_t kNoFile = -1;
@@ -34,7 +34,7 @@ struct Connection {
   char* storage;  // kConnectionStorage bytes, the call's own
 };
 
-struct ResponseFile {
+struct File {
   intptr_t handle;
 };
 
@@ -110,22 +110,22 @@ class Platform {
   // failure the handle stays kNoFile. The open never waits, and a path that
   // names no regular file or character device (a FIFO, a socket, a pipe, a
   // directory) fails.
-  virtual bool OpenResponseFile(const tc_text16* path, ResponseFile* file) = 0;
-  // As OpenResponseFile, for a file written from `source` while it is read:
+  virtual bool OpenFileForWriting(const tc_text16* path, File* file) = 0;
+  // As OpenFileForWriting, for a file written from `source` while it is read:
   // unless the file at `path` is `source` itself, under any name, which is
   // then left as it was and reported as kFileIsSource.
   enum BodyFileOpening { kFileOpened, kFileIsSource, kFileNotOpened };
-  virtual BodyFileOpening OpenBodyFile(const tc_text16* path, const ResponseFile* source, ResponseFile* file) = 0;
-  virtual bool WriteResponseFile(ResponseFile* file, const char* bytes, size_t length) = 0;
+  virtual BodyFileOpening OpenBodyFile(const tc_text16* path, const File* source, File* file) = 0;
+  virtual bool WriteToFile(File* file, const char* bytes, size_t length) = 0;
   // Opens the file at the 16-bit `path` for binary reading, on the same terms
-  // as OpenResponseFile; on failure the handle stays kNoFile.
-  virtual bool OpenFileForReading(const tc_text16* path, ResponseFile* file) = 0;
+  // as OpenFileForWriting; on failure the handle stays kNoFile.
+  virtual bool OpenFileForReading(const tc_text16* path, File* file) = 0;
   // Reads up to `capacity` bytes: their count, 0 at the end of the file, or
   // -1 when reading failed.
-  virtual long ReadFile(ResponseFile* file, char* buffer, size_t capacity) = 0;
+  virtual long ReadFile(File* file, char* buffer, size_t capacity) = 0;
   // Releases the file and sets the handle to kNoFile. False when data could
   // not be brought to the file.
-  virtual bool CloseResponseFile(ResponseFile* file) = 0;
+  virtual bool CloseFile(File* file) = 0;
 
   // Converts NUL-terminated 16-bit text to the system's narrow text (its code
   // page; UTF-8 where that is the system's) with a terminating NUL: the

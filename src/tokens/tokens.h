@@ -3,7 +3,7 @@
 #define TASKCLIENT_TOKENS_TOKENS_H
 
 #include "portable.h"
-#include "exchange/result.h"
+#include "result.h"
 #include "exchange/service.h"
 #include "platform/platform.h"
 

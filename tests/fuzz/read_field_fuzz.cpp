@@ -16,7 +16,7 @@
 #include <string_view>
 #include <vector>
 
-#include "exchange/field_reader.h"
+#include "readers/field_reader.h"
 #include "fuzz_support.h"
 
 namespace {

@@ -82,32 +82,32 @@ void ScriptedPlatform::CloseSocket(Connection* connection) {
   connection->socket = kNoSocket;
 }
 
-bool ScriptedPlatform::OpenResponseFile(const tc_text16*, ResponseFile* file) {
+bool ScriptedPlatform::OpenFileForWriting(const tc_text16*, File* file) {
   if (!Step("open file")) return false;
   file->handle = 4;
   written.clear();
   return true;
 }
 
-Platform::BodyFileOpening ScriptedPlatform::OpenBodyFile(const tc_text16* path, const ResponseFile*,
-                                                         ResponseFile* file) {
-  return OpenResponseFile(path, file) ? kFileOpened : kFileNotOpened;
+Platform::BodyFileOpening ScriptedPlatform::OpenBodyFile(const tc_text16* path, const File*,
+                                                         File* file) {
+  return OpenFileForWriting(path, file) ? kFileOpened : kFileNotOpened;
 }
 
-bool ScriptedPlatform::WriteResponseFile(ResponseFile*, const char* bytes, size_t length) {
+bool ScriptedPlatform::WriteToFile(File*, const char* bytes, size_t length) {
   if (!Step("write")) return false;
   written.append(bytes, length);
   return true;
 }
 
-bool ScriptedPlatform::OpenFileForReading(const tc_text16*, ResponseFile* file) {
+bool ScriptedPlatform::OpenFileForReading(const tc_text16*, File* file) {
   if (!Step("open for reading")) return false;
   file->handle = 5;
   readAt_ = 0;
   return true;
 }
 
-long ScriptedPlatform::ReadFile(ResponseFile*, char* buffer, size_t capacity) {
+long ScriptedPlatform::ReadFile(File*, char* buffer, size_t capacity) {
   if (!Step("read")) return -1;
   size_t length = std::min(capacity, stored.size() - readAt_);
   std::memcpy(buffer, stored.data() + readAt_, length);
@@ -115,7 +115,7 @@ long ScriptedPlatform::ReadFile(ResponseFile*, char* buffer, size_t capacity) {
   return static_cast<long>(length);
 }
 
-bool ScriptedPlatform::CloseResponseFile(ResponseFile* file) {
+bool ScriptedPlatform::CloseFile(File* file) {
   file->handle = kNoFile;
   return Step("close file");
 }

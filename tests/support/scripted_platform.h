@@ -75,14 +75,14 @@ class ScriptedPlatform : public taskclient::Platform {
   // kConnectionStorage at a time.
   long Receive(taskclient::Connection* connection, const char** bytes, int timeoutMs) override;
   void CloseSocket(taskclient::Connection* connection) override;
-  bool OpenResponseFile(const tc_text16* path, taskclient::ResponseFile* file) override;
+  bool OpenFileForWriting(const tc_text16* path, taskclient::File* file) override;
   // The "open file" step; never the source.
-  BodyFileOpening OpenBodyFile(const tc_text16* path, const taskclient::ResponseFile* source,
-                               taskclient::ResponseFile* file) override;
-  bool WriteResponseFile(taskclient::ResponseFile* file, const char* bytes, size_t length) override;
-  bool OpenFileForReading(const tc_text16* path, taskclient::ResponseFile* file) override;
-  long ReadFile(taskclient::ResponseFile* file, char* buffer, size_t capacity) override;
-  bool CloseResponseFile(taskclient::ResponseFile* file) override;
+  BodyFileOpening OpenBodyFile(const tc_text16* path, const taskclient::File* source,
+                               taskclient::File* file) override;
+  bool WriteToFile(taskclient::File* file, const char* bytes, size_t length) override;
+  bool OpenFileForReading(const tc_text16* path, taskclient::File* file) override;
+  long ReadFile(taskclient::File* file, char* buffer, size_t capacity) override;
+  bool CloseFile(taskclient::File* file) override;
   // UTF-8, as on POSIX.
   bool Narrow(const tc_text16* text, char* output, size_t capacity, size_t* length) override;
 

@@ -20,7 +20,7 @@
 #include <vector>
 
 #include "local_service.h"
-#include "response_file.h"
+#include "json_reply.h"
 #include "signin.h"
 #include "testing/text16.h"
 #include "tasks/tasks.h"

@@ -90,9 +90,9 @@ long SendSome(intptr_t socket, const unsigned char* bytes, size_t length, int ti
     ssize_t sent = send(handle, bytes, length, MSG_NOSIGNAL);
     if (sent > 0) return static_cast<long>(sent);
     if (sent < 0 && errno == EINTR) continue;
-    if (sent == 0 || (errno != EAGAIN && errno != EWOULDBLOCK)) return kIoFailed;
+    if (sent == 0 || (errno != EAGAIN && errno != EWOULDBLOCK)) return kReceiveFailed;
     Wait wait = WaitFor(handle, POLLOUT, timeoutMs);
-    if (wait != kReady) return wait == kTimedOut ? kIoTimedOut : kIoFailed;
+    if (wait != kReady) return wait == kTimedOut ? kReceiveTimedOut : kReceiveFailed;
   }
 }
 
@@ -101,11 +101,11 @@ long ReceiveSome(intptr_t socket, unsigned char* buffer, size_t capacity, int ti
   for (;;) {
     ssize_t received = recv(handle, buffer, capacity, 0);
     if (received > 0) return static_cast<long>(received);
-    if (received == 0) return kIoClosed;
+    if (received == 0) return kReceiveClosed;
     if (errno == EINTR) continue;
-    if (errno != EAGAIN && errno != EWOULDBLOCK) return kIoFailed;
+    if (errno != EAGAIN && errno != EWOULDBLOCK) return kReceiveFailed;
     Wait wait = WaitFor(handle, POLLIN, timeoutMs);
-    if (wait != kReady) return wait == kTimedOut ? kIoTimedOut : kIoFailed;
+    if (wait != kReady) return wait == kTimedOut ? kReceiveTimedOut : kReceiveFailed;
   }
 }
 
@@ -118,7 +118,7 @@ namespace {
 // it forever), and only a regular file or a character device (/dev/null) is
 // kept: a FIFO, a socket or a directory could block a later read or write, or
 // take none. The file is then put back in blocking mode.
-bool OpenPath(const tc_text16* path, int flags, mode_t mode, ResponseFile* file) {
+bool OpenPath(const tc_text16* path, int flags, mode_t mode, File* file) {
   file->handle = kNoFile;
   char narrowPath[kPathBytes];
   size_t length = 0;
@@ -144,22 +144,22 @@ bool OpenPath(const tc_text16* path, int flags, mode_t mode, ResponseFile* file)
 // A response file may hold tokens or a client secret's answer: one the
 // library creates is readable by its owner only. An existing file keeps its
 // mode.
-bool OpenForWriting(const tc_text16* path, ResponseFile* file) {
+bool OpenForWriting(const tc_text16* path, File* file) {
   return OpenPath(path, O_WRONLY | O_CREAT | O_TRUNC, 0600, file);
 }
 
-bool OpenForWritingKept(const tc_text16* path, ResponseFile* file) {
+bool OpenForWritingKept(const tc_text16* path, File* file) {
   return OpenPath(path, O_WRONLY | O_CREAT, 0600, file);
 }
 
-bool SameFile(const ResponseFile* a, const ResponseFile* b) {
+bool SameFile(const File* a, const File* b) {
   struct stat first;
   struct stat second;
   return fstat(static_cast<int>(a->handle), &first) == 0 && fstat(static_cast<int>(b->handle), &second) == 0 &&
          first.st_dev == second.st_dev && first.st_ino == second.st_ino;
 }
 
-bool EmptyFile(ResponseFile* file) {
+bool EmptyFile(File* file) {
   int handle = static_cast<int>(file->handle);
   int result;
   do {
@@ -169,9 +169,9 @@ bool EmptyFile(ResponseFile* file) {
   return result == 0 || errno == EINVAL;
 }
 
-bool OpenForReading(const tc_text16* path, ResponseFile* file) { return OpenPath(path, O_RDONLY, 0, file); }
+bool OpenForReading(const tc_text16* path, File* file) { return OpenPath(path, O_RDONLY, 0, file); }
 
-long ReadSome(ResponseFile* file, char* buffer, size_t capacity) {
+long ReadSome(File* file, char* buffer, size_t capacity) {
   for (;;) {
     ssize_t got = read(static_cast<int>(file->handle), buffer, capacity);
     if (got >= 0) return static_cast<long>(got);
@@ -179,7 +179,7 @@ long ReadSome(ResponseFile* file, char* buffer, size_t capacity) {
   }
 }
 
-bool WriteAll(ResponseFile* file, const char* bytes, size_t length) {
+bool WriteAll(File* file, const char* bytes, size_t length) {
   while (length > 0) {
     ssize_t written = write(static_cast<int>(file->handle), bytes, length);
     if (written < 0 && errno == EINTR) continue;
@@ -190,7 +190,7 @@ bool WriteAll(ResponseFile* file, const char* bytes, size_t length) {
   return true;
 }
 
-bool CloseFile(ResponseFile* file) {
+bool CloseFileHandle(File* file) {
   int handle = static_cast<int>(file->handle);
   file->handle = kNoFile;
   // After close() fails with EINTR the descriptor is gone on Linux: no retry.

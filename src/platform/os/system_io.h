@@ -18,12 +18,9 @@
 namespace taskclient {
 namespace io {
 
-// Outcome of a socket transfer that moved no bytes.
-enum {
-  kIoClosed = 0,     // the peer ended the connection (receive only)
-  kIoFailed = -1,    // the connection broke
-  kIoTimedOut = -2   // no progress within the time allowed
-};
+// A socket transfer that moved no bytes reports it as a platform receive
+// does (platform.h): kReceiveClosed (receive only), kReceiveFailed or
+// kReceiveTimedOut.
 
 // Networking for the duration of one call (WSAStartup/WSACleanup on Windows).
 bool StartSockets();
@@ -49,32 +46,32 @@ intptr_t OpenStreamSocket(int family);
 // blocking socket the connect itself waits, as long as the system lets it.
 bool ConnectSocket(intptr_t socket, const Address& address, uint16_t port, int timeoutMs);
 // Sends some of `length` bytes, waiting at most `timeoutMs` for room: the
-// count sent (> 0), kIoFailed or kIoTimedOut. `timeoutMs` 0 waits not at all.
+// count sent (> 0), kReceiveFailed or kReceiveTimedOut. `timeoutMs` 0 waits not at all.
 long SendSome(intptr_t socket, const unsigned char* bytes, size_t length, int timeoutMs);
 // Receives up to `capacity` bytes, waiting at most `timeoutMs` for them: the
-// count received (> 0), kIoClosed, kIoFailed or kIoTimedOut.
+// count received (> 0), kReceiveClosed, kReceiveFailed or kReceiveTimedOut.
 long ReceiveSome(intptr_t socket, unsigned char* buffer, size_t capacity, int timeoutMs);
 void CloseStreamSocket(intptr_t socket);
 
 // A file created or emptied for binary writing, written whole, closed. Open
-// leaves the handle kNoFile on failure; CloseFile sets it to kNoFile and is
+// leaves the handle kNoFile on failure; CloseFileHandle sets it to kNoFile and is
 // false when data could not be brought to the file. Only a file that can
 // neither block nor refuse the bytes is opened: a regular file or a character
 // device; a FIFO, socket, pipe or directory is a failure, and the open never
 // waits.
-bool OpenForWriting(const tc_text16* path, ResponseFile* file);
+bool OpenForWriting(const tc_text16* path, File* file);
 // The same, created when missing but not emptied, so that it can be compared
 // with another (SameFile) before EmptyFile cuts it to nothing.
-bool OpenForWritingKept(const tc_text16* path, ResponseFile* file);
-bool SameFile(const ResponseFile* a, const ResponseFile* b);
-bool EmptyFile(ResponseFile* file);
-bool WriteAll(ResponseFile* file, const char* bytes, size_t length);
-bool CloseFile(ResponseFile* file);
+bool OpenForWritingKept(const tc_text16* path, File* file);
+bool SameFile(const File* a, const File* b);
+bool EmptyFile(File* file);
+bool WriteAll(File* file, const char* bytes, size_t length);
+bool CloseFileHandle(File* file);
 // A file opened for binary reading (kNoFile on failure), on the same terms,
 // read in pieces: the count, 0 at its end, -1 on failure. Closed with
-// CloseFile.
-bool OpenForReading(const tc_text16* path, ResponseFile* file);
-long ReadSome(ResponseFile* file, char* buffer, size_t capacity);
+// CloseFileHandle.
+bool OpenForReading(const tc_text16* path, File* file);
+long ReadSome(File* file, char* buffer, size_t capacity);
 
 // Platform::Narrow as this system does it: 16-bit text to the system's own
 // narrow text (its code page; UTF-8 on POSIX).

@@ -27,7 +27,7 @@ const size_t kMaxPiece = INT_MAX;
 
 SOCKET SocketOf(intptr_t socket) { return static_cast<SOCKET>(socket); }
 
-HANDLE HandleOf(const ResponseFile* file) { return reinterpret_cast<HANDLE>(file->handle); }
+HANDLE HandleOf(const File* file) { return reinterpret_cast<HANDLE>(file->handle); }
 
 enum Wait { kReady, kTimedOut, kWaitFailed };
 
@@ -52,7 +52,7 @@ Wait WaitFor(SOCKET socket, bool write, int timeoutMs) {
 long AfterStall(SOCKET socket, bool write, int timeoutMs) {
   Wait wait = WaitFor(socket, write, timeoutMs);
   if (wait == kReady) return 1;
-  return wait == kTimedOut ? kIoTimedOut : kIoFailed;
+  return wait == kTimedOut ? kReceiveTimedOut : kReceiveFailed;
 }
 
 }  // namespace
@@ -104,10 +104,10 @@ long SendSome(intptr_t handle, const unsigned char* bytes, size_t length, int ti
   for (;;) {
     int sent = send(socket, reinterpret_cast<const char*>(bytes), piece, 0);
     if (sent > 0) return sent;
-    if (sent == 0) return kIoFailed;
+    if (sent == 0) return kReceiveFailed;
     int error = WSAGetLastError();
-    if (error == WSAETIMEDOUT) return kIoTimedOut;  // a blocking socket's SO_SNDTIMEO ran out
-    if (error != WSAEWOULDBLOCK) return kIoFailed;
+    if (error == WSAETIMEDOUT) return kReceiveTimedOut;  // a blocking socket's SO_SNDTIMEO ran out
+    if (error != WSAEWOULDBLOCK) return kReceiveFailed;
     long waited = AfterStall(socket, true, timeoutMs);
     if (waited < 0) return waited;
   }
@@ -119,10 +119,10 @@ long ReceiveSome(intptr_t handle, unsigned char* buffer, size_t capacity, int ti
   for (;;) {
     int received = recv(socket, reinterpret_cast<char*>(buffer), piece, 0);
     if (received > 0) return received;
-    if (received == 0) return kIoClosed;
+    if (received == 0) return kReceiveClosed;
     int error = WSAGetLastError();
-    if (error == WSAETIMEDOUT) return kIoTimedOut;  // a blocking socket's SO_RCVTIMEO ran out
-    if (error != WSAEWOULDBLOCK) return kIoFailed;
+    if (error == WSAETIMEDOUT) return kReceiveTimedOut;  // a blocking socket's SO_RCVTIMEO ran out
+    if (error != WSAEWOULDBLOCK) return kReceiveFailed;
     long waited = AfterStall(socket, false, timeoutMs);
     if (waited < 0) return waited;
   }
@@ -137,7 +137,7 @@ namespace {
 // neither block nor refuse the bytes is kept: on desktop Windows a disk file
 // or a character device (NUL); a pipe is refused, and a directory never
 // opens. Windows CE has no pipes in its file system.
-bool OpenPath(const tc_text16* path, DWORD access, DWORD disposition, ResponseFile* file) {
+bool OpenPath(const tc_text16* path, DWORD access, DWORD disposition, File* file) {
   file->handle = kNoFile;
   if (!path[0]) return false;
   HANDLE handle = CreateFileW(path, access, FILE_SHARE_READ | FILE_SHARE_WRITE, 0, disposition,
@@ -156,15 +156,15 @@ bool OpenPath(const tc_text16* path, DWORD access, DWORD disposition, ResponseFi
 
 }  // namespace
 
-bool OpenForWriting(const tc_text16* path, ResponseFile* file) {
+bool OpenForWriting(const tc_text16* path, File* file) {
   return OpenPath(path, GENERIC_WRITE, CREATE_ALWAYS, file);
 }
 
-bool OpenForWritingKept(const tc_text16* path, ResponseFile* file) {
+bool OpenForWritingKept(const tc_text16* path, File* file) {
   return OpenPath(path, GENERIC_WRITE, OPEN_ALWAYS, file);
 }
 
-bool SameFile(const ResponseFile* a, const ResponseFile* b) {
+bool SameFile(const File* a, const File* b) {
   BY_HANDLE_FILE_INFORMATION first;
   BY_HANDLE_FILE_INFORMATION second;
   return GetFileInformationByHandle(HandleOf(a), &first) && GetFileInformationByHandle(HandleOf(b), &second) &&
@@ -172,25 +172,25 @@ bool SameFile(const ResponseFile* a, const ResponseFile* b) {
          first.nFileIndexLow == second.nFileIndexLow;
 }
 
-bool EmptyFile(ResponseFile* file) {
+bool EmptyFile(File* file) {
   HANDLE handle = HandleOf(file);
   if (SetFilePointer(handle, 0, 0, FILE_BEGIN) == static_cast<DWORD>(-1)) return false;
   // A character device has no length to cut: it is as empty as it gets.
   return SetEndOfFile(handle) || GetFileSize(handle, 0) == 0;
 }
 
-bool OpenForReading(const tc_text16* path, ResponseFile* file) {
+bool OpenForReading(const tc_text16* path, File* file) {
   return OpenPath(path, GENERIC_READ, OPEN_EXISTING, file);
 }
 
-long ReadSome(ResponseFile* file, char* buffer, size_t capacity) {
+long ReadSome(File* file, char* buffer, size_t capacity) {
   DWORD got = 0;
   DWORD piece = static_cast<DWORD>(capacity < kMaxPiece ? capacity : kMaxPiece);
   if (!::ReadFile(HandleOf(file), buffer, piece, &got, 0)) return -1;
   return static_cast<long>(got);
 }
 
-bool WriteAll(ResponseFile* file, const char* bytes, size_t length) {
+bool WriteAll(File* file, const char* bytes, size_t length) {
   while (length > 0) {
     DWORD written = 0;
     DWORD piece = static_cast<DWORD>(length < kMaxPiece ? length : kMaxPiece);
@@ -201,7 +201,7 @@ bool WriteAll(ResponseFile* file, const char* bytes, size_t length) {
   return true;
 }
 
-bool CloseFile(ResponseFile* file) {
+bool CloseFileHandle(File* file) {
   HANDLE handle = HandleOf(file);
   file->handle = kNoFile;
   return CloseHandle(handle) != 0;

@@ -14,7 +14,7 @@
 #include <sys/socket.h>
 
 #include "platform/os/posix_io.h"
-#include "platform/system_platform.h"
+#include "platform/system_io_platform.h"
 
 namespace taskclient {
 

@@ -74,7 +74,7 @@ typedef struct {
 #endif
 
 #include "platform/os/system_io.h"
-#include "platform/system_platform.h"
+#include "platform/system_io_platform.h"
 
 namespace taskclient {
 
@@ -218,11 +218,10 @@ long SecureSocketsPlatform::Receive(Connection* connection, const char** bytes, 
   *bytes = connection->storage;
   long received = io::ReceiveSome(connection->socket, reinterpret_cast<unsigned char*>(connection->storage),
                                   kReceiveChunk, timeoutMs);
-  if (received > 0) return received;
   // The system's secure sockets do not tell a close_notify from a bare TCP
-  // close: either reads as the end, and the reply's framing decides.
-  if (received == io::kIoClosed) return kReceiveClosed;
-  return received == io::kIoTimedOut ? kReceiveTimedOut : kReceiveFailed;
+  // close: either reads as the end (kReceiveClosed), and the reply's framing
+  // decides.
+  return received;
 }
 
 void SecureSocketsPlatform::CloseSocket(Connection* connection) {

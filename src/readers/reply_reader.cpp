@@ -1,4 +1,4 @@
-#include "exchange/reply_reader.h"
+#include "readers/reply_reader.h"
 
 #include "exchange/arguments.h"
 #include "exchange/reply_scanner.h"
@@ -11,20 +11,20 @@ namespace {
 // failed write.
 class BodyFile : public BodySink {
  public:
-  BodyFile(Platform& platform, ResponseFile* file) : platform_(platform), file_(file), failed_(false) {}
+  BodyFile(Platform& platform, File* file) : platform_(platform), file_(file), failed_(false) {}
   virtual void TakeBody(const char* bytes, size_t length) {
-    if (!failed_ && length > 0 && !platform_.WriteResponseFile(file_, bytes, length)) failed_ = true;
+    if (!failed_ && length > 0 && !platform_.WriteToFile(file_, bytes, length)) failed_ = true;
   }
   bool failed() const { return failed_; }
 
  private:
   Platform& platform_;
-  ResponseFile* file_;
+  File* file_;
   bool failed_;
 };
 
 // Scans the response file to the end of its reply.
-Result Scan(Platform& platform, ResponseFile* reply, ReplyScanner* scanner) {
+Result Scan(Platform& platform, File* reply, ReplyScanner* scanner) {
   char piece[kReadPieceCapacity];
   for (;;) {
     long got = platform.ReadFile(reply, piece, sizeof piece);
@@ -43,12 +43,12 @@ ReplyRead ReadReply(Platform& platform, const tc_text16* responsePath, const tc_
   ReplyRead read = {kBadArgument, 0};
   if (CheckTextArgument(responsePath) != kOk || CheckTextArgument(bodyPath) != kOk) return read;
   read.result = kFileOpenFailed;
-  ResponseFile reply = {kNoFile};
+  File reply = {kNoFile};
   if (!platform.OpenFileForReading(responsePath, &reply)) return read;
-  ResponseFile body = {kNoFile};
+  File body = {kNoFile};
   Platform::BodyFileOpening opening = platform.OpenBodyFile(bodyPath, &reply, &body);
   if (opening != Platform::kFileOpened) {
-    platform.CloseResponseFile(&reply);
+    platform.CloseFile(&reply);
     // Writing the body over the reply it is read from would destroy both.
     if (opening == Platform::kFileIsSource) read.result = kBadArgument;
     return read;
@@ -59,8 +59,8 @@ ReplyRead ReadReply(Platform& platform, const tc_text16* responsePath, const tc_
   read.result = Scan(platform, &reply, &scanner);
   if (read.result == kOk && (scanner.status() < 100 || scanner.status() > 599)) read.result = kReplyCutShort;
   if (sink.failed()) read.result = kFileWriteFailed;
-  platform.CloseResponseFile(&reply);
-  if (!platform.CloseResponseFile(&body) && read.result == kOk) read.result = kFileWriteFailed;
+  platform.CloseFile(&reply);
+  if (!platform.CloseFile(&body) && read.result == kOk) read.result = kFileWriteFailed;
   if (read.result == kOk) read.status = scanner.status();
   return read;
 }

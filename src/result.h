@@ -2,8 +2,8 @@
 // has its value here; kOk, the success of a step that is not the end of an
 // operation, has none, so it can never reach a caller by mistake. The
 // exported wrappers turn a Result into the public int32_t.
-#ifndef TASKCLIENT_EXCHANGE_RESULT_H
-#define TASKCLIENT_EXCHANGE_RESULT_H
+#ifndef TASKCLIENT_RESULT_H
+#define TASKCLIENT_RESULT_H
 
 #include "portable.h"
 #include "taskclient.h"

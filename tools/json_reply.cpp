@@ -1,4 +1,4 @@
-#include "response_file.h"
+#include "json_reply.h"
 
 #include "exchange/reply_scanner.h"
 

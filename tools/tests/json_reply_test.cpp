@@ -3,7 +3,7 @@
 // (the local service answers 400 on what it refuses).
 #include <gtest/gtest.h>
 
-#include "response_file.h"
+#include "json_reply.h"
 
 using tools::JsonValue;
 using tools::ParseJson;

@@ -1,8 +1,8 @@
 // Reading a response file back: the final reply's status and body.
-#ifndef TASKCLIENT_EXCHANGE_REPLY_READER_H
-#define TASKCLIENT_EXCHANGE_REPLY_READER_H
+#ifndef TASKCLIENT_READERS_REPLY_READER_H
+#define TASKCLIENT_READERS_REPLY_READER_H
 
-#include "exchange/result.h"
+#include "result.h"
 #include "platform/platform.h"
 
 namespace taskclient {

@@ -18,12 +18,12 @@
 // and arrays nested more than kFieldKindLevels deep are read by their
 // brackets only: strings, UTF-8 and the kind of the outermost bracket are
 // checked there, not the JSON between.
-#ifndef TASKCLIENT_EXCHANGE_FIELD_READER_H
-#define TASKCLIENT_EXCHANGE_FIELD_READER_H
+#ifndef TASKCLIENT_READERS_FIELD_READER_H
+#define TASKCLIENT_READERS_FIELD_READER_H
 
 #include <stddef.h>
 
-#include "exchange/result.h"
+#include "result.h"
 #include "platform/platform.h"
 #include "portable.h"
 

@@ -2,8 +2,8 @@
 // backend: networking, name resolution, the socket itself, files and text,
 // each handed to the OS layer (os/system_io.h). A backend (tls/) derives
 // from it and adds its TLS.
-#ifndef TASKCLIENT_PLATFORM_SYSTEM_PLATFORM_H
-#define TASKCLIENT_PLATFORM_SYSTEM_PLATFORM_H
+#ifndef TASKCLIENT_PLATFORM_SYSTEM_IO_PLATFORM_H
+#define TASKCLIENT_PLATFORM_SYSTEM_IO_PLATFORM_H
 
 #include "platform/platform.h"
 
@@ -27,12 +27,12 @@ class SystemIoPlatform : public Platform {
   // A non-blocking stream socket.
   virtual bool OpenSocket(Connection* connection, int family);
   virtual uint32_t Milliseconds();
-  virtual bool OpenResponseFile(const tc_text16* path, ResponseFile* file);
-  virtual BodyFileOpening OpenBodyFile(const tc_text16* path, const ResponseFile* source, ResponseFile* file);
-  virtual bool WriteResponseFile(ResponseFile* file, const char* bytes, size_t length);
-  virtual bool OpenFileForReading(const tc_text16* path, ResponseFile* file);
-  virtual long ReadFile(ResponseFile* file, char* buffer, size_t capacity);
-  virtual bool CloseResponseFile(ResponseFile* file);
+  virtual bool OpenFileForWriting(const tc_text16* path, File* file);
+  virtual BodyFileOpening OpenBodyFile(const tc_text16* path, const File* source, File* file);
+  virtual bool WriteToFile(File* file, const char* bytes, size_t length);
+  virtual bool OpenFileForReading(const tc_text16* path, File* file);
+  virtual long ReadFile(File* file, char* buffer, size_t capacity);
+  virtual bool CloseFile(File* file);
   virtual bool Narrow(const tc_text16* text, char* output, size_t capacity, size_t* length);
 };
 

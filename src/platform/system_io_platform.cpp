@@ -1,4 +1,4 @@
-#include "platform/system_platform.h"
+#include "platform/system_io_platform.h"
 
 #include "platform/os/system_io.h"
 
@@ -19,39 +19,39 @@ bool SystemIoPlatform::OpenSocket(Connection* connection, int family) {
 
 uint32_t SystemIoPlatform::Milliseconds() { return io::Milliseconds(); }
 
-bool SystemIoPlatform::OpenResponseFile(const tc_text16* path, ResponseFile* file) {
+bool SystemIoPlatform::OpenFileForWriting(const tc_text16* path, File* file) {
   return io::OpenForWriting(path, file);
 }
 
-Platform::BodyFileOpening SystemIoPlatform::OpenBodyFile(const tc_text16* path, const ResponseFile* source,
-                                                         ResponseFile* file) {
+Platform::BodyFileOpening SystemIoPlatform::OpenBodyFile(const tc_text16* path, const File* source,
+                                                         File* file) {
   // Opened before it is emptied, so that the same file is found by what it
   // is rather than by its name, and left whole.
   if (!io::OpenForWritingKept(path, file)) return kFileNotOpened;
   if (io::SameFile(source, file)) {
-    io::CloseFile(file);
+    io::CloseFileHandle(file);
     return kFileIsSource;
   }
   if (!io::EmptyFile(file)) {
-    io::CloseFile(file);
+    io::CloseFileHandle(file);
     return kFileNotOpened;
   }
   return kFileOpened;
 }
 
-bool SystemIoPlatform::WriteResponseFile(ResponseFile* file, const char* bytes, size_t length) {
+bool SystemIoPlatform::WriteToFile(File* file, const char* bytes, size_t length) {
   return io::WriteAll(file, bytes, length);
 }
 
-bool SystemIoPlatform::OpenFileForReading(const tc_text16* path, ResponseFile* file) {
+bool SystemIoPlatform::OpenFileForReading(const tc_text16* path, File* file) {
   return io::OpenForReading(path, file);
 }
 
-long SystemIoPlatform::ReadFile(ResponseFile* file, char* buffer, size_t capacity) {
+long SystemIoPlatform::ReadFile(File* file, char* buffer, size_t capacity) {
   return io::ReadSome(file, buffer, capacity);
 }
 
-bool SystemIoPlatform::CloseResponseFile(ResponseFile* file) { return io::CloseFile(file); }
+bool SystemIoPlatform::CloseFile(File* file) { return io::CloseFileHandle(file); }
 
 bool SystemIoPlatform::Narrow(const tc_text16* text, char* output, size_t capacity, size_t* length) {
   return io::ToCodePage(text, output, capacity, length);

@@ -1,7 +1,7 @@
-#include "exchange/field_reader.h"
+#include "readers/field_reader.h"
 
 #include "exchange/arguments.h"
-#include "exchange/reply_reader.h"
+#include "readers/reply_reader.h"
 #include "text/utf8.h"
 
 namespace taskclient {
@@ -548,7 +548,7 @@ namespace {
 
 // Reads the body file through `reader` until it gives a verdict.
 Result Scan(Platform& platform, const tc_text16* bodyPath, FieldReader* reader) {
-  ResponseFile body = {kNoFile};
+  File body = {kNoFile};
   if (!platform.OpenFileForReading(bodyPath, &body)) return kFileOpenFailed;
   char piece[kReadPieceCapacity];
   FieldReader::Verdict verdict = FieldReader::kNeedMore;
@@ -560,7 +560,7 @@ Result Scan(Platform& platform, const tc_text16* bodyPath, FieldReader* reader) 
       verdict = got == 0 ? reader->End() : reader->Feed(piece, static_cast<size_t>(got));
     }
   }
-  platform.CloseResponseFile(&body);
+  platform.CloseFile(&body);
   if (verdict == FieldReader::kFound) return kExchangeComplete;
   return verdict == FieldReader::kMissing ? kFieldMissing : kReplyCutShort;
 }
