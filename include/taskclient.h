@@ -87,6 +87,7 @@ typedef __int32 int32_t;
 #define TC_FILE_WRITE_FAILED 28   /* writing to the response file failed */
 #define TC_CERT_REFUSED 29        /* the server's certificate was refused (builds that check it); nothing sent, file untouched */
 #define TC_FIELD_MISSING 30       /* GTaskReadField: the path names nothing in the body */
+#define TC_NO_SUCH_REPLY 31       /* GTaskReadReplyAt: the response file holds no reply at that index */
 #define TC_EXCHANGE_COMPLETE 999  /* request sent, whole reply in the response file */
 
 #ifdef __cplusplus

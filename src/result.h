@@ -25,6 +25,7 @@ enum Result {
   kFileWriteFailed = TC_FILE_WRITE_FAILED,
   kCertRefused = TC_CERT_REFUSED,
   kFieldMissing = TC_FIELD_MISSING,
+  kNoSuchReply = TC_NO_SUCH_REPLY,
   kExchangeComplete = TC_EXCHANGE_COMPLETE
 };
 
