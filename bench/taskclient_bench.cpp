@@ -507,7 +507,7 @@ class SummaryReporter : public benchmark::ConsoleReporter {
       ok = false;
     }
     // With BearSSL the whole call, TLS included, stays within 40 KB of stack
-    // (README: what a host thread needs).
+    // (docs/device-build.md: what a host thread needs).
     for (const char* who : {"Stack/Library", "Stack/Exported"}) {
       for (const char* key : {"first_call_bytes", "call_bytes"}) {
         if (Get(who, key) > 40 * 1024) {

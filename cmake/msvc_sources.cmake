@@ -1,17 +1,17 @@
 # The files and definitions of a build of taskclient.dll with Microsoft's
 # compiler (a Visual Studio project or an NMake file), for each TLS, as
-# README.md lists them between its "msvc-sources" markers. Made from
-# cmake/sources.cmake, which CMakeLists.txt builds from, so the two cannot
-# drift apart.
+# docs/device-build.md lists them between its "msvc-sources" markers. Made
+# from cmake/sources.cmake, which CMakeLists.txt builds from, so the two
+# cannot drift apart.
 #
-#   cmake -P cmake/msvc_sources.cmake             fails when README.md differs
-#   cmake -DWRITE=ON -P cmake/msvc_sources.cmake  writes the list into README.md
+#   cmake -P cmake/msvc_sources.cmake             fails when the page differs
+#   cmake -DWRITE=ON -P cmake/msvc_sources.cmake  writes the list into the page
 #
-# README (optional) names another file to check or write.
+# PAGE (optional) names another file to check or write.
 cmake_minimum_required(VERSION 3.16)
 get_filename_component(root ${CMAKE_CURRENT_LIST_DIR}/.. ABSOLUTE)
-if(NOT README)
-  set(README ${root}/README.md)
+if(NOT PAGE)
+  set(PAGE ${root}/docs/device-build.md)
 endif()
 include(${CMAKE_CURRENT_LIST_DIR}/sources.cmake)
 
@@ -62,22 +62,22 @@ as_words(bearssl_defines ${TASKCLIENT_BEARSSL_WINCE_DEFINITIONS})
 string(APPEND block "\nBearSSL's C files are every `.c` under its `src/`, compiled with its folders\n"
   "`inc` and `src` and with ${bearssl_defines}.\n\n${end}")
 
-file(READ ${README} text)
+file(READ ${PAGE} text)
 string(FIND "${text}" "${begin_tag}" from)
 string(FIND "${text}" "${end}" to)
 if(from EQUAL -1 OR to EQUAL -1 OR to LESS from)
-  message(FATAL_ERROR "${README} has no block between a line starting with\n${begin_tag}\nand the line\n${end}")
+  message(FATAL_ERROR "${PAGE} has no block between a line starting with\n${begin_tag}\nand the line\n${end}")
 endif()
 string(LENGTH "${end}" end_length)
 math(EXPR length "${to} + ${end_length} - ${from}")
 string(SUBSTRING "${text}" ${from} ${length} current)
 if(current STREQUAL block)
-  message(STATUS "${README}: the list for Microsoft's compiler matches cmake/sources.cmake")
+  message(STATUS "${PAGE}: the list for Microsoft's compiler matches cmake/sources.cmake")
 elseif(WRITE)
   string(REPLACE "${current}" "${block}" text "${text}")
-  file(WRITE ${README} "${text}")
-  message(STATUS "${README}: the list for Microsoft's compiler written from cmake/sources.cmake")
+  file(WRITE ${PAGE} "${text}")
+  message(STATUS "${PAGE}: the list for Microsoft's compiler written from cmake/sources.cmake")
 else()
-  message(FATAL_ERROR "${README}: the list for Microsoft's compiler differs from cmake/sources.cmake; "
+  message(FATAL_ERROR "${PAGE}: the list for Microsoft's compiler differs from cmake/sources.cmake; "
                       "write it with: cmake -DWRITE=ON -P cmake/msvc_sources.cmake\nExpected:\n${block}")
 endif()

@@ -1,7 +1,7 @@
 # The library's source files and compile definitions, kept in one place:
 # CMakeLists.txt builds from them, and cmake/msvc_sources.cmake writes them
-# into README.md for a build with Microsoft's compiler (the test
-# readme_msvc_sources fails when the two differ). Paths are relative to the
+# into docs/device-build.md for a build with Microsoft's compiler (the test
+# docs_msvc_sources fails when the two differ). Paths are relative to the
 # project's root.
 
 # The core: the same on every platform.

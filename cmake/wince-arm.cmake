@@ -35,8 +35,8 @@
 #
 # The result is taskclient.dll, exporting what src/platform/dll/taskclient.def
 # lists, linked with coredll and Winsock only. An SDK whose compiler is
-# Microsoft's (cl for ARM) is not driven by this file: README.md ("With
-# Microsoft's compiler") lists the files and definitions for a Visual Studio
+# Microsoft's (cl for ARM) is not driven by this file: docs/device-build.md
+# ("With Microsoft's compiler") lists the files and definitions for a Visual Studio
 # project or an NMake file. scripts/check-wince.sh builds through this file
 # with a stand-in compiler and checks the DLL's imports.
 

@@ -31,8 +31,8 @@
 # What this proves: the code compiled with the CE macros calls only functions
 # Windows CE has, from the DLLs that have them, and the toolchain file links
 # those DLLs. What it does not: the code is x86_64 compiled against MinGW's
-# desktop headers, not ARM code against an SDK's headers (README, "What the
-# checks here prove, and what only a device can").
+# desktop headers, not ARM code against an SDK's headers (docs/device-build.md,
+# "What the checks here prove, and what only a device can").
 #
 # Installs what it needs. Builds in build-wince/ (or $TASKCLIENT_WINCE_DIR).
 # Ends with one line "N passed, M failed"; exits non-zero on any failure.
