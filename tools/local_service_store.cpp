@@ -125,7 +125,8 @@ bool ReadTimestamp(const std::string& text, int64_t* micros, std::string* date) 
   const int yearOfEra = y - era * 400;
   const int dayOfYear = (153 * (month + (month > 2 ? -3 : 9)) + 2) / 5 + day - 1;
   const int64_t days = int64_t(era) * 146097 + yearOfEra * 365 + yearOfEra / 4 - yearOfEra / 100 + dayOfYear - 719468;
-  const int64_t seconds = days * 86400 + hour * 3600 + minute * 60 + second - sign * (offsetHours * 3600 + offsetMinutes * 60);
+  const int64_t seconds =
+      days * 86400 + hour * 3600 + minute * 60 + second - sign * (offsetHours * 3600 + offsetMinutes * 60);
   *micros = seconds * 1000000 + fraction;
   if (date) *date = text.substr(0, 10);
   return true;

@@ -213,8 +213,9 @@ struct LocalService::Impl {
   Response ListTasks(Call& call);
   static std::optional<Response> ApplyTask(const JsonValue& body, bool replace, const std::string& now, Task* task);
   std::optional<Response> FindListAndTask(Call& call, TaskList** list, Task** task);
-  // What a change or a move of a deleted task gets.
-  static Response DeletedTask() { return BadRequest("The task has been deleted."); }
+  // What a change, a move or another deletion of a deleted task gets: it
+  // is no longer there to change.
+  static Response DeletedTask() { return NotFound(); }
   Response GetTask(Call& call);
   Response InsertTask(Call& call);
   Response UpdateTask(Call& call) { return WriteTask(call, true); }

@@ -4,7 +4,6 @@
 #include "local_service_store.h"
 
 #include <algorithm>
-#include <cctype>
 #include <functional>
 
 namespace tools {
@@ -153,9 +152,11 @@ void LocalService::Impl::Place(TaskList* list, Task* task, const std::string& pa
 }
 
 // One page of a list's tasks. maxResults (default 20, at most 100),
-// showCompleted (default true), showHidden (default false), showDeleted
-// and showAssigned (read, nothing to show) and pageToken, as the service
-// reads them; nextPageToken when more tasks remain.
+// showCompleted (default true), showHidden, showDeleted and showAssigned
+// (default false), the bounds updatedMin, completedMin, completedMax,
+// dueMin and dueMax (RFC 3339; a value that is not one is refused with the
+// service's message), and pageToken (good for the same list and filters),
+// as the service reads them; nextPageToken when more tasks remain.
 Response LocalService::Impl::ListTasks(Call& call) {
   TaskList* list = FindList(call.captured["list"]);
   if (!list) return NotFound();
@@ -330,11 +331,12 @@ Response LocalService::Impl::MoveTask(Call& call) {
 
 // Deletes a task and its subtasks: each is kept as a tombstone, "deleted"
 // with the time of its deletion, so that a host syncing with showDeleted
-// learns of it. Deleting it again changes nothing.
+// learns of it. Deleting it again is 404 and changes nothing.
 Response LocalService::Impl::DeleteTask(Call& call) {
   TaskList* list;
   Task* task;
   if (auto refused = FindListAndTask(call, &list, &task)) return *refused;
+  if (task->deleted) return DeletedTask();
   const std::set<std::string> subtree = Subtree(list, task->id);
   for (Task& each : list->tasks) {
     if (!subtree.count(each.id) || each.deleted) continue;

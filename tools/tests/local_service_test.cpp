@@ -813,10 +813,10 @@ TEST_F(LocalServiceTest, TaskAndListMethodsAnswerAsTheServiceDoes) {
        {{"items.0.id", "{b}"}, {"items.1.id", "{a1}"}, {"items.*.deleted", "true,true"}}},
       {"GET", "/tasks/v1/lists/@default/tasks?showDeleted=true&showAssigned=true&updatedMin={t}", "", 200,
        {{"items.*.id", "{b},{a1}"}}},
-      {"PATCH", "/tasks/v1/lists/@default/tasks/{b}", R"({"title": "back"})", 400, {}},
-      {"POST", "/tasks/v1/lists/@default/tasks/{a1}/move", "", 400, {}},
+      {"PATCH", "/tasks/v1/lists/@default/tasks/{b}", R"({"title": "back"})", 404, {}},
+      {"POST", "/tasks/v1/lists/@default/tasks/{a1}/move", "", 404, {}},
       {"POST", "/tasks/v1/lists/@default/tasks?parent={b}", "{}", 400, {}},
-      {"DELETE", "/tasks/v1/lists/@default/tasks/{b}", "", 204, {}},
+      {"DELETE", "/tasks/v1/lists/@default/tasks/{b}", "", 404, {}},
       {"GET", "/tasks/v1/lists/@default/tasks/{b}", "", 200, {{"updated", "{t}"}}},
       // The list itself.
       {"GET", lists + "/{L}", "", 200, {{"title", "Trip"}, {"id", "{L}"}}},
