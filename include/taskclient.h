@@ -144,9 +144,12 @@ TASKCLIENT_EXPORT int32_t TASKCLIENT_CALL GoogleTasksGetTokenPkceSSL(const tc_te
                                                                      const tc_text16* codeVerifier,
                                                                      const tc_text16* responsePath);
 
-/* Lists one page of up to 100 tasks of a task list, completed and hidden
- * tasks included. Pass an empty `pageToken` for the first page, then the
- * reply's nextPageToken until a reply has none. */
+/* Lists one page of up to 100 tasks of a task list, completed, hidden and
+ * assigned tasks (from a document or a Chat space) included:
+ * GET /tasks/v1/lists/{taskListId}/tasks?maxResults=100&showCompleted=true
+ * &showHidden=true&showAssigned=true[&pageToken=...]. Pass an empty
+ * `pageToken` for the first page, then the reply's nextPageToken until a
+ * reply has none. */
 TASKCLIENT_EXPORT int32_t TASKCLIENT_CALL GTaskListTasksListPageSSL(const tc_text16* accessToken,
                                                                     const tc_text16* taskListId,
                                                                     const tc_text16* pageToken,

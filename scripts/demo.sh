@@ -4,7 +4,7 @@
 # runs every operation through the library's code: authorization code to
 # tokens, the sign-in with a loopback redirect and PKCE, refresh, task lists,
 # tasks of the first list, add "Buy milk", complete it, list every task page
-# by page, delete it, list; through the request for any task path: a task
+# by page, delete it, list, and list with showDeleted to see it deleted; through the request for any task path: a task
 # with notes and a due date made a subtask, moved to a new list, renamed,
 # reopened, cleared, and the list deleted; the 120 tasks of "Backlog" over
 # two pages; then the example host program. Nothing leaves this machine (curl, standing in
@@ -236,6 +236,16 @@ step "List the tasks once more" -- tasks "$token" "$list"
 show tasks items.*.title
 ids=$(field items.*.id)
 if grep -qx -e "$task" <<<"$ids"; then fail "the deleted task is still listed"; fi
+
+step "List with showDeleted=true: the service keeps \"Buy milk\", deleted (GTaskRequestSSL)" -- \
+  request "$token" GET "/tasks/v1/lists/$list/tasks?showDeleted=true"
+ids=$(field items.*.id)
+at=$(grep -nx -e "$task" <<<"$ids" | cut -d: -f1) || true
+[ -n "$at" ] || fail "the deleted task is not listed with showDeleted"
+show title "items.$((at - 1)).title"
+show deleted "items.$((at - 1)).deleted"
+show updated "items.$((at - 1)).updated"
+[ "$(field "items.$((at - 1)).deleted")" = true ] || fail "the task is not listed as deleted"
 
 step "Add a task with notes and a due date (GTaskRequestSSL)" -- \
   request "$token" POST "/tasks/v1/lists/$list/tasks" \

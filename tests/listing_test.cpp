@@ -53,8 +53,9 @@ TEST_F(ListingTest, PagedListingAsksForEverything) {
     std::u16string pageToken;
     std::string query;
   } rows[] = {
-      {u"", "?maxResults=100&showCompleted=true&showHidden=true"},
-      {u"CgwI+/9=a b~", "?maxResults=100&showCompleted=true&showHidden=true&pageToken=CgwI%2B%2F9%3Da%20b~"},
+      {u"", "?maxResults=100&showCompleted=true&showHidden=true&showAssigned=true"},
+      {u"CgwI+/9=a b~",
+       "?maxResults=100&showCompleted=true&showHidden=true&showAssigned=true&pageToken=CgwI%2B%2F9%3Da%20b~"},
   };
   for (const Row& row : rows) {
     ASSERT_EQ(ListTasksPage(SystemPlatform(), server.service(), T(u"tok"), T(u"L1"), T(row.pageToken), T(path)),

@@ -170,7 +170,8 @@ Operation MakeOperation(int thread, int step) {
                   "&grant_type=authorization_code&code_verifier=v~" + n};
     case 7:
       return {kind, {token, U("L" + n), U("p=" + n)},
-              "GET /tasks/v1/lists/L" + n + "/tasks?maxResults=100&showCompleted=true&showHidden=true&pageToken=p%3D" +
+              "GET /tasks/v1/lists/L" + n +
+                  "/tasks?maxResults=100&showCompleted=true&showHidden=true&showAssigned=true&pageToken=p%3D" +
                   n + " HTTP/1.1\r\nHost: 127.0.0.1\r\nAuthorization: Bearer ya29." + n + "\r\nAccept: */*\r\n\r\n"};
     default:
       return {kind, {token, U("L" + n), U("T" + n)},

@@ -23,6 +23,9 @@ struct LocalServiceOptions {
   // ids do, and a script that takes such an id for an option then fails
   // every time instead of now and then.
   bool idsBeginWithDash = false;
+  // The first list also holds three tasks assigned to the user, two from a
+  // document and one from a Chat space, listed only with showAssigned=true.
+  bool assignedTasks = false;
 };
 
 class LocalService {

@@ -16,10 +16,10 @@ const size_t kLargestListsPage = 1000;
 Response LocalService::Impl::ListTaskLists(Call& call) {
   size_t pageSize, offset;
   if (auto refused = ReadPageSize(call, kDefaultListsPage, kLargestListsPage, &pageSize)) return *refused;
-  if (auto refused = ReadPageToken(call, "", &offset)) return *refused;
+  if (auto refused = ReadPageToken(call, "", "", &offset)) return *refused;
   std::vector<std::string> items;
   for (size_t i = offset; i < lists.size() && i < offset + pageSize; ++i) items.push_back(ListJson(lists[i], "    "));
-  const std::string next = offset + pageSize < lists.size() ? PageToken("", offset + pageSize) : "";
+  const std::string next = offset + pageSize < lists.size() ? PageToken("", "", offset + pageSize) : "";
   Response response;
   response.body = Collection("tasks#taskLists", items, next);
   return response;

@@ -16,7 +16,7 @@ namespace {
 
 const char kUsage[] =
     "usage: taskclient-local-service [--port N] [--code CODE] [--fail-next N[:STATUS]]\n"
-    "                                [--ids-begin-with-dash] [--quiet]\n"
+    "                                [--ids-begin-with-dash] [--assigned-tasks] [--quiet]\n"
     "\n"
     "A local stand-in for the task service: HTTPS on 127.0.0.1 with a throwaway\n"
     "self-signed certificate, task lists and tasks kept in memory (\"My Tasks\",\n"
@@ -39,6 +39,10 @@ const char kUsage[] =
     "  --ids-begin-with-dash\n"
     "               every task and task-list id begins with '-' (about one in 64\n"
     "               of the service's do): for trying scripts on such ids\n"
+    "  --assigned-tasks\n"
+    "               \"My Tasks\" also holds three tasks assigned to the user, two\n"
+    "               from a document and one from a Chat space (listed only with\n"
+    "               showAssigned=true; never a parent nor a subtask)\n"
     "  --quiet      no line per request on stderr\n";
 
 }  // namespace
@@ -75,6 +79,8 @@ int main(int argc, char** argv) {
       options.failStatus = static_cast<int>(status);
     } else if (arg == "--ids-begin-with-dash") {
       options.idsBeginWithDash = true;
+    } else if (arg == "--assigned-tasks") {
+      options.assignedTasks = true;
     } else if (arg == "--quiet") {
       options.log = false;
     } else {

@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <chrono>
 #include <cstdio>
 #include <ctime>
 #include <stdexcept>
@@ -67,7 +68,69 @@ std::string UtcNow(const char* format) {
   return text;
 }
 
-std::string Rfc3339Now() { return UtcNow("%Y-%m-%dT%H:%M:%S.000Z"); }
+std::string Rfc3339(int64_t micros) {
+  const std::time_t seconds = static_cast<std::time_t>(micros / 1000000);
+  std::tm parts;
+  gmtime_r(&seconds, &parts);
+  char text[40];
+  const size_t length = std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%S", &parts);
+  std::snprintf(text + length, sizeof text - length, ".%03dZ", static_cast<int>(micros / 1000 % 1000));
+  return text;
+}
+
+bool ReadTimestamp(const std::string& text, int64_t* micros, std::string* date) {
+  auto number = [&](size_t at, size_t digits, int* value) {
+    if (at + digits > text.size()) return false;
+    *value = 0;
+    for (size_t i = at; i < at + digits; ++i) {
+      if (!std::isdigit(static_cast<unsigned char>(text[i]))) return false;
+      *value = *value * 10 + (text[i] - '0');
+    }
+    return true;
+  };
+  int year, month, day, hour, minute, second, offsetHours = 0, offsetMinutes = 0;
+  if (!number(0, 4, &year) || text.size() < 20 || text[4] != '-' || !number(5, 2, &month) || text[7] != '-' ||
+      !number(8, 2, &day) || (text[10] != 'T' && text[10] != 't') || !number(11, 2, &hour) || text[13] != ':' ||
+      !number(14, 2, &minute) || text[16] != ':' || !number(17, 2, &second)) {
+    return false;
+  }
+  size_t at = 19;
+  int64_t fraction = 0;  // microseconds
+  if (text[at] == '.') {
+    const size_t digits = ++at;
+    int64_t scale = 100000;
+    for (; at < text.size() && std::isdigit(static_cast<unsigned char>(text[at])); ++at, scale /= 10) {
+      fraction += (text[at] - '0') * scale;
+    }
+    if (at == digits) return false;
+  }
+  int sign = 0;
+  if (at + 1 == text.size() && (text[at] == 'Z' || text[at] == 'z')) {
+    ++at;
+  } else if (at + 6 == text.size() && (text[at] == '+' || text[at] == '-') && number(at + 1, 2, &offsetHours) &&
+             text[at + 3] == ':' && number(at + 4, 2, &offsetMinutes) && offsetHours < 24 && offsetMinutes < 60) {
+    sign = text[at] == '+' ? 1 : -1;
+  } else {
+    return false;
+  }
+  static const int kDays[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+  const bool leap = (year % 4 == 0 && year % 100 != 0) || year % 400 == 0;
+  if (month < 1 || month > 12 || day < 1 || day > kDays[month - 1] + (month == 2 && leap) || hour > 23 ||
+      minute > 59 || second > 60) {
+    return false;
+  }
+  // Days since 1970-01-01 of the civil date (years and months from March on).
+  const int y = year - (month <= 2);
+  const int era = y / 400;
+  const int yearOfEra = y - era * 400;
+  const int dayOfYear = (153 * (month + (month > 2 ? -3 : 9)) + 2) / 5 + day - 1;
+  const int64_t days = int64_t(era) * 146097 + yearOfEra * 365 + yearOfEra / 4 - yearOfEra / 100 + dayOfYear - 719468;
+  const int64_t seconds =
+      days * 86400 + hour * 3600 + minute * 60 + second - sign * (offsetHours * 3600 + offsetMinutes * 60);
+  *micros = seconds * 1000000 + fraction;
+  if (date) *date = text.substr(0, 10);
+  return true;
+}
 
 // Characters, not bytes, of UTF-8 text: the service's length limits count them.
 size_t Utf8Length(const std::string& text) {
@@ -113,9 +176,10 @@ LocalService::Impl::Impl(LocalServiceOptions given) : options(std::move(given)) 
   lists.push_back(NewList("My Tasks"));
   lists.push_back(NewList("Groceries"));
   for (const char* title : {"Water the plants", "Call the bank"}) lists[0].tasks.push_back(NewTask(title));
+  if (options.assignedTasks) SeedAssignedTasks(&lists[0]);
   // More tasks than one page holds. Every twelfth is completed; the first
   // five of those were cleared away in the service's own apps, so they are
-  // hidden as well.
+  // hidden as well. Every tenth is due, on day i/10 of January 2027.
   lists.push_back(NewList("Backlog"));
   for (int i = 1; i <= options.backlogTasks; ++i) {
     char title[32];
@@ -126,6 +190,11 @@ LocalService::Impl::Impl(LocalServiceOptions given) : options(std::move(given)) 
       task.completed = task.updated;
       task.hidden = i <= 60;
     }
+    if (i % 10 == 0) {
+      char due[32];
+      std::snprintf(due, sizeof due, "2027-01-%02dT00:00:00.000Z", i / 10);
+      task.due = due;
+    }
     lists.back().tasks.push_back(task);
   }
   for (TaskList& list : lists) {
@@ -133,6 +202,40 @@ LocalService::Impl::Impl(LocalServiceOptions given) : options(std::move(given)) 
   }
   firstCode = options.authorizationCode.empty() ? MakeCode() : options.authorizationCode;
   authorizationCodes[firstCode] = IssuedCode{kOutOfBandRedirect, ""};
+}
+
+// Tasks assigned to the user in a document and in a Chat space, as the
+// service lists them with showAssigned.
+void LocalService::Impl::SeedAssignedTasks(TaskList* list) {
+  const std::string document = MakeId(44), space = "spaces/AAAA" + MakeId(7);
+  const struct {
+    const char* title;
+    bool fromDocument;
+  } assigned[] = {
+      {"Check the figures in section 2", true},
+      {"Send the draft to the printer", true},
+      {"Book a room for the team lunch", false},
+  };
+  for (const auto& each : assigned) {
+    Task task = NewTask(each.title);
+    if (each.fromDocument) {
+      task.surfaceType = "DOCUMENT";
+      task.source = document;
+      task.linkToTask = "https://docs.google.com/document/d/" + document + "/edit?disco=AAAA" + MakeId(11);
+    } else {
+      task.surfaceType = "SPACE";
+      task.source = space;
+      task.linkToTask = "https://chat.google.com/room/" + space.substr(7);
+    }
+    list->tasks.push_back(task);
+  }
+}
+
+std::string LocalService::Impl::NextStamp() {
+  const int64_t now = std::chrono::duration_cast<std::chrono::milliseconds>(
+                          std::chrono::system_clock::now().time_since_epoch()).count() * 1000;
+  lastStamp = std::max(now, lastStamp + 1000);
+  return Rfc3339(lastStamp);
 }
 
 void LocalService::Impl::FailNext(int count, int status) {
@@ -196,7 +299,18 @@ std::string LocalService::Impl::TaskJson(const TaskList& list, const Task& task,
   json += member("status", JsonQuote(task.status));
   if (!task.due.empty()) json += member("due", JsonQuote(task.due));
   if (!task.completed.empty()) json += member("completed", JsonQuote(task.completed));
+  if (task.deleted) json += member("deleted", "true");
   if (task.hidden) json += member("hidden", "true");
+  json += member("webViewLink", JsonQuote("https://tasks.google.com/task/" + task.id));
+  if (!task.surfaceType.empty()) {
+    const std::string deeper = in + "  ";
+    const bool document = task.surfaceType == "DOCUMENT";
+    json += member("assignmentInfo", "{\n" + deeper + "\"linkToTask\": " + JsonQuote(task.linkToTask) + ",\n" +
+                                         deeper + "\"surfaceType\": " + JsonQuote(task.surfaceType) + ",\n" + deeper +
+                                         (document ? "\"driveResourceInfo\": {\"driveFileId\": "
+                                                   : "\"spaceInfo\": {\"space\": ") +
+                                         JsonQuote(task.source) + "}\n" + in + "}");
+  }
   return json + "\n" + indent + "}";
 }
 
@@ -267,29 +381,33 @@ std::optional<Response> LocalService::Impl::ReadPageSize(const Call& call, size_
 }
 
 // Where pageToken leads in the listing `listing` (a list's id; empty for
-// the task lists themselves): 0 without one.
+// the task lists themselves) with `filters`: 0 without one.
 std::optional<Response> LocalService::Impl::ReadPageToken(const Call& call, const std::string& listing,
-                                                          size_t* offset) const {
+                                                          const std::string& filters, size_t* offset) const {
   *offset = 0;
   const std::string token = QueryValue(call, "pageToken");
   if (token.empty()) return std::nullopt;
   auto start = pageTokens.find(token);
-  if (start == pageTokens.end() || start->second.listId != listing) return BadRequest("Invalid page token.");
+  if (start == pageTokens.end() || start->second.listId != listing || start->second.filters != filters) {
+    return BadRequest("Invalid page token.");
+  }
   *offset = start->second.offset;
   return std::nullopt;
 }
 
 // The same place in the same listing gets the same opaque token: standard
 // base64 with padding, so it carries '+', '/' and '=' to be escaped.
-std::string LocalService::Impl::PageToken(const std::string& listId, size_t offset) {
+std::string LocalService::Impl::PageToken(const std::string& listId, const std::string& filters, size_t offset) {
   for (const auto& known : pageTokens) {
-    if (known.second.listId == listId && known.second.offset == offset) return known.first;
+    if (known.second.listId == listId && known.second.filters == filters && known.second.offset == offset) {
+      return known.first;
+    }
   }
   static const char kAlphabet[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
   std::string token = "Cg";
   for (int i = 0; i < 20; ++i) token += i == 8 ? '+' : i == 16 ? '/' : kAlphabet[random() % 64];
   token += "==";
-  pageTokens[token] = PageStart{listId, offset};
+  pageTokens[token] = PageStart{listId, filters, offset};
   return token;
 }
 

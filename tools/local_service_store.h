@@ -46,6 +46,12 @@ struct Task {
   uint64_t rank = 0;      // order among its siblings, shown as "position"
   std::string completed;  // when it was completed; empty while it needs action
   bool hidden = false;    // completed and cleared away
+  bool deleted = false;   // kept as a tombstone: listed only with showDeleted, no longer changed
+  // A task assigned to the user from elsewhere: "DOCUMENT" or "SPACE"; empty
+  // for the user's own. Such a task is never a parent nor a subtask.
+  std::string surfaceType;
+  std::string linkToTask;  // the task where it was assigned
+  std::string source;      // the document's Drive file id, or the Chat space ("spaces/...")
 };
 
 // An authorization code the service issued, and what its exchange must show.
@@ -54,9 +60,12 @@ struct IssuedCode {
   std::string codeChallenge;  // S256; empty: the code was issued without PKCE
 };
 
-// Where a page token leads: a list, and how many of its listed tasks came before.
+// Where a page token leads: a list, the filters of the listing it continues
+// (a token is good only with the same ones), and how many of its listed
+// tasks came before.
 struct PageStart {
   std::string listId;
+  std::string filters;
   size_t offset;
 };
 
@@ -91,10 +100,15 @@ bool IsDigits(const std::string& text);
 bool PercentDecode(const std::string& text, bool plusIsSpace, std::string* out);
 // "a=1&b=2" as a form or a query string. False on a broken escape.
 bool ParseFields(const std::string& text, std::map<std::string, std::string>* fields);
-// The time now in UTC, as strftime writes it with `format`; as the service
-// stamps tasks (RFC 3339).
+// The time now in UTC, as strftime writes it with `format`.
 std::string UtcNow(const char* format);
-std::string Rfc3339Now();
+// Microseconds since 1970 as RFC 3339 in UTC, to the millisecond, as the
+// service stamps tasks: "2026-03-01T09:30:00.123Z".
+std::string Rfc3339(int64_t micros);
+// Reads an RFC 3339 timestamp ("2026-03-01T09:30:00.000Z", any fraction, "Z"
+// or an offset): the instant in microseconds since 1970 (a finer fraction
+// cut off), and the date as written. False for anything else.
+bool ReadTimestamp(const std::string& text, int64_t* micros, std::string* date = nullptr);
 // Characters, not bytes, of UTF-8 text: the service's length limits count them.
 size_t Utf8Length(const std::string& text);
 
@@ -127,6 +141,7 @@ struct LocalService::Impl {
   std::set<std::string> accessTokens;
   std::vector<TaskList> lists;  // the first is the default list, "@default"
   uint64_t revision = 0;        // counts changes; every etag is a different count
+  int64_t lastStamp = 0;        // the last `updated` handed out, in microseconds
   int failuresLeft = 0;         // task requests still to be turned away
   int failureStatus = 429;
   std::string firstCode;
@@ -141,10 +156,14 @@ struct LocalService::Impl {
   // Like the service's, a code carries a '/', which the form must escape.
   std::string MakeCode() { return "4/0A" + MakeId(40); }
 
-  // Marks a task or a list changed: a new time and a new etag.
+  // The time of a change: now to the millisecond, and always at least a
+  // millisecond after the one before, so that "changed since T" is exact.
+  std::string NextStamp();
+  // Marks a task or a list changed: a new time (`stamp`; empty: the next
+  // one) and a new etag.
   template <typename Resource>
-  void Touch(Resource* resource) {
-    resource->updated = Rfc3339Now();
+  void Touch(Resource* resource, const std::string& stamp = "") {
+    resource->updated = stamp.empty() ? NextStamp() : stamp;
     resource->etag = Base64Url(std::to_string(++revision));
   }
   Task NewTask(const std::string& title);
@@ -160,8 +179,9 @@ struct LocalService::Impl {
   static Task* FindTask(TaskList* list, const std::string& id);
   static std::string QueryValue(const Call& call, const char* name);
   static std::optional<Response> ReadPageSize(const Call& call, size_t fallback, size_t largest, size_t* size);
-  std::optional<Response> ReadPageToken(const Call& call, const std::string& listing, size_t* offset) const;
-  std::string PageToken(const std::string& listId, size_t offset);
+  std::optional<Response> ReadPageToken(const Call& call, const std::string& listing, const std::string& filters,
+                                        size_t* offset) const;
+  std::string PageToken(const std::string& listId, const std::string& filters, size_t offset);
   static std::optional<Response> ReadJsonObject(const Call& call, std::optional<JsonValue>* body);
 
   // --- Sign-in: the token path and the sign-in page (local_service_signin.cpp)
@@ -184,14 +204,18 @@ struct LocalService::Impl {
 
   static bool IsWithin(TaskList* list, std::string id, const std::string& ancestor);
   static void EraseTasks(TaskList* list, const std::set<std::string>& ids);
+  void SeedAssignedTasks(TaskList* list);
   static std::set<std::string> Subtree(TaskList* list, const std::string& id);
   static std::vector<Task*> Ordered(TaskList* list);
   static std::string PlaceProblem(TaskList* list, const Task* moving, const std::string& parent,
                                   const std::string& previous);
   void Place(TaskList* list, Task* task, const std::string& parent, const std::string& previous);
   Response ListTasks(Call& call);
-  static std::optional<Response> ApplyTask(const JsonValue& body, bool replace, Task* task);
+  static std::optional<Response> ApplyTask(const JsonValue& body, bool replace, const std::string& now, Task* task);
   std::optional<Response> FindListAndTask(Call& call, TaskList** list, Task** task);
+  // What a change, a move or another deletion of a deleted task gets: it
+  // is no longer there to change.
+  static Response DeletedTask() { return NotFound(); }
   Response GetTask(Call& call);
   Response InsertTask(Call& call);
   Response UpdateTask(Call& call) { return WriteTask(call, true); }

@@ -4,7 +4,6 @@
 #include "local_service_store.h"
 
 #include <algorithm>
-#include <cctype>
 #include <functional>
 
 namespace tools {
@@ -15,47 +14,36 @@ const size_t kDefaultPage = 20;  // tasks per page when maxResults is not given
 const size_t kLargestPage = 100;
 const size_t kLongestNotes = 8192;
 
-// Reads an RFC 3339 timestamp ("2026-03-01T09:30:00.000Z", any fraction, "Z"
-// or an offset) and gives its date as written. False for anything else.
-bool TimestampDate(const std::string& text, std::string* date) {
-  auto number = [&](size_t at, size_t digits, int* value) {
-    if (at + digits > text.size()) return false;
-    *value = 0;
-    for (size_t i = at; i < at + digits; ++i) {
-      if (!std::isdigit(static_cast<unsigned char>(text[i]))) return false;
-      *value = *value * 10 + (text[i] - '0');
+// What a listing of tasks.list shows, as its query asks: the flags, and
+// the bounds on `updated`, `completed` and `due` (each bound included).
+struct TaskFilter {
+  bool show[4] = {true, false, false, false};  // completed, hidden, deleted, assigned
+  std::optional<int64_t> updatedMin, completedMin, completedMax, dueMin, dueMax;
+
+  bool Lists(const Task& task) const {
+    if ((task.status == "completed" && !show[0]) || (task.hidden && !show[1]) || (task.deleted && !show[2]) ||
+        (!task.surfaceType.empty() && !show[3])) {
+      return false;
     }
-    return true;
-  };
-  int year, month, day, hour, minute, second, offsetHours, offsetMinutes;
-  if (!number(0, 4, &year) || text.size() < 20 || text[4] != '-' || !number(5, 2, &month) || text[7] != '-' ||
-      !number(8, 2, &day) || (text[10] != 'T' && text[10] != 't') || !number(11, 2, &hour) || text[13] != ':' ||
-      !number(14, 2, &minute) || text[16] != ':' || !number(17, 2, &second)) {
-    return false;
+    auto within = [](const std::string& stamp, const std::optional<int64_t>& low, const std::optional<int64_t>& high) {
+      if (!low && !high) return true;
+      int64_t at;
+      if (stamp.empty() || !ReadTimestamp(stamp, &at)) return false;  // no such time: outside any bounds
+      return (!low || at >= *low) && (!high || at <= *high);
+    };
+    return within(task.updated, updatedMin, std::nullopt) && within(task.completed, completedMin, completedMax) &&
+           within(task.due, dueMin, dueMax);
   }
-  size_t at = 19;
-  if (text[at] == '.') {
-    const size_t digits = ++at;
-    while (at < text.size() && std::isdigit(static_cast<unsigned char>(text[at]))) ++at;
-    if (at == digits) return false;
+  // The same text for the same filters, however the query spelled them.
+  std::string Key() const {
+    std::string key;
+    for (bool each : show) key += each ? '1' : '0';
+    for (const auto* bound : {&updatedMin, &completedMin, &completedMax, &dueMin, &dueMax}) {
+      key += *bound ? "," + std::to_string(**bound) : ",-";
+    }
+    return key;
   }
-  if (at + 1 == text.size() && (text[at] == 'Z' || text[at] == 'z')) {
-    ++at;
-  } else if (at + 6 == text.size() && (text[at] == '+' || text[at] == '-') && number(at + 1, 2, &offsetHours) &&
-             text[at + 3] == ':' && number(at + 4, 2, &offsetMinutes) && offsetHours < 24 && offsetMinutes < 60) {
-    at += 6;
-  } else {
-    return false;
-  }
-  static const int kDays[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
-  const bool leap = (year % 4 == 0 && year % 100 != 0) || year % 400 == 0;
-  if (month < 1 || month > 12 || day < 1 || day > kDays[month - 1] + (month == 2 && leap) || hour > 23 ||
-      minute > 59 || second > 60) {
-    return false;
-  }
-  *date = text.substr(0, 10);
-  return true;
-}
+};
 
 }  // namespace
 
@@ -105,21 +93,24 @@ std::vector<Task*> LocalService::Impl::Ordered(TaskList* list) {
 }
 
 // Why `parent` and `previous` cannot take `moving` (null: a new task) in
-// `list`; empty when they can. Both must be visible tasks of the list, the
-// previous one a child of that parent, and a task that is both completed
-// and hidden stays at the top of the top level.
+// `list`; empty when they can. Both must be visible tasks of the list, not
+// deleted, the previous one a child of that parent; a task that is both
+// completed and hidden stays at the top of the top level, and an assigned
+// task is neither a parent nor a subtask.
 std::string LocalService::Impl::PlaceProblem(TaskList* list, const Task* moving, const std::string& parent,
                                              const std::string& previous) {
   const bool clearedAway = moving && moving->hidden && moving->status == "completed";
   if (!parent.empty()) {
     const Task* found = FindTask(list, parent);
-    if (!found || found->hidden) return "Invalid parent task: " + parent + ".";
+    if (!found || found->hidden || found->deleted) return "Invalid parent task: " + parent + ".";
+    if (!found->surfaceType.empty()) return "An assigned task cannot have subtasks.";
+    if (moving && !moving->surfaceType.empty()) return "An assigned task cannot be a subtask.";
     if (moving && IsWithin(list, parent, moving->id)) return "A task cannot go below itself.";
     if (clearedAway) return "A completed hidden task cannot be a subtask.";
   }
   if (!previous.empty()) {
     const Task* found = FindTask(list, previous);
-    if (!found || found->hidden || found->parent != parent || (moving && found->id == moving->id)) {
+    if (!found || found->hidden || found->deleted || found->parent != parent || (moving && found->id == moving->id)) {
       return "Invalid previous task: " + previous + ".";
     }
     if (clearedAway) return "A completed hidden task can only go first.";
@@ -161,15 +152,17 @@ void LocalService::Impl::Place(TaskList* list, Task* task, const std::string& pa
 }
 
 // One page of a list's tasks. maxResults (default 20, at most 100),
-// showCompleted (default true), showHidden (default false), showDeleted
-// and showAssigned (read, nothing to show) and pageToken, as the service
-// reads them; nextPageToken when more tasks remain.
+// showCompleted (default true), showHidden, showDeleted and showAssigned
+// (default false), the bounds updatedMin, completedMin, completedMax,
+// dueMin and dueMax (RFC 3339; a value that is not one is refused with the
+// service's message), and pageToken (good for the same list and filters),
+// as the service reads them; nextPageToken when more tasks remain.
 Response LocalService::Impl::ListTasks(Call& call) {
   TaskList* list = FindList(call.captured["list"]);
   if (!list) return NotFound();
   size_t pageSize, offset;
   if (auto refused = ReadPageSize(call, kDefaultPage, kLargestPage, &pageSize)) return *refused;
-  bool show[2] = {true, false};
+  TaskFilter filter;
   const char* const flags[4] = {"showCompleted", "showHidden", "showDeleted", "showAssigned"};
   for (int i = 0; i < 4; ++i) {
     auto flag = call.query.find(flags[i]);
@@ -177,20 +170,32 @@ Response LocalService::Impl::ListTasks(Call& call) {
     if (flag->second != "true" && flag->second != "false") {
       return BadRequest(std::string("Invalid value for ") + flags[i] + ": \"" + flag->second + "\"");
     }
-    if (i < 2) show[i] = flag->second == "true";
+    filter.show[i] = flag->second == "true";
   }
-  if (auto refused = ReadPageToken(call, list->id, &offset)) return *refused;
+  const std::pair<const char*, std::optional<int64_t>*> bounds[] = {
+      {"updatedMin", &filter.updatedMin}, {"completedMin", &filter.completedMin},
+      {"completedMax", &filter.completedMax}, {"dueMin", &filter.dueMin}, {"dueMax", &filter.dueMax}};
+  for (const auto& [name, bound] : bounds) {
+    const std::string text = QueryValue(call, name);  // empty: not given
+    int64_t at;
+    if (text.empty()) continue;
+    if (!ReadTimestamp(text, &at)) {
+      return ApiError(400, "INVALID_ARGUMENT", "invalid", "Request contains an invalid argument.");
+    }
+    *bound = at;
+  }
+  const std::string filters = filter.Key();
+  if (auto refused = ReadPageToken(call, list->id, filters, &offset)) return *refused;
   std::vector<const Task*> listed;
   for (const Task* task : Ordered(list)) {
-    if ((task->status == "completed" && !show[0]) || (task->hidden && !show[1])) continue;
-    listed.push_back(task);
+    if (filter.Lists(*task)) listed.push_back(task);
   }
   std::vector<std::string> items;
   for (size_t i = offset; i < listed.size() && i < offset + pageSize; ++i) {
     items.push_back(TaskJson(*list, *listed[i], "    "));
   }
   std::string next;
-  if (offset + pageSize < listed.size()) next = PageToken(list->id, offset + pageSize);
+  if (offset + pageSize < listed.size()) next = PageToken(list->id, filters, offset + pageSize);
   Response response;
   response.body = Collection("tasks#tasks", items, next);
   return response;
@@ -200,9 +205,10 @@ Response LocalService::Impl::ListTasks(Call& call) {
 // others (id, parent, position, completed, hidden, ...) are the service's
 // and ignored. null clears a member. With `replace` (an update), members
 // left out are cleared too. Completing stamps the "completed" time;
-// reopening clears it and brings a cleared task back. Nothing changes
-// when any value is refused.
-std::optional<Response> LocalService::Impl::ApplyTask(const JsonValue& body, bool replace, Task* task) {
+// reopening clears it and brings a cleared task back; `now` is the time of
+// the change. Nothing changes when any value is refused.
+std::optional<Response> LocalService::Impl::ApplyTask(const JsonValue& body, bool replace, const std::string& now,
+                                                      Task* task) {
   using Type = JsonValue::Type;
   Task changed = *task;
   auto take = [&](const char* name, const JsonValue** value) {
@@ -233,7 +239,8 @@ std::optional<Response> LocalService::Impl::ApplyTask(const JsonValue& body, boo
   }
   if (take("due", &value)) {
     std::string date;
-    if (value && value->type == Type::kString && TimestampDate(value->text, &date)) {
+    int64_t instant;
+    if (value && value->type == Type::kString && ReadTimestamp(value->text, &instant, &date)) {
       changed.due = date + "T00:00:00.000Z";  // the service keeps the date alone
     } else if (!value || value->type == Type::kNull) {
       changed.due.clear();
@@ -242,7 +249,7 @@ std::optional<Response> LocalService::Impl::ApplyTask(const JsonValue& body, boo
                         " is not an RFC 3339 timestamp.");
     }
   }
-  if (changed.status == "completed" && task->status != "completed") changed.completed = Rfc3339Now();
+  if (changed.status == "completed" && task->status != "completed") changed.completed = now;
   if (changed.status == "needsAction") {
     changed.completed.clear();
     changed.hidden = false;
@@ -276,7 +283,7 @@ Response LocalService::Impl::InsertTask(Call& call) {
   const std::string problem = PlaceProblem(list, nullptr, parent, previous);
   if (!problem.empty()) return BadRequest(problem);
   Task task = NewTask("");
-  if (auto refused = ApplyTask(*body, true, &task)) return *refused;
+  if (auto refused = ApplyTask(*body, true, task.updated, &task)) return *refused;
   list->tasks.push_back(task);
   Place(list, &list->tasks.back(), parent, previous);
   return Json(TaskJson(*list, list->tasks.back(), ""));
@@ -286,10 +293,12 @@ Response LocalService::Impl::WriteTask(Call& call, bool replace) {
   TaskList* list;
   Task* task;
   if (auto refused = FindListAndTask(call, &list, &task)) return *refused;
+  if (task->deleted) return DeletedTask();
   std::optional<JsonValue> body;
   if (auto refused = ReadJsonObject(call, &body)) return *refused;
-  if (auto refused = ApplyTask(*body, replace, task)) return *refused;
-  Touch(task);
+  const std::string now = NextStamp();
+  if (auto refused = ApplyTask(*body, replace, now, task)) return *refused;
+  Touch(task, now);
   return Json(TaskJson(*list, *task, ""));
 }
 
@@ -299,6 +308,7 @@ Response LocalService::Impl::MoveTask(Call& call) {
   TaskList* list;
   Task* task;
   if (auto refused = FindListAndTask(call, &list, &task)) return *refused;
+  if (task->deleted) return DeletedTask();
   TaskList* destination = list;
   const std::string destinationId = QueryValue(call, "destinationTasklist");
   if (!destinationId.empty() && !(destination = FindList(destinationId))) return NotFound();
@@ -319,12 +329,20 @@ Response LocalService::Impl::MoveTask(Call& call) {
   return Json(TaskJson(*destination, *task, ""));
 }
 
-// Deletes a task and its subtasks.
+// Deletes a task and its subtasks: each is kept as a tombstone, "deleted"
+// with the time of its deletion, so that a host syncing with showDeleted
+// learns of it. Deleting it again is 404 and changes nothing.
 Response LocalService::Impl::DeleteTask(Call& call) {
   TaskList* list;
   Task* task;
   if (auto refused = FindListAndTask(call, &list, &task)) return *refused;
-  EraseTasks(list, Subtree(list, task->id));
+  if (task->deleted) return DeletedTask();
+  const std::set<std::string> subtree = Subtree(list, task->id);
+  for (Task& each : list->tasks) {
+    if (!subtree.count(each.id) || each.deleted) continue;
+    each.deleted = true;
+    Touch(&each);
+  }
   return NoContent();
 }
 
@@ -333,7 +351,7 @@ Response LocalService::Impl::ClearTasks(Call& call) {
   TaskList* list = FindList(call.captured["list"]);
   if (!list) return NotFound();
   for (Task& task : list->tasks) {
-    if (task.status != "completed" || task.hidden) continue;
+    if (task.status != "completed" || task.hidden || task.deleted) continue;
     task.hidden = true;
     Touch(&task);
   }

@@ -285,7 +285,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
       result = ListTasksPage(platform, service, args[0].get(), args[1].get(), args[2].get(), path.get());
       e.method = "GET";
       e.path = "/tasks/v1/lists/" + e.Id(args[1], kAddPathCapacity) +
-               "/tasks?maxResults=100&showCompleted=true&showHidden=true";
+               "/tasks?maxResults=100&showCompleted=true&showHidden=true&showAssigned=true";
       std::string page = args[2].utf8();
       e.Within(page, kAddPathCapacity);
       if (!page.empty()) e.path += "&pageToken=" + QueryValue(page);
