@@ -23,6 +23,7 @@
 #include "exchange/request.h"
 #include "platform/platform.h"
 #include "json_reply.h"
+#include "result_codes.h"
 #include "signin.h"
 #include "taskclient.h"
 #include "tasks/tasks.h"
@@ -314,32 +315,8 @@ const int kExitGone = 5;
 const int kExitLater = 6;
 const int kExitHttpError = 7;
 
-struct ResultName {
-  int32_t code;
-  const char* name;
-  const char* meaning;
-};
-
-const ResultName kResults[] = {
-    {TC_NETWORKING_FAILED, "TC_NETWORKING_FAILED", "networking could not be started"},
-    {TC_BAD_ARGUMENT, "TC_BAD_ARGUMENT",
-     "a control byte or lone surrogate, an id that is . or .., or a target with such a segment; nothing sent"},
-    {TC_TOO_LONG, "TC_TOO_LONG", "an argument does not fit its buffer; nothing sent"},
-    {TC_TLS_MODE_FAILED, "TC_TLS_MODE_FAILED", "the connection could not be put into TLS mode"},
-    {TC_CERT_HOOK_FAILED, "TC_CERT_HOOK_FAILED", "the certificate rule could not be set up"},
-    {TC_RESOLVE_FAILED, "TC_RESOLVE_FAILED", "the host could not be resolved"},
-    {TC_CONNECT_FAILED, "TC_CONNECT_FAILED", "the TCP connection or the TLS handshake failed or timed out"},
-    {TC_SEND_FAILED, "TC_SEND_FAILED", "sending the request failed"},
-    {TC_REPLY_CUT_SHORT, "TC_REPLY_CUT_SHORT", "the reply ended early; the file holds what arrived"},
-    {TC_FILE_OPEN_FAILED, "TC_FILE_OPEN_FAILED", "the response file could not be opened, or is a FIFO, socket or folder; nothing sent"},
-    {TC_FILE_WRITE_FAILED, "TC_FILE_WRITE_FAILED", "writing to the response file failed"},
-    {TC_CERT_REFUSED, "TC_CERT_REFUSED", "the server's certificate was refused; nothing sent"},
-    {TC_FIELD_MISSING, "TC_FIELD_MISSING", "the path names nothing in the body"},
-    {TC_EXCHANGE_COMPLETE, "TC_EXCHANGE_COMPLETE", "request sent, whole reply in the response file"},
-};
-
 std::string DescribeResult(int32_t code) {
-  for (const ResultName& result : kResults) {
+  for (const tools::ResultCode& result : tools::kResultCodes) {
     if (result.code == code) return std::to_string(code) + " " + result.name + ": " + result.meaning;
   }
   return std::to_string(code) + ": unknown result";
