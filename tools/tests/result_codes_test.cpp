@@ -23,7 +23,9 @@ struct Told {
 };
 typedef std::map<std::string, Told> Codes;  // by the header's name
 
-std::string Source(const std::string& path) { return testsupport::ReadFile(std::string(TASKCLIENT_SOURCE_DIR) + "/" + path); }
+std::string Source(const std::string& path) {
+  return testsupport::ReadFile(std::string(TASKCLIENT_SOURCE_DIR) + "/" + path);
+}
 
 // Words separated by single spaces, without comment marks (a "*" or "//"
 // that begins a line) or Markdown's backquotes.
@@ -136,7 +138,9 @@ void ExpectTable(const Codes& codes, const std::string& where) {
     EXPECT_EQ(found->second.code, told.code) << where << ": " << name;
     EXPECT_EQ(found->second.meaning, told.meaning) << where << ": " << name;
   }
-  for (const auto& [name, told] : codes) EXPECT_TRUE(table.count(name)) << where << " has " << name << ", the table not";
+  for (const auto& [name, told] : codes) {
+    EXPECT_TRUE(table.count(name)) << where << " has " << name << ", the table not";
+  }
 }
 
 TEST(ResultCodes, HeaderReadmeDotNetAndToolTellTheTable) {
