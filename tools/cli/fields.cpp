@@ -1,6 +1,7 @@
 #include "cli/fields.h"
 
 #include <algorithm>
+#include <map>
 
 #include "cli/text.h"
 
@@ -150,6 +151,7 @@ bool FieldRows(const std::string& body, const std::vector<std::string>& fields, 
     std::string rest;                   // the path after the "*"
   };
   std::vector<Column> columns;
+  std::map<std::string, size_t> arrays;  // a column of each array's path: each array is read once
   size_t lines = 1;
   bool anyPerItem = false;
   for (const std::string& field : fields) {
@@ -166,11 +168,17 @@ bool FieldRows(const std::string& body, const std::vector<std::string>& fields, 
     } else {
       column.perItem = true;
       column.rest = field.substr(std::min(field.size(), star + 2));
-      if (!Elements(body, field.substr(0, star > 0 ? star - 1 : 0), &column.elements)) return *notJson = true, false;
+      const std::string array = field.substr(0, star > 0 ? star - 1 : 0);
+      if (arrays.count(array)) {
+        column.elements = columns[arrays[array]].elements;
+      } else if (!Elements(body, array, &column.elements)) {
+        return *notJson = true, false;
+      }
       lines = anyPerItem ? std::max(lines, column.elements.size()) : column.elements.size();
       anyPerItem = true;
     }
     columns.push_back(std::move(column));
+    if (columns.back().perItem) arrays.emplace(field.substr(0, star > 0 ? star - 1 : 0), columns.size() - 1);
   }
   for (size_t line = 0; line < lines; ++line) {
     std::string text;
