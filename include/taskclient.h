@@ -2,17 +2,19 @@
  * taskclient: the Google Tasks REST API over HTTPS for a host application
  * that neither speaks TLS nor writes HTTP itself.
  *
- * Every function performs one whole exchange on the caller's thread: it opens
- * its own TLS connection to the service's API host, sends one HTTP/1.1
- * request, copies the raw reply (status line, headers and body, byte for
- * byte, chunked framing included) into the file named by `responsePath`, and
- * returns one of the result codes below. The exchanges parse nothing, and
- * nothing of one call is kept for another: no connection, TLS session, token
- * or buffer. Tokens and ids reach the caller only through the response file,
- * which GTaskReadReply and GTaskReadField read back. The one thing calls
- * share is the OpenSSL build's TLS configuration (one SSL_CTX per process,
- * made on the first call, only read after, freed when the library is unloaded
- * or the process exits); it holds nothing of any call and keeps no sessions.
+ * Every function but GTaskReadReply and GTaskReadField performs one whole
+ * exchange on the caller's thread: it opens its own TLS connection to the
+ * service's API host, sends one HTTP/1.1 request, copies the raw reply
+ * (status line, headers and body, byte for byte, chunked framing included)
+ * into the file named by `responsePath`, and returns one of the result codes
+ * below. The exchanges parse nothing, and no call keeps anything of its own
+ * for a later one: no connection, TLS session, token or buffer. Tokens and
+ * ids reach the caller only through the response file,
+ * which GTaskReadReply and GTaskReadField read back. What calls share is
+ * only the OpenSSL build's: its TLS configuration (one SSL_CTX) and its
+ * socket method table, made once per process on the first call, only read
+ * after, and freed when the library is unloaded or the process exits; they
+ * hold nothing of any call, and no TLS session is kept for another to resume.
  * Any function may run on any number of threads at once.
  *
  * By default server certificates are not checked: every certificate is
