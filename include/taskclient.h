@@ -2,15 +2,20 @@
  * taskclient: the Google Tasks REST API over HTTPS for a host application
  * that neither speaks TLS nor writes HTTP itself.
  *
- * Every function performs one whole exchange on the caller's thread: it opens
- * its own TLS connection to the service's API host, sends one HTTP/1.1
- * request, copies the raw reply (status line, headers and body, byte for
- * byte, chunked framing included) into the file named by `responsePath`, and
- * returns one of the result codes below. The exchanges parse nothing and
- * the library keeps nothing between calls; tokens and ids reach the caller
- * only through the response file, which GTaskReadReply and GTaskReadField
- * read back. It shares no state, so any function may run on any
- * number of threads at once.
+ * Every function but GTaskReadReply and GTaskReadField performs one whole
+ * exchange on the caller's thread: it opens its own TLS connection to the
+ * service's API host, sends one HTTP/1.1 request, copies the raw reply
+ * (status line, headers and body, byte for byte, chunked framing included)
+ * into the file named by `responsePath`, and returns one of the result codes
+ * below. The exchanges parse nothing, and no call keeps anything of its own
+ * for a later one: no connection, TLS session, token or buffer. Tokens and
+ * ids reach the caller only through the response file,
+ * which GTaskReadReply and GTaskReadField read back. What calls share is
+ * only the OpenSSL build's: its TLS configuration (one SSL_CTX) and its
+ * socket method table, made once per process on the first call, only read
+ * after, and freed when the library is unloaded or the process exits; they
+ * hold nothing of any call, and no TLS session is kept for another to resume.
+ * Any function may run on any number of threads at once.
  *
  * By default server certificates are not checked: every certificate is
  * accepted. This is a property of the design (device certificate stores are
@@ -72,52 +77,95 @@ typedef __int32 int32_t;
 #define TASKCLIENT_EXPORT
 #endif
 
-/* Result codes. Only 999 means the exchange ran to its end; it says nothing
- * of the HTTP status, which is the first line of the response file. */
-#define TC_NETWORKING_FAILED 0    /* networking could not be started */
-#define TC_BAD_ARGUMENT 10        /* a null pointer, or a control byte the request cannot carry; nothing sent, file untouched */
-#define TC_TOO_LONG 11            /* an argument does not fit its buffer; nothing sent, file untouched */
-#define TC_TLS_MODE_FAILED 21     /* the connection could not be put into TLS mode */
-#define TC_CERT_HOOK_FAILED 22    /* the build's certificate rule could not be set up */
-#define TC_RESOLVE_FAILED 23      /* the host could not be resolved */
-#define TC_CONNECT_FAILED 24      /* the TCP connection or the TLS handshake failed or timed out */
-#define TC_SEND_FAILED 25         /* sending the request failed */
-#define TC_REPLY_CUT_SHORT 26     /* the reply ended early (closed, failed, timed out or broken framing); the file holds what arrived */
-#define TC_FILE_OPEN_FAILED 27    /* the response file could not be opened; nothing sent */
-#define TC_FILE_WRITE_FAILED 28   /* writing to the response file failed */
-#define TC_CERT_REFUSED 29        /* the server's certificate was refused (builds that check it); nothing sent, file untouched */
-#define TC_FIELD_MISSING 30       /* GTaskReadField: the path names nothing in the body */
-#define TC_NO_SUCH_REPLY 31       /* GTaskReadReplyAt: the response file holds no reply at that index */
-#define TC_EXCHANGE_COMPLETE 999  /* request sent, whole reply in the response file */
+/* Result codes, each after the comment that says what it means. Only 999
+ * means the exchange ran to its end. The exchanges (every function but
+ * GTaskReadReply and GTaskReadField) return 999, 0, 10, 11 or 21 to 29; what
+ * 10 and 11 stand for in each is said at the function. */
+/* networking could not be started; nothing sent, file untouched */
+#define TC_NETWORKING_FAILED 0
+/* a null pointer, a lone surrogate in any text, a control byte in the access token, an id that is .
+ * or .., a GTaskRequestSSL method other than GET, POST, PUT, PATCH and DELETE, a target that does
+ * not begin with /tasks/v1/ or holds a character other than visible ASCII, a # or a . or ..
+ * segment, a body on GET or DELETE, the response file named as GTaskReadReply's body path,
+ * GTaskReadField's capacity under 1 or a field path that is empty, has an empty step or more than
+ * 128 steps; nothing sent, no file changed */
+#define TC_BAD_ARGUMENT 10
+/* an argument does not fit its buffer, or GTaskReadField's value does not fit the capacity; nothing
+ * sent, no file changed */
+#define TC_TOO_LONG 11
+/* the connection could not be put into TLS mode, or no address of the host got a socket; nothing
+ * sent, file untouched */
+#define TC_TLS_MODE_FAILED 21
+/* the build's certificate rule (accept every certificate, or the check) could not be set up;
+ * nothing sent, file untouched */
+#define TC_CERT_HOOK_FAILED 22
+/* the host could not be resolved; nothing sent, file untouched */
+#define TC_RESOLVE_FAILED 23
+/* the TCP connection (to every address of the host) or the TLS handshake failed, or both together
+ * took more than 30 seconds; nothing sent, file untouched */
+#define TC_CONNECT_FAILED 24
+/* sending the request failed or stalled for 30 seconds */
+#define TC_SEND_FAILED 25
+/* the reply ended early (closed, failed, stalled for 30 seconds, broken framing, or a reply that
+ * ends only with the connection ended without TLS close_notify), the file holding what arrived; for
+ * GTaskReadReply the file holds no whole reply, for GTaskReadField the body is not JSON where the
+ * path leads */
+#define TC_REPLY_CUT_SHORT 26
+/* a file could not be opened (the response file; for GTaskReadReply also the body file; for
+ * GTaskReadField the body file), or it is neither a regular file nor a character device (a FIFO, a
+ * socket, a folder); nothing sent */
+#define TC_FILE_OPEN_FAILED 27
+/* writing to the response file (for GTaskReadReply the body file) or closing it failed */
+#define TC_FILE_WRITE_FAILED 28
+/* the server's certificate was refused (only in a build that checks it); nothing sent, file
+ * untouched */
+#define TC_CERT_REFUSED 29
+/* GTaskReadField: the path names nothing in the body (no such member, an index past the end, a step
+ * into a string, number or literal) */
+#define TC_FIELD_MISSING 30
+/* GTaskReadReplyAt: the response file holds no reply at that index */
+#define TC_NO_SUCH_REPLY 31
+/* request sent, whole reply in the response file (for GTaskReadField: the value written whole); it
+ * says nothing of the HTTP status, which is the file's first line */
+#define TC_EXCHANGE_COMPLETE 999
 
 #ifdef __cplusplus
 extern "C" {
 #endif
 
 /* Exchanges an authorization code (out-of-band redirect) for tokens:
- * POST /oauth2/v3/token. The reply carries access_token and refresh_token. */
+ * POST /oauth2/v3/token. The reply carries access_token and refresh_token.
+ * Results: 999, 0, 10 (a null or a lone surrogate), 11, 21 to 29. */
 TASKCLIENT_EXPORT int32_t TASKCLIENT_CALL GoogleTasksGetTokenSSL(const tc_text16* authorizationCode,
                                                                  const tc_text16* clientSecret,
                                                                  const tc_text16* clientId,
                                                                  const tc_text16* responsePath);
 
-/* Obtains a fresh access token with a refresh token: POST /oauth2/v3/token. */
+/* Obtains a fresh access token with a refresh token: POST /oauth2/v3/token.
+ * Results: 999, 0, 10 (a null or a lone surrogate), 11, 21 to 29. */
 TASKCLIENT_EXPORT int32_t TASKCLIENT_CALL GoogleTasksTokenRefreshSSL(const tc_text16* refreshToken,
                                                                      const tc_text16* clientSecret,
                                                                      const tc_text16* clientId,
                                                                      const tc_text16* responsePath);
 
-/* Lists the user's task lists: GET /tasks/v1/users/@me/lists. */
+/* Lists the user's task lists: GET /tasks/v1/users/@me/lists.
+ * Results: 999, 0, 10 (a null, a lone surrogate, a control byte in the
+ * token), 11, 21 to 29. */
 TASKCLIENT_EXPORT int32_t TASKCLIENT_CALL GTaskListTasksSSL(const tc_text16* accessToken,
                                                             const tc_text16* responsePath);
 
-/* Lists the tasks of one task list: GET /tasks/v1/lists/{taskListId}/tasks. */
+/* Lists the tasks of one task list: GET /tasks/v1/lists/{taskListId}/tasks.
+ * Results: 999, 0, 10 (a null, a lone surrogate, a control byte in the
+ * token, an id that is "." or ".."), 11, 21 to 29. */
 TASKCLIENT_EXPORT int32_t TASKCLIENT_CALL GTaskListTasksListSSL(const tc_text16* accessToken,
                                                                 const tc_text16* taskListId,
                                                                 const tc_text16* responsePath);
 
 /* Adds a task with a title to a task list: POST /tasks/v1/lists/{taskListId}/tasks.
- * `reserved` is never read; pass null. The reply is the created task. */
+ * `reserved` is never read; pass null. The reply is the created task.
+ * Results: 999, 0, 10 (a null, a lone surrogate, a control byte in the
+ * token, an id that is "." or ".."), 11 (also a title over 986 bytes of
+ * escaped UTF-8), 21 to 29. */
 TASKCLIENT_EXPORT int32_t TASKCLIENT_CALL GTaskTaskAddSSL(const tc_text16* accessToken,
                                                           const tc_text16* taskListId,
                                                           const tc_text16* title,
@@ -125,7 +173,9 @@ TASKCLIENT_EXPORT int32_t TASKCLIENT_CALL GTaskTaskAddSSL(const tc_text16* acces
                                                           const tc_text16* responsePath);
 
 /* Deletes a task: DELETE /tasks/v1/lists/{taskListId}/tasks/{taskId}. On success
- * the file holds "HTTP/1.1 204 No Content" and its headers. */
+ * the file holds "HTTP/1.1 204 No Content" and its headers.
+ * Results: 999, 0, 10 (a null, a lone surrogate, a control byte in the
+ * token, an id that is "." or ".."), 11, 21 to 29. */
 TASKCLIENT_EXPORT int32_t TASKCLIENT_CALL GTaskTaskDeleteSSL(const tc_text16* accessToken,
                                                              const tc_text16* taskListId,
                                                              const tc_text16* taskId,
@@ -136,7 +186,8 @@ TASKCLIENT_EXPORT int32_t TASKCLIENT_CALL GTaskTaskDeleteSSL(const tc_text16* ac
 /* Exchanges an authorization code obtained with a loopback redirect
  * (http://127.0.0.1:PORT or http://localhost) and PKCE for tokens:
  * POST /oauth2/v3/token. `redirectUri` is the one used to obtain the code;
- * an empty `codeVerifier` leaves the code_verifier field out. */
+ * an empty `codeVerifier` leaves the code_verifier field out.
+ * Results: 999, 0, 10 (a null or a lone surrogate), 11, 21 to 29. */
 TASKCLIENT_EXPORT int32_t TASKCLIENT_CALL GoogleTasksGetTokenPkceSSL(const tc_text16* authorizationCode,
                                                                      const tc_text16* clientSecret,
                                                                      const tc_text16* clientId,
@@ -149,13 +200,17 @@ TASKCLIENT_EXPORT int32_t TASKCLIENT_CALL GoogleTasksGetTokenPkceSSL(const tc_te
  * GET /tasks/v1/lists/{taskListId}/tasks?maxResults=100&showCompleted=true
  * &showHidden=true&showAssigned=true[&pageToken=...]. Pass an empty
  * `pageToken` for the first page, then the reply's nextPageToken until a
- * reply has none. */
+ * reply has none.
+ * Results: 999, 0, 10 (a null, a lone surrogate, a control byte in the
+ * token, an id that is "." or ".."), 11, 21 to 29. */
 TASKCLIENT_EXPORT int32_t TASKCLIENT_CALL GTaskListTasksListPageSSL(const tc_text16* accessToken,
                                                                     const tc_text16* taskListId,
                                                                     const tc_text16* pageToken,
                                                                     const tc_text16* responsePath);
 
-/* Marks a task completed: PATCH /tasks/v1/lists/{taskListId}/tasks/{taskId}. */
+/* Marks a task completed: PATCH /tasks/v1/lists/{taskListId}/tasks/{taskId}.
+ * Results: 999, 0, 10 (a null, a lone surrogate, a control byte in the
+ * token, an id that is "." or ".."), 11, 21 to 29. */
 TASKCLIENT_EXPORT int32_t TASKCLIENT_CALL GTaskTaskCompleteSSL(const tc_text16* accessToken,
                                                                const tc_text16* taskListId,
                                                                const tc_text16* taskId,
@@ -169,7 +224,10 @@ TASKCLIENT_EXPORT int32_t TASKCLIENT_CALL GTaskTaskCompleteSSL(const tc_text16* 
  * visible ASCII only (no space, no '#'), up to 1000 bytes (longer: 11).
  * `jsonBody`: null or empty for none (GET and DELETE take none: 10),
  * otherwise JSON text sent as it stands, in UTF-8, up to 8192 bytes (longer:
- * 11). POST, PUT and PATCH without a body send "Content-Length: 0". */
+ * 11). POST, PUT and PATCH without a body send "Content-Length: 0".
+ * Results: 999, 0, 10 (a null but `jsonBody`, a lone surrogate, a control
+ * byte in the token, another method, a target outside those rules or with a
+ * "." or ".." segment in its path, a body on GET or DELETE), 11, 21 to 29. */
 TASKCLIENT_EXPORT int32_t TASKCLIENT_CALL GTaskRequestSSL(const tc_text16* accessToken,
                                                           const tc_text16* method,
                                                           const tc_text16* target,
@@ -179,11 +237,15 @@ TASKCLIENT_EXPORT int32_t TASKCLIENT_CALL GTaskRequestSSL(const tc_text16* acces
 /* Reads a response file written by any of the functions above and writes the
  * final reply's body, with chunked framing removed, into the file at
  * `bodyPath` (created or emptied). Interim 1xx replies are skipped. Returns
- * the final reply's HTTP status (100-599), or TC_BAD_ARGUMENT (a null path),
- * TC_FILE_OPEN_FAILED (the response file cannot be opened or the body file
- * cannot be created), TC_FILE_WRITE_FAILED (writing the body failed) or
- * TC_REPLY_CUT_SHORT (the file holds no whole reply: cut short or broken
- * framing; the body file then holds the body bytes read so far). */
+ * the final reply's HTTP status (100-599), or TC_BAD_ARGUMENT (a null path, a
+ * path with a lone surrogate, or the response file itself, under any name,
+ * as the body path: nothing is changed), TC_FILE_OPEN_FAILED (the response
+ * file cannot be opened or the body file cannot be created, or either is
+ * neither a regular file nor a character device), TC_FILE_WRITE_FAILED
+ * (writing or closing the body file failed) or TC_REPLY_CUT_SHORT (the file
+ * holds no whole reply: cut short, broken framing, a status outside 100-599,
+ * or the file could not be read; the body file then holds the body bytes
+ * read so far). */
 TASKCLIENT_EXPORT int32_t TASKCLIENT_CALL GTaskReadReply(const tc_text16* responsePath,
                                                          const tc_text16* bodyPath);
 
@@ -201,9 +263,11 @@ TASKCLIENT_EXPORT int32_t TASKCLIENT_CALL GTaskReadReply(const tc_text16* respon
  * TC_FIELD_MISSING (the path names nothing: no such member, an index past the
  * end, a step into a string, number or literal), TC_TOO_LONG (the value does
  * not fit), TC_BAD_ARGUMENT (a null pointer, a capacity under 1, a path that
- * is empty, has an empty step, more than 128 steps or a lone surrogate),
- * TC_REPLY_CUT_SHORT (the body is not JSON where the path leads) or
- * TC_FILE_OPEN_FAILED (the body file cannot be opened). Unless the value is
+ * is empty, has an empty step, more than 128 steps or a lone surrogate, a
+ * body path with a lone surrogate), TC_REPLY_CUT_SHORT (the body is not JSON
+ * where the path leads, could not be read, or changed while it was read) or
+ * TC_FILE_OPEN_FAILED (the body file cannot be opened, or is neither a regular
+ * file nor a character device). Unless the value is
  * written whole, only value[0] is written, as 0 (given room for it). */
 TASKCLIENT_EXPORT int32_t TASKCLIENT_CALL GTaskReadField(const tc_text16* bodyPath,
                                                          const tc_text16* fieldPath,

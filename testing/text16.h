@@ -12,36 +12,39 @@
 
 namespace testsupport {
 
-// UTF-8 to the library's 16-bit text (well-formed input assumed).
-inline std::u16string U(std::string_view utf8) {
-  std::u16string out;
+// UTF-8 to the library's 16-bit text. False at the first malformed sequence
+// (a stray or missing continuation byte, an overlong form, a surrogate, a
+// code past U+10FFFF), `out` then holding the text before it.
+inline bool Utf8To16(std::string_view utf8, std::u16string* out) {
+  out->clear();
   for (size_t i = 0; i < utf8.size();) {
     unsigned char c = static_cast<unsigned char>(utf8[i]);
-    uint32_t code;
-    size_t extra;
-    if (c < 0x80) {
-      code = c;
-      extra = 0;
-    } else if (c < 0xE0) {
-      code = c & 0x1F;
-      extra = 1;
-    } else if (c < 0xF0) {
-      code = c & 0x0F;
-      extra = 2;
-    } else {
-      code = c & 0x07;
-      extra = 3;
+    size_t extra = c < 0x80 ? 0 : (c >> 5) == 6 ? 1 : (c >> 4) == 14 ? 2 : (c >> 3) == 30 ? 3 : 4;
+    if (extra == 4 || i + extra >= utf8.size() + (extra ? 0 : 1)) return false;
+    uint32_t code = extra == 0 ? c : (c & (0x3Fu >> extra));
+    for (size_t k = 1; k <= extra; ++k) {
+      unsigned char next = static_cast<unsigned char>(utf8[i + k]);
+      if ((next & 0xC0) != 0x80) return false;
+      code = (code << 6) | (next & 0x3F);
     }
-    for (size_t k = 1; k <= extra; ++k) code = (code << 6) | (static_cast<unsigned char>(utf8[i + k]) & 0x3F);
+    static const uint32_t kSmallest[] = {0, 0x80, 0x800, 0x10000};
+    if (code < kSmallest[extra] || code > 0x10FFFF || (code >= 0xD800 && code <= 0xDFFF)) return false;
     i += extra + 1;
     if (code >= 0x10000) {
       code -= 0x10000;
-      out.push_back(static_cast<char16_t>(0xD800 + (code >> 10)));
-      out.push_back(static_cast<char16_t>(0xDC00 + (code & 0x3FF)));
+      out->push_back(static_cast<char16_t>(0xD800 + (code >> 10)));
+      out->push_back(static_cast<char16_t>(0xDC00 + (code & 0x3FF)));
     } else {
-      out.push_back(static_cast<char16_t>(code));
+      out->push_back(static_cast<char16_t>(code));
     }
   }
+  return true;
+}
+
+// UTF-8 that a test writes itself (well-formed) as the library's 16-bit text.
+inline std::u16string U(std::string_view utf8) {
+  std::u16string out;
+  Utf8To16(utf8, &out);
   return out;
 }
 

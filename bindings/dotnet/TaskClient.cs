@@ -32,27 +32,59 @@ using System.Text;
 
 namespace TaskClientInterop
 {
-    // The library's result codes. Only ExchangeComplete means the exchange
-    // ran to its end; the HTTP status is then in the response file
-    // (Reply.Read).
+    // The library's result codes, each after the comment that says what it
+    // means (the same words as include/taskclient.h's). Only ExchangeComplete
+    // means the exchange ran to its end; the HTTP status is then in the
+    // response file (Reply.Read).
     public enum Result
     {
-        NetworkingFailed = 0,       // networking could not be started
-        BadArgument = 10,           // a null, or a byte the request cannot carry; nothing sent, file untouched
-        TooLong = 11,               // an argument does not fit its buffer; nothing sent, file untouched
-        TlsModeFailed = 21,         // the connection could not be put into TLS mode
-        CertHookFailed = 22,        // the certificate rule could not be set up
-        ResolveFailed = 23,         // the host could not be resolved
-        ConnectFailed = 24,         // TCP connection or TLS handshake failed or timed out
-        SendFailed = 25,            // sending the request failed
-        ReplyCutShort = 26,         // the reply ended early; the file holds what arrived
-        FileOpenFailed = 27,        // the response (or body) file could not be opened; nothing sent
-        FileWriteFailed = 28,       // writing a file failed
-        CertRefused = 29,           // the server's certificate was refused; nothing sent, file untouched
-        // Returned only by reading a field out of a reply body, a call the
-        // library is gaining: the body holds no such field.
-        FieldMissing = 30,       // ReadField: the path names nothing in the body
-        ExchangeComplete = 999      // request sent, whole reply in the response file
+        // networking could not be started; nothing sent, file untouched
+        NetworkingFailed = 0,
+        // a null pointer, a lone surrogate in any text, a control byte in the access token, an id that is .
+        // or .., a GTaskRequestSSL method other than GET, POST, PUT, PATCH and DELETE, a target that does
+        // not begin with /tasks/v1/ or holds a character other than visible ASCII, a # or a . or ..
+        // segment, a body on GET or DELETE, the response file named as GTaskReadReply's body path,
+        // GTaskReadField's capacity under 1 or a field path that is empty, has an empty step or more than
+        // 128 steps; nothing sent, no file changed
+        BadArgument = 10,
+        // an argument does not fit its buffer, or GTaskReadField's value does not fit the capacity; nothing
+        // sent, no file changed
+        TooLong = 11,
+        // the connection could not be put into TLS mode, or no address of the host got a socket; nothing
+        // sent, file untouched
+        TlsModeFailed = 21,
+        // the build's certificate rule (accept every certificate, or the check) could not be set up;
+        // nothing sent, file untouched
+        CertHookFailed = 22,
+        // the host could not be resolved; nothing sent, file untouched
+        ResolveFailed = 23,
+        // the TCP connection (to every address of the host) or the TLS handshake failed, or both together
+        // took more than 30 seconds; nothing sent, file untouched
+        ConnectFailed = 24,
+        // sending the request failed or stalled for 30 seconds
+        SendFailed = 25,
+        // the reply ended early (closed, failed, stalled for 30 seconds, broken framing, or a reply that
+        // ends only with the connection ended without TLS close_notify), the file holding what arrived; for
+        // GTaskReadReply the file holds no whole reply, for GTaskReadField the body is not JSON where the
+        // path leads
+        ReplyCutShort = 26,
+        // a file could not be opened (the response file; for GTaskReadReply also the body file; for
+        // GTaskReadField the body file), or it is neither a regular file nor a character device (a FIFO, a
+        // socket, a folder); nothing sent
+        FileOpenFailed = 27,
+        // writing to the response file (for GTaskReadReply the body file) or closing it failed
+        FileWriteFailed = 28,
+        // the server's certificate was refused (only in a build that checks it); nothing sent, file
+        // untouched
+        CertRefused = 29,
+        // GTaskReadField: the path names nothing in the body (no such member, an index past the end, a step
+        // into a string, number or literal)
+        FieldMissing = 30,
+        // GTaskReadReplyAt: the response file holds no reply at that index
+        NoSuchReply = 31,
+        // request sent, whole reply in the response file (for GTaskReadField: the value written whole); it
+        // says nothing of the HTTP status, which is the file's first line
+        ExchangeComplete = 999
     }
 
     // The library's exports under their own names, one declaration each, in

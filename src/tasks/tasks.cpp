@@ -6,6 +6,8 @@
 
 namespace taskclient {
 
+const char kRequestTargetPrefix[] = "/tasks/v1/";
+
 namespace {
 
 const char kTaskListsPath[] = "/tasks/v1/users/@me/lists";
@@ -16,19 +18,6 @@ const char kTitleTail[] = "\" }";
 const char kPageQuery[] = "?maxResults=100&showCompleted=true&showHidden=true&showAssigned=true";
 const char kPageTokenField[] = "&pageToken=";
 const char kCompletedBody[] = "{ \"status\": \"completed\" }";
-const char kTargetPrefix[] = "/tasks/v1/";
-
-// The methods a request may use, each as it starts the request line, and
-// whether it carries a body.
-struct Method {
-  const char* name;
-  const char* requestLine;
-  bool hasBody;
-};
-const Method kMethods[] = {
-    {"GET", "GET ", false},      {"POST", "POST ", true},     {"PUT", "PUT ", true},
-    {"PATCH", "PATCH ", true},   {"DELETE", "DELETE ", false},
-};
 
 // Whether the 16-bit `text` is exactly the ASCII `name`.
 bool SameAscii(const tc_text16* text, const char* name) {
@@ -64,10 +53,10 @@ Result CopyTarget(const tc_text16* target, Text* out) {
     if (unit < 0x21 || unit > 0x7E || unit == '#') return kBadArgument;
     if (!out->AppendByte(static_cast<char>(unit))) return kTooLong;
   }
-  const size_t prefixLength = sizeof kTargetPrefix - 1;
+  const size_t prefixLength = sizeof kRequestTargetPrefix - 1;
   if (out->size() < prefixLength) return kBadArgument;
   for (size_t i = 0; i < prefixLength; ++i) {
-    if (out->data()[i] != kTargetPrefix[i]) return kBadArgument;
+    if (out->data()[i] != kRequestTargetPrefix[i]) return kBadArgument;
   }
   return HasDotSegment(*out) ? kBadArgument : kOk;
 }
@@ -109,14 +98,24 @@ Result SendWithToken(Platform& platform, const Service& service, const char* met
 
 }  // namespace
 
+const RequestMethod kRequestMethods[] = {
+    {"GET", "GET ", false},      {"POST", "POST ", true},     {"PUT", "PUT ", true},
+    {"PATCH", "PATCH ", true},   {"DELETE", "DELETE ", false},
+};
+const size_t kRequestMethodCount = sizeof kRequestMethods / sizeof kRequestMethods[0];
+
+const RequestMethod* FindRequestMethod(const tc_text16* method) {
+  for (size_t i = 0; i < kRequestMethodCount; ++i) {
+    if (SameAscii(method, kRequestMethods[i].name)) return &kRequestMethods[i];
+  }
+  return 0;
+}
+
 Result SendApiRequest(Platform& platform, const Service& service, const tc_text16* accessToken,
                       const tc_text16* method, const tc_text16* target, const tc_text16* jsonBody,
                       const tc_text16* responsePath) {
   if (!accessToken || !method || !target || !responsePath) return kBadArgument;
-  const Method* chosen = 0;
-  for (size_t i = 0; i < sizeof kMethods / sizeof kMethods[0]; ++i) {
-    if (SameAscii(method, kMethods[i].name)) chosen = &kMethods[i];
-  }
+  const RequestMethod* chosen = FindRequestMethod(method);
   if (!chosen) return kBadArgument;
   FixedText<kTargetCapacity> path;
   Result result = CopyTarget(target, &path);

@@ -41,6 +41,25 @@ Result CompleteTask(Platform& platform, const Service& service, const tc_text16*
 const size_t kTargetCapacity = 1001;
 const size_t kJsonBodyLimit = 8192;
 
+// A method SendApiRequest takes: its name, how it starts the request line,
+// and whether it carries a body (GET and DELETE take none).
+struct RequestMethod {
+  const char* name;
+  const char* requestLine;
+  bool hasBody;
+};
+
+// The method whose name `method` is exactly (GET, POST, PUT, PATCH or
+// DELETE), or null.
+const RequestMethod* FindRequestMethod(const tc_text16* method);
+
+// Every method, in that order, for callers that name them.
+extern const RequestMethod kRequestMethods[];
+extern const size_t kRequestMethodCount;
+
+// What every request-target begins with: "/tasks/v1/".
+extern const char kRequestTargetPrefix[];
+
 // Any request to the task paths: `method` is GET, POST, PUT, PATCH or DELETE;
 // `target` the request-target as it goes on the wire, visible ASCII without
 // '#' under "/tasks/v1/"; `jsonBody` null or empty for none (GET and DELETE
