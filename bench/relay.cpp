@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <deque>
 #include <stdexcept>
@@ -83,6 +84,7 @@ void Pump(int from, int to, std::chrono::milliseconds delay) {
 struct DelayRelay::Link {
   int client = -1, server = -1;
   std::thread up, down;
+  std::atomic<int> finished{0};  // directions whose pump has returned
   ~Link() {
     shutdown(client, SHUT_RDWR);
     shutdown(server, SHUT_RDWR);
@@ -107,10 +109,7 @@ DelayRelay::~DelayRelay() {
   links_.clear();
 }
 
-int DelayRelay::connections() {
-  std::lock_guard<std::mutex> lock(mutex_);
-  return static_cast<int>(links_.size());
-}
+int DelayRelay::connections() { return accepted_.load(); }
 
 void DelayRelay::Accept() {
   for (;;) {
@@ -133,12 +132,26 @@ void DelayRelay::Accept() {
     int yes = 1;
     setsockopt(client, IPPROTO_TCP, TCP_NODELAY, &yes, sizeof yes);
     setsockopt(server, IPPROTO_TCP, TCP_NODELAY, &yes, sizeof yes);
+    ++accepted_;
     std::unique_ptr<Link> link(new Link);
     link->client = client;
     link->server = server;
-    link->up = std::thread(Pump, client, server, delay_);
-    link->down = std::thread(Pump, server, client, delay_);
+    Link* started = link.get();
+    const std::chrono::milliseconds delay = delay_;
+    link->up = std::thread([started, delay] {
+      Pump(started->client, started->server, delay);
+      ++started->finished;
+    });
+    link->down = std::thread([started, delay] {
+      Pump(started->server, started->client, delay);
+      ++started->finished;
+    });
     std::lock_guard<std::mutex> lock(mutex_);
+    // Links whose both directions have ended give back their sockets and
+    // threads, so that a long run does not run out of either.
+    links_.erase(std::remove_if(links_.begin(), links_.end(),
+                                [](const std::unique_ptr<Link>& old) { return old->finished.load() == 2; }),
+                 links_.end());
     links_.push_back(std::move(link));
   }
 }

@@ -6,6 +6,7 @@
 // so every fresh connection costs one round trip less than on a real link.
 #pragma once
 
+#include <atomic>
 #include <chrono>
 #include <cstdint>
 #include <memory>
@@ -38,7 +39,8 @@ class DelayRelay {
   uint16_t port_ = 0;
   std::thread acceptor_;
   std::mutex mutex_;
-  std::vector<std::unique_ptr<Link>> links_;
+  std::vector<std::unique_ptr<Link>> links_;  // with mutex_ held
+  std::atomic<int> accepted_{0};
 };
 
 }  // namespace bench
