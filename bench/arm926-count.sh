@@ -98,3 +98,90 @@ done
 median=$(printf '%s\n' "${differences[@]}" | sort -n | sed -n "$(((runs + 1) / 2))p")
 echo "one listing call on the ARM926: $median instructions (median of $runs);" \
   "at 400 MHz and one instruction per cycle $(awk -v n="$median" 'BEGIN { printf "%.3f", n / 400e6 }') s of CPU"
+
+# One sequence call of ten listing GETs (SendRequests, one connection)
+# against one listing call, with certificate checking off (the build above)
+# and on. Both are counted against taskclient-count-server (bench/
+# count_server.cpp, built for and running on the build machine, outside the
+# count), which keeps a connection alive for every request on it. With
+# checking on, the server presents a chain shaped like the service's ECDSA
+# chain: a P-256 certificate for localhost, a P-256 intermediate and a P-384
+# root made here, the build's only trust anchor; the program names the server
+# "localhost", since BearSSL's checker matches names, not addresses.
+count_server=$out/taskclient-count-server
+g++ -std=c++17 -O2 -Wall -Wextra -Wpedantic -Werror -I. -o "$count_server" bench/count_server.cpp \
+  testing/tls_server.cpp -lssl -lcrypto -pthread
+ca=$out/count-ca
+mkdir -p "$ca"
+if ! { [ -s "$ca/ca.key" ] && openssl x509 -in "$ca/ca.pem" -noout -checkend 86400 >/dev/null 2>&1; }; then
+  openssl req -x509 -newkey ec -pkeyopt ec_paramgen_curve:P-384 -sha384 -nodes -keyout "$ca/ca.key" \
+    -out "$ca/ca.pem" -days 30 -subj "/CN=taskclient count root" -addext "basicConstraints=critical,CA:TRUE" \
+    -addext "keyUsage=critical,keyCertSign,cRLSign" 2>/dev/null
+fi
+echo "== building the calling program with certificate checking on (armel, BearSSL)"
+build "$out/armel-verify" taskclient_listing_calls -DCMAKE_TOOLCHAIN_FILE=cmake/armel-linux.cmake \
+  -DTASKCLIENT_TLS=bearssl -DTASKCLIENT_VERIFY_SERVER=ON -DTASKCLIENT_TRUST_ANCHORS="$ca/ca.pem" \
+  -DTASKCLIENT_BUILD_TESTS=OFF -DTASKCLIENT_BUILD_TOOLS=OFF -DTASKCLIENT_BUILD_BENCH=ON \
+  -DTASKCLIENT_ARMEL_OPENSSL="$openssl"
+verifying_program=$out/armel-verify/bench/taskclient-listing-calls
+
+# Sets `instructions` to what program $1 executes signing in and then making
+# $2 operations, against a fresh count server started with the options in
+# `server_options`; the program's own options follow ($3...). Each server
+# writes its port to a file of its own.
+server_options=()
+count_with_server() {
+  local calls_program=$1 calls=$2 port='' announced
+  shift 2
+  announced=$(mktemp "$work/count-server.XXXXXX")
+  TASKCLIENT_TEST_CA_KEY=$ca/ca.key TASKCLIENT_TEST_CA_CERT=$ca/ca.pem \
+    "$count_server" "${server_options[@]}" >"$announced" 2>"$work/count-server.log" &
+  service_pid=$!
+  for _ in $(seq 100); do
+    port=$(sed -n 's/^listening on 127\.0\.0\.1://p' "$announced")
+    [ -n "$port" ] && break
+    sleep 0.1
+  done
+  [ -n "$port" ] || { cat "$work/count-server.log" >&2; echo "arm926-count: the count server did not start" >&2; exit 1; }
+  rm -f "$work/count"
+  qemu-arm -cpu arm926 -plugin "$plugin,out=$work/count" -E "LD_LIBRARY_PATH=$openssl/lib/arm-linux-gnueabi" \
+    "$calls_program" "$@" "$port" count-code "$calls" "$work" ||
+    { echo "arm926-count: the run with $calls operation(s) ($*) failed" >&2; exit 1; }
+  instructions=$(cat "$work/count")
+  stop_service
+}
+
+median_of() {
+  printf '%s\n' "$@" | sort -n | sed -n "$((($# + 1) / 2))p"
+}
+
+# $1: what the mode is called; $2: the program; the program's options follow.
+count_sequence_against_listing() {
+  local mode=$1 calls_program=$2 run started without listing sequence
+  shift 2
+  local listings=() sequences=()
+  echo "== counting a sequence of ten GETs against a listing call, $mode ($runs runs)"
+  for ((run = 1; run <= runs; ++run)); do
+    started=$SECONDS
+    count_with_server "$calls_program" 0 "$@"
+    without=$instructions
+    count_with_server "$calls_program" 1 "$@"
+    listing=$((instructions - without))
+    count_with_server "$calls_program" 1 --sequence "$@"
+    sequence=$((instructions - without))
+    listings+=("$listing")
+    sequences+=("$sequence")
+    echo "  run $run: signed in only $without; one listing call $listing; one sequence of ten GETs $sequence" \
+      "($((SECONDS - started)) s)"
+  done
+  listing=$(median_of "${listings[@]}")
+  sequence=$(median_of "${sequences[@]}")
+  echo "$mode: one listing call $listing instructions, one sequence of ten GETs $sequence (medians of $runs);" \
+    "sequence/listing $(awk -v s="$sequence" -v l="$listing" 'BEGIN { printf "%.3f", s / l }') (target at most 1.5)," \
+    "$(awk -v s="$sequence" 'BEGIN { printf "%.1f", s / 10e6 }') million per GET"
+}
+
+server_options=()
+count_sequence_against_listing "checking off" "$program"
+server_options=(--chain)
+count_sequence_against_listing "checking on" "$verifying_program" --host=localhost

@@ -15,6 +15,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
 #include <ctime>
 #include <stdexcept>
@@ -64,29 +65,52 @@ void BenchServer::Serve(int socket) {
   setsockopt(socket, IPPROTO_TCP, TCP_NODELAY, &yes, sizeof yes);
   SSL* session = SSL_new(context_);
   SSL_set_fd(session, socket);
-  bool served = false;
+  // Every request of the connection in turn, as a server that keeps its
+  // connections alive: the next request (already sent, when the client
+  // pipelines) is read after the reply to the one before, until the client
+  // closes.
+  bool served = false, failed = false;
   if (SSL_accept(session) == 1) {
-    std::string head;
+    std::string pending;
     char buffer[4096];
-    while (head.find("\r\n\r\n") == std::string::npos) {
+    auto readMore = [&] {
       int got = SSL_read(session, buffer, sizeof buffer);
-      if (got <= 0) break;
-      head.append(buffer, static_cast<size_t>(got));
-    }
-    size_t lineEnd = head.find("\r\n");
-    std::string requestLine = head.substr(0, lineEnd == std::string::npos ? 0 : lineEnd);
-    const Route* route = nullptr;
-    for (const Route& candidate : routes_) {
-      if (requestLine.find(candidate.targetPart) != std::string::npos) {
-        route = &candidate;
+      if (got <= 0) return false;
+      pending.append(buffer, static_cast<size_t>(got));
+      return true;
+    };
+    for (;;) {
+      size_t headEnd = std::string::npos;
+      bool more = true;
+      while (more && (headEnd = pending.find("\r\n\r\n")) == std::string::npos) more = readMore();
+      if (!more) break;
+      std::string head = pending.substr(0, headEnd + 4);
+      size_t bodyLength = 0;
+      size_t field = head.find("\r\nContent-Length: ");
+      if (field != std::string::npos) bodyLength = std::strtoul(head.c_str() + field + 18, nullptr, 10);
+      while (more && pending.size() < head.size() + bodyLength) more = readMore();
+      if (!more) {
+        failed = true;
         break;
       }
-    }
-    {
-      std::lock_guard<std::mutex> lock(lastMutex_);
-      last_ = head;
-    }
-    if (route) {
+      pending.erase(0, head.size() + bodyLength);
+      size_t lineEnd = head.find("\r\n");
+      std::string requestLine = head.substr(0, lineEnd);
+      const Route* route = nullptr;
+      for (const Route& candidate : routes_) {
+        if (requestLine.find(candidate.targetPart) != std::string::npos) {
+          route = &candidate;
+          break;
+        }
+      }
+      {
+        std::lock_guard<std::mutex> lock(lastMutex_);
+        last_ = head;
+      }
+      if (!route) {
+        failed = true;
+        break;
+      }
       const std::string& reply = route->reply;
       size_t done = 0;
       while (done < reply.size()) {
@@ -95,13 +119,14 @@ void BenchServer::Serve(int socket) {
         if (wrote <= 0) break;
         done += static_cast<size_t>(wrote);
       }
-      served = done == reply.size();
-      // The client has the whole reply; wait for it to close, as a server
-      // keeping the connection alive would.
-      while (SSL_read(session, buffer, sizeof buffer) > 0) {
+      if (done != reply.size()) {
+        failed = true;
+        break;
       }
+      served = true;
     }
   }
+  if (failed) served = false;
   if (!served) ++failures_;
   ERR_clear_error();
   SSL_free(session);

@@ -1,6 +1,8 @@
 // A lean HTTPS server on 127.0.0.1 for the benchmarks: a fixed pool of
-// threads accepts connections, does the TLS handshake, reads one request head
-// and answers with a reply fixed in advance, chosen by the request target.
+// threads accepts connections, does the TLS handshake, and answers each
+// request of the connection (its head, and its body by Content-Length) with a
+// reply fixed in advance, chosen by the request target, until the client
+// closes.
 // It records nothing and never pauses, so its cost per connection is the same
 // for every client measured against it.
 #pragma once
@@ -20,7 +22,7 @@ class BenchServer {
  public:
   struct Route {
     std::string targetPart;  // the reply goes to requests whose target contains this
-    std::string reply;       // written as it is, then the connection waits for the client to close
+    std::string reply;       // written as it is, then the next request is read
   };
 
   BenchServer(std::vector<Route> routes, int threads);
@@ -29,9 +31,10 @@ class BenchServer {
   BenchServer& operator=(const BenchServer&) = delete;
 
   uint16_t port() const { return port_; }
-  // The request head of the most recent connection, byte for byte.
+  // The head of the most recent request, byte for byte.
   std::string LastRequest();
-  // Connections whose request matched no route, or whose handshake failed.
+  // Connections with a request that matched no route or came short, or whose
+  // handshake failed.
   int failures() const { return failures_.load(); }
 
  private:

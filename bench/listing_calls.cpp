@@ -5,11 +5,16 @@
 // listing call executes, TLS handshake included, without the process start
 // or the sign-in.
 //
-//   taskclient-listing-calls PORT CODE N FOLDER
+//   taskclient-listing-calls [--sequence] [--host=NAME] PORT CODE N FOLDER
 //
 // PORT is the stand-in's on 127.0.0.1, CODE the authorization code it issued,
-// FOLDER where the response files go. Exits 0 when every call completed with
-// status 200, 1 otherwise (saying which on stderr), 2 for a usage error.
+// FOLDER where the response files go. With --sequence each of the N
+// operations is one sequence call (SendRequests) of ten listing GETs instead
+// of one listing call. --host names the server by a name that resolves to
+// it, for a build that checks certificates (BearSSL's checker matches names,
+// not addresses); 127.0.0.1 otherwise. Exits 0 when every call completed with
+// status 200 (every reply of a sequence), 1 otherwise (saying which on
+// stderr), 2 for a usage error.
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -18,6 +23,7 @@
 #include "exchange/service.h"
 #include "platform/platform.h"
 #include "taskclient.h"
+#include "tasks/requests.h"
 #include "tasks/tasks.h"
 #include "tokens/tokens.h"
 
@@ -65,22 +71,57 @@ bool Completed(const char* what, int result, const std::string& path) {
   return false;
 }
 
+const int kSequenceLength = 10;
+
+// Every reply of a sequence call is a 200.
+bool SequenceCompleted(int result, const std::string& path) {
+  const std::string replies = ReadFile(path);
+  int count = 0;
+  for (size_t at = replies.find("HTTP/1.1 "); at != std::string::npos; at = replies.find("HTTP/1.1 ", at + 9)) {
+    if (replies.compare(at, 13, "HTTP/1.1 200 ") != 0) count = -kSequenceLength;
+    ++count;
+  }
+  if (result == TC_EXCHANGE_COMPLETE && count == kSequenceLength) return true;
+  std::fprintf(stderr, "taskclient-listing-calls: sequence: result %d, replies \"%.60s\"\n", result, replies.c_str());
+  return false;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
+  bool sequence = false;
+  std::string host = "127.0.0.1";
+  for (; argc > 1 && std::strncmp(argv[1], "--", 2) == 0; --argc, ++argv) {
+    if (std::strcmp(argv[1], "--sequence") == 0) {
+      sequence = true;
+    } else if (std::strncmp(argv[1], "--host=", 7) == 0 && argv[1][7] != '\0') {
+      host = argv[1] + 7;
+    } else {
+      argc = 0;
+      break;
+    }
+  }
   char* end = nullptr;
   const long port = argc == 5 ? std::strtol(argv[1], &end, 10) : 0;
   const bool portGood = end && *end == '\0' && port >= 1 && port <= 65535;
   const long calls = argc == 5 ? std::strtol(argv[3], &end, 10) : -1;
   if (!portGood || *end != '\0' || calls < 0) {
-    std::fprintf(stderr, "usage: taskclient-listing-calls PORT CODE N FOLDER\n");
+    std::fprintf(stderr, "usage: taskclient-listing-calls [--sequence] [--host=NAME] PORT CODE N FOLDER\n");
     return 2;
   }
   taskclient::Service service = taskclient::ApiService();
-  service.host = "127.0.0.1";
+  service.host = host.c_str();
   service.port = static_cast<uint16_t>(port);
   taskclient::Platform& platform = taskclient::SystemPlatform();
   const std::string folder = argv[4];
+
+  // The requests file of a sequence, written in every mode, so that a run
+  // with no operation costs what the run of either kind costs beside them.
+  const std::string requestsPath = folder + "/lists.requests";
+  if (FILE* file = std::fopen(requestsPath.c_str(), "wb")) {
+    for (int i = 0; i < kSequenceLength; ++i) std::fputs("GET /tasks/v1/users/@me/lists\n", file);
+    std::fclose(file);
+  }
 
   const std::string tokenPath = folder + "/token.json";
   const int signedIn = taskclient::GetToken(platform, service, T(Text16(argv[2])), T(u"local-secret"),
@@ -97,6 +138,14 @@ int main(int argc, char** argv) {
   const std::u16string token = Text16(reply.substr(start + sizeof kField - 1, stop - start - (sizeof kField - 1)));
 
   const std::string listPath = folder + "/lists.json";
+  if (sequence) {
+    for (long i = 0; i < calls; ++i) {
+      const int listed = taskclient::SendRequests(platform, service, T(token), T(Text16(requestsPath)),
+                                                  T(Text16(listPath)));
+      if (!SequenceCompleted(listed, listPath)) return 1;
+    }
+    return 0;
+  }
   for (long i = 0; i < calls; ++i) {
     const int listed = taskclient::ListTaskLists(platform, service, T(token), T(Text16(listPath)));
     if (!Completed("listing", listed, listPath)) return 1;

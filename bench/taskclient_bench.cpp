@@ -33,6 +33,7 @@
 #include "interpose.h"
 #include "platform/platform.h"
 #include "taskclient.h"
+#include "tasks/requests.h"
 #include "tasks/tasks.h"
 
 namespace {
@@ -56,6 +57,8 @@ struct World {
   std::unique_ptr<FloorClient> floor, floorContextPerCall;
   std::unique_ptr<CurlClient> curl;
   bool exported = false;  // the exported function can reach the local server
+  std::string requestsFile;  // a sequence of ten requests, one of them a PATCH with the 8 KB body
+  std::u16string requestsPath;
 };
 
 World* gWorld = nullptr;
@@ -157,6 +160,40 @@ bool LibraryRequest8K(const std::u16string& path) {
   return taskclient::SendApiRequest(taskclient::SystemPlatform(), gWorld->service, gWorld->token16.c_str(), u"PATCH",
                                     u"/tasks/v1/users/@me/lists/L1", LargeJsonBody().c_str(),
                                     path.c_str()) == TC_EXCHANGE_COMPLETE;
+}
+
+// The 8 KB body as UTF-8, for a line of a requests file.
+std::string LargeJsonBodyUtf8() {
+  std::string bytes;
+  for (char16_t unit : LargeJsonBody()) {
+    if (unit < 0x80) {
+      bytes += static_cast<char>(unit);
+    } else {
+      bytes += static_cast<char>(0xC0 | (unit >> 6));
+      bytes += static_cast<char>(0x80 | (unit & 0x3F));
+    }
+  }
+  return bytes;
+}
+
+const int kSequenceLength = 10;
+const int kSequencePatchAt = 4;  // the line of the PATCH with the 8 KB body
+
+// Ten requests in one sequence call: listings, and the same PATCH with an
+// 8 KB body as LibraryRequest8K's, so that the largest body of the sequence
+// is that of the single request.
+std::string SequenceLines() {
+  std::string lines;
+  for (int i = 0; i < kSequenceLength; ++i) {
+    lines += i == kSequencePatchAt ? "PATCH /tasks/v1/users/@me/lists/L1 " + LargeJsonBodyUtf8() + "\n"
+                                   : "GET /tasks/v1/users/@me/lists\n";
+  }
+  return lines;
+}
+
+bool LibrarySequence(const std::u16string& path) {
+  return taskclient::SendRequests(taskclient::SystemPlatform(), gWorld->service, gWorld->token16.c_str(),
+                                  gWorld->requestsPath.c_str(), path.c_str()) == TC_EXCHANGE_COMPLETE;
 }
 
 bool FloorListing(const FloorClient& client) {
@@ -460,17 +497,21 @@ class SummaryReporter : public benchmark::ConsoleReporter {
       std::fprintf(out, "  capture of a 50 MiB body, %s, MiB/s: floor %.0f | library %.0f | library/floor %.3f\n",
                    mode, Get(name, "floor_MiBps"), Get(name, "library_MiBps"), Get(name, "library_per_floor"));
     }
-    for (const char* who : {"Library", "Exported", "Floor", "Curl"}) {
+    for (const char* who : {"Library", "Exported", "Sequence", "Floor", "Curl"}) {
       std::string name = std::string("Allocations/") + who;
       std::fprintf(out, "  heap allocations per call, %s: own code %.1f | OpenSSL %.1f | libc %.1f | libcurl %.1f | "
                    "other %.1f\n", who, Get(name, "own"), Get(name, "openssl"), Get(name, "libc"),
                    Get(name, "curl"), Get(name, "other"));
     }
-    for (const char* who : {"Library", "Request8K", "Exported", "Floor", "Curl"}) {
+    for (const char* who : {"Library", "Request8K", "Sequence8K", "Exported", "Floor", "Curl"}) {
       std::string name = std::string("Stack/") + who;
       std::fprintf(out, "  peak stack, %s: first call on a thread %.0f bytes | later call %.0f bytes\n", who,
                    Get(name, "first_call_bytes"), Get(name, "call_bytes"));
     }
+    const double sequence = Get("Stack/Sequence8K", "call_bytes"), request = Get("Stack/Request8K", "call_bytes");
+    std::fprintf(out, "  peak stack, sequence of ten with the 8 KB body %.0f bytes | request with the 8 KB body %.0f "
+                 "bytes | sequence/request %.3f (target at most 1: %s)\n", sequence, request, sequence / request,
+                 sequence <= request ? "met" : "NOT met");
     std::fprintf(out, "  libtaskclient.so stripped: %.0f bytes (unstripped %.0f)\n", Get("Size/Stripped", "bytes"),
                  Get("Size/Stripped", "unstripped_bytes"));
     for (int threads : {1, 2, 4, 8}) {
@@ -484,7 +525,7 @@ class SummaryReporter : public benchmark::ConsoleReporter {
   // allocation: the one target that is a property rather than a speed.
   bool Passed() {
     bool ok = errors_ == 0;
-    for (const char* who : {"Allocations/Library", "Allocations/Exported"}) {
+    for (const char* who : {"Allocations/Library", "Allocations/Exported", "Allocations/Sequence"}) {
       double own = Get(who, "own");
       if (own > 0) {
         std::fprintf(stderr, "%s: the library's own code made %.1f heap allocations per call\n", who, own);
@@ -618,6 +659,20 @@ bool SetUp(World& world) {
     world.exported = ExportedListing(path) && bench::RedirectedLookups() > 0 && ReadFile(file) == world.listingReply;
   }
   if (!world.exported) std::fprintf(stderr, "set-up: the exported function cannot be measured here\n");
+
+  // The sequence: every reply whole in the response file, in order.
+  world.requestsFile = FilePath("sequence.requests");
+  world.requestsPath = Widen(world.requestsFile);
+  {
+    std::ofstream out(world.requestsFile, std::ios::binary | std::ios::trunc);
+    out << SequenceLines();
+  }
+  std::string replies;
+  for (int i = 0; i < kSequenceLength; ++i) replies += world.listingReply;
+  if (!LibrarySequence(path) || ReadFile(file) != replies) {
+    std::fprintf(stderr, "set-up: the sequence call failed\n");
+    return false;
+  }
   return true;
 }
 
@@ -673,12 +728,15 @@ void Register(World& world) {
   std::function<bool()> curl = [narrowPath] { return gWorld->curl->Call(narrowPath.c_str()); };
   RegisterBenchmark("Allocations/Library", Allocations, library)->Iterations(20);
   if (world.exported) RegisterBenchmark("Allocations/Exported", Allocations, exported)->Iterations(20);
+  std::function<bool()> sequence = [path] { return LibrarySequence(path); };
+  RegisterBenchmark("Allocations/Sequence", Allocations, sequence)->Iterations(5);
   RegisterBenchmark("Allocations/Floor", Allocations, floor)->Iterations(20);
   RegisterBenchmark("Allocations/Curl", Allocations, curl)->Iterations(20);
 
   RegisterBenchmark("Stack/Library", Stack, library)->Iterations(1);
   std::function<bool()> request8kCall = [path] { return LibraryRequest8K(path); };
   RegisterBenchmark("Stack/Request8K", Stack, request8kCall)->Iterations(1);
+  RegisterBenchmark("Stack/Sequence8K", Stack, sequence)->Iterations(1);
   if (world.exported) RegisterBenchmark("Stack/Exported", Stack, exported)->Iterations(1);
   RegisterBenchmark("Stack/Floor", Stack, floor)->Iterations(1);
   RegisterBenchmark("Stack/Curl", Stack, curl)->Iterations(1);
