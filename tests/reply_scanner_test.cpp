@@ -76,6 +76,9 @@ struct Case {
 
 const size_t kAll = std::string::npos;
 
+// A reply that follows another in a file of several.
+const char kNextReply[] = "HTTP/1.1 202 Accepted\r\nContent-Length: 3\r\n\r\nabc";
+
 std::vector<Case> Cases() {
   const std::string chunkedHead = "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n";
   return {
@@ -236,6 +239,66 @@ TEST(ReplyReader, ReadsEveryFramingCaseFromAFile) {
       EXPECT_EQ(read.result, taskclient::kReplyCutShort);
     }
     EXPECT_EQ(testsupport::ReadFile(dir / "body"), c.body && whole ? std::string(c.body) : expectedBody);
+    // The reply after it (index 1): there when this one ends where the file
+    // goes on, and none after one cut short, broken or ended by the close.
+    const bool endsAtItsEnd = c.verdict == ReplyScanner::kComplete && c.end == kAll;
+    testsupport::WriteFile(dir / "reply", endsAtItsEnd ? c.bytes + kNextReply : c.bytes);
+    read = taskclient::ReadReplyAt(taskclient::SystemPlatform(), T(reply), 1, T(body));
+    if (endsAtItsEnd) {
+      EXPECT_EQ(read.result, taskclient::kOk);
+      EXPECT_EQ(read.status, 202);
+      EXPECT_EQ(testsupport::ReadFile(dir / "body"), "abc");
+      EXPECT_EQ(taskclient::ReadReplyAt(taskclient::SystemPlatform(), T(reply), 2, T(body)).result,
+                taskclient::kNoSuchReply);
+    } else {
+      // Bytes after a whole reply that begin no reply: that reply is broken.
+      EXPECT_EQ(read.result, c.verdict == ReplyScanner::kComplete ? taskclient::kReplyCutShort
+                                                                 : taskclient::kNoSuchReply);
+    }
+  }
+}
+
+// A file of replies back to back, as a sequence of requests leaves it: each
+// reply by its index, with the interim replies before it skipped.
+TEST(ReplyReader, ReadsTheReplyAtAnIndex) {
+  testsupport::TempDir dir;
+  const std::u16string reply = PathText(dir / "reply"), body = PathText(dir / "body");
+  const std::string interimAndLength = "HTTP/1.1 100 Continue\r\n\r\nHTTP/1.1 201 Created\r\nContent-Length: 2\r\n\r\n{}";
+  const std::string chunked = "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n3\r\nxyz\r\n0\r\n\r\n";
+  const std::string large = "HTTP/1.1 200 OK\r\nContent-Length: 5000\r\n\r\n" + std::string(5000, 'l');
+  const std::string untilClose = "HTTP/1.0 200 OK\r\n\r\n" + std::string(kNextReply);
+  const std::string cutShort = "HTTP/1.1 200 OK\r\nContent-Length: 9\r\n\r\nab";
+  const std::string three = interimAndLength + chunked + kNextReply;
+  struct Row {
+    const char* why;
+    std::string file;
+    int32_t index;
+    int32_t result;  // the status, or the code
+    std::string body;
+  } rows[] = {
+      {"the first, after an interim reply", three, 0, 201, "{}"},
+      {"the second, chunked", three, 1, 200, "xyz"},
+      {"the third, by its length", three, 2, 202, "abc"},
+      {"past the last", three, 3, TC_NO_SUCH_REPLY, ""},
+      {"far past the last", three, INT32_MAX, TC_NO_SUCH_REPLY, ""},
+      {"a negative index", three, -1, TC_BAD_ARGUMENT, "stale"},
+      {"empty lines between replies", chunked + "\r\n\r\n" + kNextReply, 1, 202, "abc"},
+      {"only empty lines after the last", chunked + "\r\n\n", 1, TC_NO_SUCH_REPLY, ""},
+      {"after a reply longer than a read", large + chunked, 1, 200, "xyz"},
+      {"the close ends the second", chunked + untilClose, 1, 200, kNextReply},
+      {"nothing after one the close ends", chunked + untilClose, 2, TC_NO_SUCH_REPLY, ""},
+      {"the one asked for cut short", chunked + cutShort, 1, TC_REPLY_CUT_SHORT, "ab"},
+      {"one after a reply cut short", chunked + cutShort, 2, TC_NO_SUCH_REPLY, ""},
+      {"an empty file", "", 0, TC_REPLY_CUT_SHORT, ""},
+      {"an empty file, past its end", "", 1, TC_NO_SUCH_REPLY, ""},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.why);
+    testsupport::WriteFile(dir / "reply", row.file);
+    testsupport::WriteFile(dir / "body", "stale");
+    const taskclient::ReplyRead read = taskclient::ReadReplyAt(taskclient::SystemPlatform(), T(reply), row.index, T(body));
+    EXPECT_EQ(read.result == taskclient::kOk ? read.status : static_cast<int32_t>(read.result), row.result);
+    EXPECT_EQ(testsupport::ReadFile(dir / "body"), row.body);
   }
 }
 
@@ -293,6 +356,12 @@ TEST(ReplyReader, RefusesWhatItCannotRead) {
   EXPECT_EQ(read.result, taskclient::kOk);
   EXPECT_EQ(read.status, 200);
   EXPECT_EQ(testsupport::ReadFile(dir / "body"), expected);
+  // The reply after it, found past the many reads that listing takes.
+  testsupport::WriteFile(dir / "reply", listing + "0\r\n\r\n" + kNextReply);
+  read = taskclient::ReadReplyAt(taskclient::SystemPlatform(), T(reply), 1, T(body));
+  EXPECT_EQ(read.result, taskclient::kOk);
+  EXPECT_EQ(read.status, 202);
+  EXPECT_EQ(testsupport::ReadFile(dir / "body"), "abc");
 }
 
 // Bodies as the service (and the local stand-in) writes them.
@@ -386,6 +455,11 @@ std::vector<FieldCase> FieldCases() {
       {"lists: an escaped etag", kListsBody, u"etag", kFound, "\"local\""},
       {"lists: count", kListsBody, u"items.#", kFound, "2"},
       {"lists: index past the end", kListsBody, u"items.2", kMissing, ""},
+      // Indexes beyond any array's reach name nothing, never element 0.
+      {"lists: index 2^32", kListsBody, u"items.4294967296", kMissing, ""},
+      {"lists: index 2^32 + 1", kListsBody, u"items.4294967297.id", kMissing, ""},
+      {"lists: index 2^64", kListsBody, u"items.18446744073709551616", kMissing, ""},
+      {"lists: an index of 40 digits", kListsBody, u"items.1000000000000000000000000000000000000000", kMissing, ""},
       {"lists: an index with leading zeros", kListsBody, u"items.01.id", kFound, "MDI"},
       {"lists: a name on an array", kListsBody, u"items.id", kMissing, ""},
       {"tasks: next page", tasksBody, u"nextPageToken", kFound, "100"},
@@ -427,6 +501,8 @@ std::vector<FieldCase> FieldCases() {
       {"a point first", "{\"n\": .5}", u"n", kNotJson, ""},
       {"an exponent without digits", "{\"n\": 1e}", u"n", kNotJson, ""},
       {"a number at the end of the body", "{\"n\": 12", u"n", kNotJson, ""},
+      {"an exponent sign without digits", "{\"n\": 1e+}", u"n", kNotJson, ""},
+      {"an exponent sign without digits, at the end", "[1E-", u"0", kNotJson, ""},
       {"false", "[false]", u"0", kFound, "false"},
       {"null", "{\"v\": null}", u"v", kFound, "null"},
       {"a literal cut short", "{\"v\": tru}", u"v", kNotJson, ""},
@@ -473,6 +549,10 @@ std::vector<FieldCase> FieldCases() {
       // the outermost one by kind too.
       {"deepest brackets matched by number", deep.substr(0, 9 + 299) + "{" + deep.substr(9 + 300), u"a", kFound,
        "after"},
+      // Strings deep down are read as everywhere else.
+      {"a bad escape deep down", deep.substr(0, 9 + 280) + "\"\\x\"" + deep.substr(9 + 280), u"a", kNotJson, ""},
+      {"a raw control character deep down", deep.substr(0, 9 + 280) + "\"\t\"" + deep.substr(9 + 280), u"a",
+       kNotJson, ""},
       {"deep brackets of the wrong kind", deep.substr(0, 9 + 255) + "{" + deep.substr(9 + 256), u"a", kNotJson, ""},
       {"the longest path", R"({"a": 1})", U(longPath), kMissing, ""},
       {"a path too long", R"({"a": 1})", U(longPath + ".a"), TC_BAD_ARGUMENT, ""},
@@ -482,6 +562,11 @@ std::vector<FieldCase> FieldCases() {
       {"an empty step", R"({"a": {"": 1}})", u"a..b", TC_BAD_ARGUMENT, ""},
       {"a lone surrogate in the path", R"({"a": 1})", std::u16string(1, char16_t(0xD800)), TC_BAD_ARGUMENT, ""},
   };
+  // A number that is not JSON, passed over on the way to the value.
+  for (const char* number : {"1e+", "1e", "-", "01", "1.", "-01", "1.e5", "1e+-1", "--1"}) {
+    cases.push_back({std::string("a number passed over: ") + number,
+                     std::string("{\"x\": [") + number + "], \"a\": 1}", u"a", kNotJson, ""});
+  }
   // A value on either side of the first read's end, and across it.
   for (size_t pad = taskclient::kReadPieceCapacity - 40; pad <= taskclient::kReadPieceCapacity + 4; pad += 3) {
     cases.push_back({"a value near the end of a read, after " + std::to_string(pad),

@@ -35,8 +35,10 @@ class ReplyWalk : public PieceReader {
     for (;;) {
       size_t used = 0;
       verdict_ = scanner_.Feed(bytes, length, &used);
-      // Empty lines before a status line belong to no reply.
+      // Empty lines before a status line belong to no reply; any other byte
+      // begins one, broken or not.
       for (size_t i = 0; i < used && !begun_; ++i) begun_ = bytes[i] != '\r' && bytes[i] != '\n';
+      if (verdict_ == ReplyScanner::kMalformed) begun_ = true;
       if (verdict_ == ReplyScanner::kNeedMore) return true;
       if (verdict_ == ReplyScanner::kMalformed || at_ == wanted_) return false;
       // The reply at `at_` is whole; the next one begins right after it.
@@ -44,6 +46,7 @@ class ReplyWalk : public PieceReader {
       bytes += used;
       length -= used;
       scanner_ = ReplyScanner(at_ == wanted_ ? body_ : 0);
+      verdict_ = ReplyScanner::kNeedMore;
       begun_ = false;
       if (length == 0) return true;
     }
