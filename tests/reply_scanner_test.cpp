@@ -538,6 +538,8 @@ std::vector<FieldCase> FieldCases() {
       {"a trailing comma passed over", "{\"x\": [1, 2,], \"a\": 1}", u"a", kNotJson, ""},
       {"a bad literal passed over", "{\"x\": tru, \"a\": 1}", u"a", kNotJson, ""},
       {"a member without a name", "{\"x\": 1, 2}", u"a", kNotJson, ""},
+      {"a comma first in an array", "{\"x\": [, 1], \"a\": 1}", u"a", kNotJson, ""},
+      {"a comma first in an object", "{, \"a\": 1}", u"a", kNotJson, ""},
       {"a member without a colon", "{\"a\" 1}", u"a", kNotJson, ""},
       {"a byte order mark", "\xef\xbb\xbf{\"a\": 1}", u"a", kNotJson, ""},
       {"an empty body", "", u"a", kNotJson, ""},
