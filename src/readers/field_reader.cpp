@@ -95,9 +95,10 @@ void FieldReader::Emit(uint32_t code) {
   for (int i = 0; i < count; ++i) EmitUnit(units[i]);
 }
 
-// One event of the tokenizer. `level` is the depth the event happens at:
-// that of the object or array holding a value that begins or ends, or that
-// an object or array closes back to.
+// Pushes one byte and acts on the tokenizer's event. The depth before the
+// byte is that of the object or array holding a value that begins, or of the
+// one a bracket closes; the depth after it, that of the one holding a value
+// that ends.
 void FieldReader::Take(unsigned char byte) {
   const unsigned long before = tokens_.depth();
   const JsonTokenizer::Event event = tokens_.Push(byte);
