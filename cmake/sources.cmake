@@ -9,6 +9,8 @@ set(TASKCLIENT_CORE_SOURCES
   src/exchange/arguments.cpp
   src/exchange/exchange.cpp
   src/readers/field_reader.cpp
+  src/readers/file_scan.cpp
+  src/readers/json_tokenizer.cpp
   src/readers/reply_reader.cpp
   src/exchange/reply_scanner.cpp
   src/exchange/request.cpp

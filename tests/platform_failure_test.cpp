@@ -151,4 +151,47 @@ TEST(PlatformFailure, ReadingAReplyBackReportsEachStep) {
   }
 }
 
+// A body file that changes between the field reader's two readings: the
+// caller's buffer gets the second reading's value only when it is whole and
+// as long as the first measured, and otherwise nothing past value[0].
+TEST(PlatformFailure, AFieldWhoseFileChangesBetweenItsReadings) {
+  struct ChangingFile : ScriptedPlatform {
+    std::string later;
+    bool OpenFileForReading(const tc_text16* path, File* file) override {
+      if (Count("open for reading") == 1) stored = later;
+      return ScriptedPlatform::OpenFileForReading(path, file);
+    }
+  };
+  const std::string body = "{\"a\": \"xy\"}";
+  const std::string longer = "{\"a\": \"" + std::string(kFieldStageUnits + 1, 'l') + "\"}";
+  struct Row {
+    const char* why;
+    std::string first, later;
+    int32_t result;
+    std::u16string value;  // the buffer afterwards, up to the first '?'
+  } rows[] = {
+      {"the same", body, body, TC_EXCHANGE_COMPLETE, u"xy"},
+      {"another value of the same length", body, "{\"a\": \"qr\"}", TC_EXCHANGE_COMPLETE, u"qr"},
+      {"cut short in the value", body, "{\"a\": \"xyz", TC_REPLY_CUT_SHORT, u""},
+      {"a longer value", body, "{\"a\": \"xyz\"}", TC_REPLY_CUT_SHORT, u""},
+      {"a shorter value", body, "{\"a\": \"x\"}", TC_REPLY_CUT_SHORT, u""},
+      {"the value gone", body, "{\"b\": \"xy\"}", TC_FIELD_MISSING, u""},
+      {"a value longer than the stage, unchanged", longer, longer, TC_EXCHANGE_COMPLETE,
+       std::u16string(kFieldStageUnits + 1, u'l')},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.why);
+    ChangingFile platform;
+    platform.stored = row.first;
+    platform.later = row.later;
+    std::vector<tc_text16> value(kFieldStageUnits + 8, u'?');
+    EXPECT_EQ(PublicCode(ReadField(platform, T(u"body.json"), T(u"a"), value.data(), static_cast<int32_t>(value.size()))),
+              row.result);
+    EXPECT_EQ(platform.Count("open for reading"), 2);
+    std::u16string expected = row.value + u'\0';
+    expected.resize(value.size(), u'?');
+    EXPECT_EQ(std::u16string(value.begin(), value.end()), expected);
+  }
+}
+
 }  // namespace

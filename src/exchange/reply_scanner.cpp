@@ -1,5 +1,7 @@
 #include "exchange/reply_scanner.h"
 
+#include "text/hex.h"
+
 namespace taskclient {
 
 namespace {
@@ -17,13 +19,6 @@ const uint64_t kMaxLength = (static_cast<uint64_t>(1) << 60);
 char Lower(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
 
 bool IsBlank(char c) { return c == ' ' || c == '\t'; }
-
-int HexValue(char c) {
-  if (c >= '0' && c <= '9') return c - '0';
-  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-  return -1;
-}
 
 // Whether `c` (lower case) continues `literal` at `position`.
 template <size_t N>
@@ -258,7 +253,7 @@ void ReplyScanner::EndChunkSizeLine() { state_ = remaining_ == 0 ? kTrailerLineS
 bool ReplyScanner::ScanChunkByte(char c) {
   switch (state_) {
     case kChunkSize: {
-      int digit = HexValue(c);
+      int digit = HexValue(static_cast<unsigned char>(c));
       if (digit >= 0) {
         if (remaining_ > kMaxLength / 16) return false;
         remaining_ = remaining_ * 16 + static_cast<unsigned>(digit);

@@ -1,28 +1,22 @@
 #include "readers/field_reader.h"
 
 #include "exchange/arguments.h"
-#include "readers/reply_reader.h"
-#include "text/utf8.h"
 
 namespace taskclient {
 
 namespace {
 
-const unsigned long kMostLevels = static_cast<unsigned long>(-1);
 const uint32_t kMostElements = 0xFFFFFFFFu;
 
-bool IsDigit(unsigned char byte) { return byte >= '0' && byte <= '9'; }
-
-// Bytes a JSON string, number or literal begins with.
-bool BeginsScalar(unsigned char byte) {
-  return byte == '"' || byte == '-' || IsDigit(byte) || byte == 't' || byte == 'f' || byte == 'n';
-}
-
-int HexDigit(unsigned char byte) {
-  if (IsDigit(byte)) return byte - '0';
-  if (byte >= 'a' && byte <= 'f') return byte - 'a' + 10;
-  if (byte >= 'A' && byte <= 'F') return byte - 'A' + 10;
-  return -1;
+// The UTF-16 units of `code`: 1 or 2.
+int Utf16Units(uint32_t code, uint32_t units[2]) {
+  if (code < 0x10000) {
+    units[0] = code;
+    return 1;
+  }
+  units[0] = 0xD800 + ((code - 0x10000) >> 10);
+  units[1] = 0xDC00 + (code & 0x3FF);
+  return 2;
 }
 
 }  // namespace
@@ -40,14 +34,10 @@ Result CheckFieldPath(const tc_text16* path) {
 }
 
 FieldReader::FieldReader(const tc_text16* path, tc_text16* value, size_t capacity)
-    : path_(path), segment_(0), segmentEnd_(0), stepsLeft_(true), index_(0), indexStep_(false),
-      countStep_(false), value_(value), capacity_(capacity), length_(0), kind_(kNone), state_(kValue),
-      verdict_(kNeedMore), depth_(0), pathDepth_(0), countDepth_(0), elements_(0), wanted_(true),
-      nameMatches_(false), nameAt_(0), inValue_(false), rawText_(false), valueDone_(false),
-      stringPart_(kCharacters), stringRole_(kSkipped), memberName_(false), hexDigits_(0), hex_(0), high_(0), utf8Left_(0),
-      utf8Code_(0), utf8Low_(0x80), utf8High_(0xBF), numberPart_(kInteger), literal_(""), bracketDepth_(0),
-      bracketOpen_('['), bracketString_(false), bracketEscape_(false) {
-  for (size_t i = 0; i < sizeof kinds_; ++i) kinds_[i] = 0;
+    : verdict_(kNeedMore), path_(path), segment_(0), segmentEnd_(0), stepsLeft_(true), index_(0),
+      indexStep_(false), countStep_(false), pathDepth_(0), pathInArray_(false), countDepth_(0), elements_(0),
+      wanted_(true), naming_(false), nameMatches_(false), nameAt_(0), value_(value), capacity_(capacity),
+      length_(0), kind_(kNone), inValue_(false), rawText_(false), valueDone_(false) {
   LoadSegment(0);
 }
 
@@ -80,22 +70,18 @@ void FieldReader::NextSegment() {
 }
 
 FieldReader::Verdict FieldReader::Feed(const char* bytes, size_t length) {
-  for (size_t i = 0; i < length && state_ != kDecided; ++i) Step(static_cast<unsigned char>(bytes[i]));
+  for (size_t i = 0; i < length && verdict_ == kNeedMore; ++i) {
+    // A byte that ends a number is taken again, after the number.
+    do {
+      Take(static_cast<unsigned char>(bytes[i]));
+    } while (verdict_ == kNeedMore && !tokens_.taken());
+  }
   return verdict_;
 }
 
 FieldReader::Verdict FieldReader::End() {
-  if (state_ != kDecided) Decide(kMalformed);
+  if (verdict_ == kNeedMore) Decide(kMalformed);
   return verdict_;
-}
-
-void FieldReader::Decide(Verdict verdict) {
-  verdict_ = verdict;
-  state_ = kDecided;
-}
-
-bool FieldReader::InObject() const {
-  return depth_ > 0 && (kinds_[(depth_ - 1) / 8] & (1u << ((depth_ - 1) % 8))) != 0;
 }
 
 void FieldReader::EmitUnit(uint32_t unit) {
@@ -104,185 +90,132 @@ void FieldReader::EmitUnit(uint32_t unit) {
 }
 
 void FieldReader::Emit(uint32_t code) {
-  if (code >= 0x10000) {
-    EmitUnit(0xD800 + ((code - 0x10000) >> 10));
-    EmitUnit(0xDC00 + (code & 0x3FF));
-  } else {
-    EmitUnit(code);
-  }
+  uint32_t units[2];
+  const int count = Utf16Units(code, units);
+  for (int i = 0; i < count; ++i) EmitUnit(units[i]);
 }
 
-void FieldReader::Step(unsigned char byte) {
-  // A byte that ends a number is read again, in the state after the number.
-  for (;;) {
-    // The value's exact text: its ASCII bytes as they come (a number's once
-    // it is known to hold them), the other characters once decoded.
-    if (rawText_ && byte < 0x80 && state_ != kInNumber) EmitUnit(byte);
-    switch (state_) {
-      case kValue:
-        if (!Blank(byte)) StartValue(byte);
+// Pushes one byte and acts on the tokenizer's event. The depth before the
+// byte is that of the object or array holding a value that begins, or of the
+// one a bracket closes; the depth after it, that of the one holding a value
+// that ends.
+void FieldReader::Take(unsigned char byte) {
+  const unsigned long before = tokens_.depth();
+  const JsonTokenizer::Event event = tokens_.Push(byte);
+  const bool wasRaw = rawText_;
+  switch (event) {
+    case JsonTokenizer::kError:
+      Decide(kMalformed);
+      return;
+    case JsonTokenizer::kObjectOpen:
+    case JsonTokenizer::kArrayOpen:
+    case JsonTokenizer::kStringOpen:
+    case JsonTokenizer::kNumberOpen:
+    case JsonTokenizer::kLiteralOpen:
+      ValueBegins(event, before, tokens_.depth());
+      break;
+    case JsonTokenizer::kClose:
+      if (!Closes(before)) return;
+      break;
+    case JsonTokenizer::kValueEnd:
+      ValueEnded(tokens_.depth());
+      break;
+    case JsonTokenizer::kComma:
+      if (valueDone_) {
+        Decide(kFound);
         return;
-      case kArrayFirst:
-        if (Blank(byte)) return;
-        if (byte == ']') {
-          Close();
-        } else {
-          state_ = kValue;
-          StartValue(byte);
-        }
-        return;
-      case kObjectFirst:
-      case kMemberName:
-        if (Blank(byte)) return;
-        if (byte == '}' && state_ == kObjectFirst) {
-          Close();
-        } else if (byte == '"') {
-          BeginString(depth_ == pathDepth_ ? kName : kSkipped, true);
-        } else {
-          Decide(kMalformed);
-        }
-        return;
-      case kColon:
-        if (Blank(byte)) return;
-        if (byte == ':') {
-          state_ = kValue;
-        } else {
-          Decide(kMalformed);
-        }
-        return;
-      case kAfterValue:
-        if (Blank(byte)) return;
-        if (byte == ',' || byte == (InObject() ? '}' : ']')) {
-          if (valueDone_) {
-            Decide(kFound);
-          } else if (byte == ',') {
-            state_ = InObject() ? kMemberName : kValue;
-          } else {
-            Close();
-          }
-        } else {
-          Decide(kMalformed);
-        }
-        return;
-      case kInString:
-        StringByte(byte);
-        return;
-      case kInNumber:
-        if (NumberByte(byte)) {
-          if (rawText_) EmitUnit(byte);
-          return;
-        }
-        if (numberPart_ != kZero && numberPart_ != kInteger && numberPart_ != kFraction && numberPart_ != kExponent) {
-          Decide(kMalformed);
-          return;
-        }
-        ValueEnded();
-        continue;
-      case kInLiteral:
-        if (byte != static_cast<unsigned char>(*literal_)) {
-          Decide(kMalformed);
-        } else if (*++literal_ == 0) {
-          ValueEnded();
-        }
-        return;
-      case kBracketsOnly:
-        BracketsOnlyByte(byte);
-        return;
-      case kDecided:
-        return;
-    }
+      }
+      break;
+    case JsonTokenizer::kNameOpen:
+      naming_ = before == pathDepth_;
+      nameMatches_ = true;
+      nameAt_ = segment_;
+      break;
+    case JsonTokenizer::kCharacter:
+      if (naming_) {
+        NameCharacter(tokens_.code());
+      } else if (inValue_ && kind_ == kString) {
+        Emit(tokens_.code());
+      }
+      break;
+    case JsonTokenizer::kNameEnd:
+      if (naming_) {
+        naming_ = false;
+        wanted_ = nameMatches_ && nameAt_ == segmentEnd_;
+        if (wanted_) NextSegment();
+      }
+      break;
+    case JsonTokenizer::kNothing:
+      break;
   }
+  // The value's exact text: every character, from its first byte to its last.
+  if ((wasRaw || rawText_) && tokens_.text() != kNoCharacter) Emit(tokens_.text());
 }
 
-void FieldReader::StartValue(unsigned char byte) {
-  if (countDepth_ != 0 && depth_ == countDepth_) {
+void FieldReader::ValueBegins(JsonTokenizer::Event event, unsigned long level, unsigned long inside) {
+  if (countDepth_ != 0 && level == countDepth_) {
     if (elements_ != kMostElements) ++elements_;
-  } else if (pathDepth_ != 0 && depth_ == pathDepth_ && !InObject()) {
+  } else if (pathDepth_ != 0 && level == pathDepth_ && pathInArray_) {
     wanted_ = elements_ == index_;
     if (wanted_) NextSegment();
     if (elements_ != kMostElements) ++elements_;
   }
-  const bool itself = wanted_ && !stepsLeft_;
-  if (wanted_) {
-    wanted_ = false;
-    if (!itself) {
-      Descend(byte);
-      return;
-    }
-    inValue_ = true;
-    rawText_ = byte != '"';
-    if (rawText_) EmitUnit(byte);
+  if (!wanted_) return;
+  wanted_ = false;
+  if (stepsLeft_) {
+    Descend(event, inside);
+    return;
   }
-  switch (byte) {
-    case '{':
-    case '[':
-      if (itself) kind_ = byte == '{' ? kObject : kArray;
-      Open(byte);
-      return;
-    case '"':
-      if (itself) kind_ = kString;
-      BeginString(itself ? kWanted : kSkipped, false);
-      return;
-    case 't':
-    case 'f':
-    case 'n':
-      if (itself) kind_ = kLiteral;
-      literal_ = byte == 't' ? "rue" : byte == 'f' ? "alse" : "ull";
-      state_ = kInLiteral;
-      return;
+  inValue_ = true;
+  rawText_ = event != JsonTokenizer::kStringOpen;
+  switch (event) {
+    case JsonTokenizer::kObjectOpen:
+      kind_ = kObject;
+      break;
+    case JsonTokenizer::kArrayOpen:
+      kind_ = kArray;
+      break;
+    case JsonTokenizer::kStringOpen:
+      kind_ = kString;
+      break;
+    case JsonTokenizer::kLiteralOpen:
+      kind_ = kLiteral;
+      break;
     default:
-      if (byte != '-' && !IsDigit(byte)) {
-        Decide(kMalformed);
-        return;
-      }
-      if (itself) kind_ = kNumber;
-      numberPart_ = byte == '-' ? kMinus : byte == '0' ? kZero : kInteger;
-      state_ = kInNumber;
-      return;
+      kind_ = kNumber;
+      break;
   }
 }
 
-void FieldReader::Descend(unsigned char byte) {
-  if (byte == '{' || (byte == '[' && indexStep_)) {
-    Open(byte);
-    pathDepth_ = depth_;
+// The value the next step applies to begins; `inside` is the level within it.
+void FieldReader::Descend(JsonTokenizer::Event event, unsigned long inside) {
+  const bool array = event == JsonTokenizer::kArrayOpen;
+  if (event == JsonTokenizer::kObjectOpen || (array && indexStep_)) {
+    pathDepth_ = inside;
+    pathInArray_ = array;
     elements_ = 0;
-  } else if (byte == '[' && countStep_) {
+  } else if (array && countStep_) {
     inValue_ = true;
     kind_ = kCount;
-    Open(byte);
-    countDepth_ = depth_;
+    countDepth_ = inside;
     elements_ = 0;
   } else {
-    Decide(BeginsScalar(byte) || byte == '[' ? kMissing : kMalformed);
-  }
-}
-
-void FieldReader::Open(unsigned char byte) {
-  if (depth_ >= kFieldKindLevels) {
-    state_ = kBracketsOnly;
-    bracketDepth_ = 1;
-    bracketOpen_ = byte;
-    bracketString_ = false;
-    bracketEscape_ = false;
-    return;
-  }
-  const unsigned bit = 1u << (depth_ % 8);
-  if (byte == '{') {
-    kinds_[depth_ / 8] = static_cast<unsigned char>(kinds_[depth_ / 8] | bit);
-  } else {
-    kinds_[depth_ / 8] = static_cast<unsigned char>(kinds_[depth_ / 8] & ~bit);
-  }
-  ++depth_;
-  state_ = byte == '{' ? kObjectFirst : kArrayFirst;
-}
-
-void FieldReader::Close() {
-  if (depth_ == pathDepth_) {
+    // A string, number or literal has no steps, an array no named ones.
     Decide(kMissing);
-    return;
   }
-  if (depth_ == countDepth_) {
+}
+
+// An object or array at `level` closes. False once that decides.
+bool FieldReader::Closes(unsigned long level) {
+  if (valueDone_) {
+    Decide(kFound);
+    return false;
+  }
+  if (level == pathDepth_) {
+    Decide(kMissing);
+    return false;
+  }
+  if (level == countDepth_) {
     // The count as decimal digits.
     char digits[12];
     size_t used = 0;
@@ -294,273 +227,58 @@ void FieldReader::Close() {
     while (used > 0) EmitUnit(static_cast<unsigned char>(digits[--used]));
     countDepth_ = 0;
   }
-  --depth_;
-  ValueEnded();
+  ValueEnded(tokens_.depth());
+  return true;
 }
 
-void FieldReader::ValueEnded() {
-  state_ = kAfterValue;
-  if (!inValue_ || depth_ != pathDepth_) return;
+void FieldReader::ValueEnded(unsigned long level) {
+  if (!inValue_ || level != pathDepth_) return;
   inValue_ = false;
   rawText_ = false;
   valueDone_ = true;
   // A whole body that is the value ("#" of an array) has nothing after it.
-  if (depth_ == 0) Decide(kFound);
+  if (level == 0) Decide(kFound);
 }
 
-void FieldReader::BeginString(StringRole role, bool memberName) {
-  state_ = kInString;
-  memberName_ = memberName;
-  stringPart_ = kCharacters;
-  stringRole_ = role;
-  nameMatches_ = true;
-  nameAt_ = segment_;
-}
-
-void FieldReader::TakeCharacter(uint32_t code) {
-  if (stringRole_ == kWanted) {
-    Emit(code);
-  } else if (stringRole_ == kName) {
-    const uint32_t units[2] = {code >= 0x10000 ? 0xD800 + ((code - 0x10000) >> 10) : code,
-                               0xDC00 + (code & 0x3FF)};
-    for (int i = 0; i < (code >= 0x10000 ? 2 : 1); ++i) {
-      if (nameMatches_ && nameAt_ < segmentEnd_ && static_cast<uint16_t>(path_[nameAt_]) == units[i]) {
-        ++nameAt_;
-      } else {
-        nameMatches_ = false;
-      }
-    }
-  }
-}
-
-void FieldReader::StringByte(unsigned char byte) {
-  switch (stringPart_) {
-    case kCharacters:
-      if (utf8Left_ > 0 || byte >= 0x80) {
-        bool whole = false;
-        if (!Utf8Byte(byte, &whole)) {
-          Decide(kMalformed);
-        } else if (whole) {
-          if (rawText_) Emit(utf8Code_);
-          TakeCharacter(utf8Code_);
-        }
-      } else if (byte == '"') {
-        StringEnded();
-      } else if (byte == '\\') {
-        stringPart_ = kEscape;
-      } else if (byte < 0x20) {
-        Decide(kMalformed);
-      } else {
-        TakeCharacter(byte);
-      }
-      return;
-    case kEscape: {
-      static const char kEscapes[] = "\"\"\\\\//b\bf\fn\nr\rt\t";
-      stringPart_ = kCharacters;
-      if (byte == 'u') {
-        stringPart_ = kHex;
-        hexDigits_ = 0;
-        hex_ = 0;
-        return;
-      }
-      for (size_t i = 0; i + 1 < sizeof kEscapes; i += 2) {
-        if (byte == static_cast<unsigned char>(kEscapes[i])) {
-          TakeCharacter(static_cast<unsigned char>(kEscapes[i + 1]));
-          return;
-        }
-      }
-      Decide(kMalformed);
-      return;
-    }
-    case kHex: {
-      const int digit = HexDigit(byte);
-      if (digit < 0) {
-        Decide(kMalformed);
-        return;
-      }
-      hex_ = hex_ * 16 + static_cast<uint32_t>(digit);
-      if (++hexDigits_ < 4) return;
-      stringPart_ = kCharacters;
-      const bool low = hex_ >= 0xDC00 && hex_ <= 0xDFFF;
-      if (high_ != 0) {
-        // Only the low half of a pair may follow a high one.
-        if (!low) {
-          Decide(kMalformed);
-          return;
-        }
-        TakeCharacter(0x10000 + ((high_ - 0xD800) << 10) + (hex_ - 0xDC00));
-        high_ = 0;
-      } else if (hex_ >= 0xD800 && hex_ <= 0xDBFF) {
-        high_ = hex_;
-        stringPart_ = kLowBackslash;
-      } else if (low) {
-        Decide(kMalformed);
-      } else {
-        TakeCharacter(hex_);
-      }
-      return;
-    }
-    case kLowBackslash:
-      if (byte == '\\') {
-        stringPart_ = kLowU;
-      } else {
-        Decide(kMalformed);
-      }
-      return;
-    case kLowU:
-      if (byte == 'u') {
-        stringPart_ = kHex;
-        hexDigits_ = 0;
-        hex_ = 0;
-      } else {
-        Decide(kMalformed);
-      }
-      return;
-  }
-}
-
-void FieldReader::StringEnded() {
-  if (stringRole_ == kName) {
-    wanted_ = nameMatches_ && nameAt_ == segmentEnd_;
-    if (wanted_) NextSegment();
-    state_ = kColon;
-  } else if (memberName_) {
-    state_ = kColon;
-  } else {
-    ValueEnded();
-  }
-}
-
-bool FieldReader::Utf8Byte(unsigned char byte, bool* whole) {
-  *whole = false;
-  if (utf8Left_ == 0) {
-    // Lead bytes of the shortest forms of U+0080 to U+10FFFF, surrogates
-    // left out: the ranges of the next byte see to that.
-    utf8Low_ = 0x80;
-    utf8High_ = 0xBF;
-    if (byte >= 0xC2 && byte <= 0xDF) {
-      utf8Left_ = 1;
-      utf8Code_ = byte & 0x1Fu;
-    } else if (byte >= 0xE0 && byte <= 0xEF) {
-      utf8Left_ = 2;
-      utf8Code_ = byte & 0x0Fu;
-      if (byte == 0xE0) utf8Low_ = 0xA0;
-      if (byte == 0xED) utf8High_ = 0x9F;
-    } else if (byte >= 0xF0 && byte <= 0xF4) {
-      utf8Left_ = 3;
-      utf8Code_ = byte & 0x07u;
-      if (byte == 0xF0) utf8Low_ = 0x90;
-      if (byte == 0xF4) utf8High_ = 0x8F;
+void FieldReader::NameCharacter(uint32_t code) {
+  uint32_t units[2];
+  const int count = Utf16Units(code, units);
+  for (int i = 0; i < count; ++i) {
+    if (nameMatches_ && nameAt_ < segmentEnd_ && static_cast<uint16_t>(path_[nameAt_]) == units[i]) {
+      ++nameAt_;
     } else {
-      return false;
-    }
-    return true;
-  }
-  if (byte < utf8Low_ || byte > utf8High_) return false;
-  utf8Code_ = (utf8Code_ << 6) | (byte & 0x3Fu);
-  utf8Low_ = 0x80;
-  utf8High_ = 0xBF;
-  *whole = --utf8Left_ == 0;
-  return true;
-}
-
-bool FieldReader::NumberByte(unsigned char byte) {
-  const bool digit = IsDigit(byte);
-  const bool exponent = byte == 'e' || byte == 'E';
-  switch (numberPart_) {
-    case kMinus:
-      if (!digit) return false;
-      numberPart_ = byte == '0' ? kZero : kInteger;
-      return true;
-    case kZero:
-    case kInteger:
-      if (digit && numberPart_ == kInteger) return true;
-      if (byte == '.') {
-        numberPart_ = kPoint;
-      } else if (exponent) {
-        numberPart_ = kExponentMark;
-      } else {
-        return false;
-      }
-      return true;
-    case kPoint:
-    case kFraction:
-      if (digit) {
-        numberPart_ = kFraction;
-        return true;
-      }
-      if (numberPart_ == kFraction && exponent) {
-        numberPart_ = kExponentMark;
-        return true;
-      }
-      return false;
-    case kExponentMark:
-      if (byte == '+' || byte == '-') {
-        numberPart_ = kExponentSign;
-        return true;
-      }
-      if (!digit) return false;
-      numberPart_ = kExponent;
-      return true;
-    case kExponentSign:
-    case kExponent:
-      if (!digit) return false;
-      numberPart_ = kExponent;
-      return true;
-  }
-  return false;
-}
-
-void FieldReader::BracketsOnlyByte(unsigned char byte) {
-  if (utf8Left_ > 0 || byte >= 0x80) {
-    bool whole = false;
-    if (!Utf8Byte(byte, &whole)) {
-      Decide(kMalformed);
-    } else if (whole && rawText_) {
-      Emit(utf8Code_);
-    }
-    return;
-  }
-  if (bracketEscape_) {
-    bracketEscape_ = false;
-  } else if (bracketString_) {
-    bracketEscape_ = byte == '\\';
-    bracketString_ = byte != '"';
-  } else if (byte == '"') {
-    bracketString_ = true;
-  } else if (byte == '[' || byte == '{') {
-    if (bracketDepth_ == kMostLevels) {
-      Decide(kMalformed);
-    } else {
-      ++bracketDepth_;
-    }
-  } else if (byte == ']' || byte == '}') {
-    if (--bracketDepth_ > 0) return;
-    if ((bracketOpen_ == '[') != (byte == ']')) {
-      Decide(kMalformed);
-    } else {
-      ValueEnded();
+      nameMatches_ = false;
     }
   }
 }
 
 namespace {
 
+// Feeds a body file's pieces to a reader until it gives a verdict.
+class FieldScan : public PieceReader {
+ public:
+  explicit FieldScan(FieldReader* reader) : reader_(reader), verdict_(FieldReader::kNeedMore) {}
+  virtual bool TakePiece(const char* bytes, size_t length) {
+    verdict_ = reader_->Feed(bytes, length);
+    return verdict_ == FieldReader::kNeedMore;
+  }
+  FieldReader::Verdict verdict() const { return verdict_; }
+
+ private:
+  FieldReader* reader_;
+  FieldReader::Verdict verdict_;
+};
+
 // Reads the body file through `reader` until it gives a verdict.
 Result Scan(Platform& platform, const tc_text16* bodyPath, FieldReader* reader) {
   File body = {kNoFile};
   if (!platform.OpenFileForReading(bodyPath, &body)) return kFileOpenFailed;
-  char piece[kReadPieceCapacity];
-  FieldReader::Verdict verdict = FieldReader::kNeedMore;
-  while (verdict == FieldReader::kNeedMore) {
-    const long got = platform.ReadFile(&body, piece, sizeof piece);
-    if (got < 0) {
-      verdict = FieldReader::kMalformed;
-    } else {
-      verdict = got == 0 ? reader->End() : reader->Feed(piece, static_cast<size_t>(got));
-    }
-  }
+  FieldScan scan(reader);
+  const FileScan outcome = ScanFile(platform, &body, &scan);
   platform.CloseFile(&body);
+  FieldReader::Verdict verdict = scan.verdict();
+  if (outcome == kScanFailed) verdict = FieldReader::kMalformed;
+  if (outcome == kScanEnded) verdict = reader->End();
   if (verdict == FieldReader::kFound) return kExchangeComplete;
   return verdict == FieldReader::kMissing ? kFieldMissing : kReplyCutShort;
 }
@@ -577,15 +295,19 @@ Result ReadField(Platform& platform, const tc_text16* bodyPath, const tc_text16*
   FieldReader measure(fieldPath, 0, 0);
   Result result = Scan(platform, bodyPath, &measure);
   if (result != kExchangeComplete) return result;
-  const size_t room = static_cast<size_t>(capacity) - 1;
-  if (measure.length() > room) return kTooLong;
-  FieldReader reader(fieldPath, value, room);
+  const size_t length = measure.length();
+  if (length > static_cast<size_t>(capacity) - 1) return kTooLong;
+  // The second reading may find another value if the file has changed: a
+  // value that fits the stage is held there until it is known whole.
+  tc_text16 stage[kFieldStageUnits];
+  const bool staged = length <= kFieldStageUnits;
+  FieldReader reader(fieldPath, staged ? stage : value, length);
   result = Scan(platform, bodyPath, &reader);
-  if (result == kExchangeComplete && reader.length() == measure.length()) {
-    value[reader.length()] = 0;
+  if (result == kExchangeComplete && reader.length() == length) {
+    for (size_t i = 0; staged && i < length; ++i) value[i] = stage[i];
+    value[length] = 0;
     return kExchangeComplete;
   }
-  // The file changed between the two readings.
   value[0] = 0;
   return result == kExchangeComplete ? kReplyCutShort : result;
 }

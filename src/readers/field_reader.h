@@ -18,6 +18,9 @@
 // and arrays nested more than kFieldKindLevels deep are read by their
 // brackets only: strings, UTF-8 and the kind of the outermost bracket are
 // checked there, not the JSON between.
+//
+// The reader is a path matcher over the events of a JsonTokenizer, which
+// does all the reading of JSON.
 #ifndef TASKCLIENT_READERS_FIELD_READER_H
 #define TASKCLIENT_READERS_FIELD_READER_H
 
@@ -26,13 +29,18 @@
 #include "result.h"
 #include "platform/platform.h"
 #include "portable.h"
+#include "readers/file_scan.h"
+#include "readers/json_tokenizer.h"
 
 namespace taskclient {
 
 // Nesting levels whose kind (object or array) the reader keeps.
-const unsigned long kFieldKindLevels = 256;
+const unsigned long kFieldKindLevels = kJsonKindLevels;
 // Segments a path may have.
 const size_t kMaxFieldSegments = 128;
+// Units of a value ReadField holds back until the value is whole, however
+// the file changes between its two readings.
+const size_t kFieldStageUnits = 2048;
 
 // kOk for a dotted path: not null, not empty, no empty segment (no leading,
 // trailing or doubled dot), no lone surrogate, at most kMaxFieldSegments
@@ -66,87 +74,48 @@ class FieldReader {
   Kind kind() const { return kind_; }
 
  private:
-  enum State {
-    kValue,         // a value is next
-    kArrayFirst,    // after '[': a value or ']'
-    kObjectFirst,   // after '{': a member name or '}'
-    kMemberName,    // after ',' in an object: a member name
-    kColon,         // after a member name
-    kAfterValue,    // after a value in an object or array: ',' or its closing bracket
-    kInString,
-    kInNumber,
-    kInLiteral,
-    kBracketsOnly,  // an object or array nested too deep to keep its kind
-    kDecided
-  };
-  enum StringPart { kCharacters, kEscape, kHex, kLowBackslash, kLowU };
-  enum NumberPart { kMinus, kZero, kInteger, kPoint, kFraction, kExponentMark, kExponentSign, kExponent };
-  enum StringRole { kSkipped, kName, kWanted };
-
   void LoadSegment(size_t start);
   void NextSegment();
-  void Step(unsigned char byte);
-  void StartValue(unsigned char byte);
-  void Descend(unsigned char byte);
-  void Open(unsigned char byte);
-  void Close();
-  void ValueEnded();
-  void BeginString(StringRole role, bool memberName);
-  void StringByte(unsigned char byte);
-  void StringEnded();
-  void TakeCharacter(uint32_t code);
-  bool Utf8Byte(unsigned char byte, bool* whole);
-  bool NumberByte(unsigned char byte);
-  void BracketsOnlyByte(unsigned char byte);
+  void Take(unsigned char byte);
+  void ValueBegins(JsonTokenizer::Event event, unsigned long level, unsigned long inside);
+  void Descend(JsonTokenizer::Event event, unsigned long inside);
+  bool Closes(unsigned long level);
+  void ValueEnded(unsigned long level);
+  void NameCharacter(uint32_t code);
   void Emit(uint32_t code);
   void EmitUnit(uint32_t unit);
-  void Decide(Verdict verdict);
-  bool InObject() const;
-  static bool Blank(unsigned char byte) { return byte == ' ' || byte == '\t' || byte == '\n' || byte == '\r'; }
+  void Decide(Verdict verdict) { verdict_ = verdict; }
 
+  JsonTokenizer tokens_;
+  Verdict verdict_;
+
+  // The path: the step the active object or array is searched for.
   const tc_text16* path_;
-  size_t segment_;       // where the step the active object or array is searched for begins
+  size_t segment_;       // where the step begins
   size_t segmentEnd_;    // and ends (its '.' or NUL)
   bool stepsLeft_;       // whether a step is left: false once the value itself is reached
   uint32_t index_;       // the step as an array index
   bool indexStep_;       // the step is digits only
   bool countStep_;       // the step is the last one and "#"
 
+  // Where the path stands in the body.
+  unsigned long pathDepth_;   // level of the active object or array (0: none yet)
+  bool pathInArray_;          // it is an array
+  unsigned long countDepth_;  // level of the array being counted (0: none)
+  uint32_t elements_;         // elements of the active array, or of the counted one
+  bool wanted_;               // the next value is the path's next step (or the value itself)
+  bool naming_;               // a member name of the active object is being read
+  bool nameMatches_;          // the name read so far equals the step
+  size_t nameAt_;             // units of the step matched
+
+  // The value.
   tc_text16* value_;
   size_t capacity_;
   size_t length_;
   Kind kind_;
-
-  State state_;
-  Verdict verdict_;
-  unsigned long depth_;            // objects and arrays open
-  unsigned char kinds_[kFieldKindLevels / 8];  // bit per level: set for an object
-  unsigned long pathDepth_;        // level of the active object or array on the path (0: none yet)
-  unsigned long countDepth_;       // level of the array being counted (0: none)
-  uint32_t elements_;              // elements of the active array, or of the counted one
-  bool wanted_;                    // the next value is the path's next step (or the value itself)
-  bool nameMatches_;               // the member name read so far equals the step
-  size_t nameAt_;                  // units of the step matched
-  bool inValue_;                   // the value itself is being read
-  bool rawText_;                   // the bytes read are the value's exact text
-  bool valueDone_;                 // the value is whole: ',' or a closing bracket decides
-
-  StringPart stringPart_;
-  StringRole stringRole_;
-  bool memberName_;                // the string is a member name
-  int hexDigits_;
-  uint32_t hex_;
-  uint32_t high_;                  // a high surrogate waiting for its low half
-  int utf8Left_;                   // continuation bytes still due
-  uint32_t utf8Code_;
-  unsigned char utf8Low_, utf8High_;  // the range of the next continuation byte
-
-  NumberPart numberPart_;
-  const char* literal_;            // the literal being read, at its next letter
-
-  unsigned long bracketDepth_;     // within kBracketsOnly
-  unsigned char bracketOpen_;      // the bracket that began it
-  bool bracketString_, bracketEscape_;
+  bool inValue_;              // the value itself is being read
+  bool rawText_;              // the text read is the value's exact text
+  bool valueDone_;            // the value is whole: ',' or a closing bracket decides
 };
 
 // Reads the value at `fieldPath` in the JSON body in the file at `bodyPath`
@@ -155,8 +124,12 @@ class FieldReader {
 // when it does not fit; kBadArgument for a null argument, a capacity under 1,
 // a path that is not a dotted path, or a body path with a lone surrogate;
 // kReplyCutShort when the body is not JSON where the path needs it;
-// kFileOpenFailed when the file cannot be opened. Unless the value is written
-// whole, only value[0] is written (0), where capacity allows.
+// kFileOpenFailed when the file cannot be opened. The body is read twice:
+// once to measure the value, then to write it. Unless the value is written
+// whole, only value[0] is written (0), where capacity allows; for a value of
+// more than kFieldStageUnits units that holds only while the file stays as
+// it is between the two readings (a longer value is written as it is read
+// the second time).
 Result ReadField(Platform& platform, const tc_text16* bodyPath, const tc_text16* fieldPath, tc_text16* value,
                  int32_t capacity);
 

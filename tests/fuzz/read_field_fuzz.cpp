@@ -1,7 +1,8 @@
 // The field reader on arbitrary bodies and paths, fed in pieces of a chosen
 // size into a value buffer of a chosen capacity (a heap block of exactly that
-// many units), against a reference written apart from it: a recursive-descent
-// JSON reader over the whole body with the standard library. Both must give
+// many units), against a reference written apart from it and sharing nothing
+// with it: a recursive-descent parser into a tree, with the standard library,
+// and a lookup of the path in that tree. Both must give
 // the same answer (found, missing, not JSON, or a path refused), the same
 // value and length, and the reader must write nothing past the capacity.
 //
@@ -23,302 +24,345 @@ namespace {
 
 using taskclient::FieldReader;
 
+// The reference: the body parsed by recursive descent into a tree of what it
+// holds, as far as it is JSON (a node exists from its first byte on; the
+// parse stops at the first byte that is not JSON), then the path looked up
+// in that tree. Every answer the reader may give is fixed by one byte of the
+// body (the ',' or bracket after the value, the bracket that closes what the
+// step is searched in, the first byte of a value no step can enter): the
+// answer stands when the parse got to that byte, and is "not JSON" when it
+// stopped before.
 class Reference {
  public:
   Reference(std::string_view body, const std::vector<std::u16string>& steps) : body_(body), steps_(steps) {}
 
   FieldReader::Verdict Read() {
-    SkipBlanks();
-    Descend(0, 0, 0);
-    return verdict_;
+    Blanks();
+    std::unique_ptr<Node> root = Parse(0);
+    if (!root) return FieldReader::kMalformed;
+    return Look(*root, 0, true, false);
   }
   const std::u16string& value() const { return value_; }
   bool isString() const { return isString_; }
 
  private:
-  bool Decide(FieldReader::Verdict verdict) {
-    verdict_ = verdict;
-    return false;
+  enum Kind { kObject, kArray, kString, kNumber, kLiteral, kLoose };
+  struct Node;
+  struct Member {
+    std::u16string name;
+    std::unique_ptr<Node> value;
+    bool followed = false;  // a ',' or the closing bracket came after the value
+  };
+  struct Node {
+    Kind kind;
+    size_t begin;
+    bool whole = false;
+    size_t end = 0;       // once whole: just past its last byte
+    std::u16string text;  // a string's characters
+    std::vector<Member> members;  // an object's or array's (no names), in order
+    bool closed = false;
+  };
+
+  static constexpr size_t kNone = static_cast<size_t>(-1);
+  static constexpr uint32_t kNoCode = 0xFFFFFFFFu;
+
+  int At(size_t i) const { return i < body_.size() ? static_cast<unsigned char>(body_[i]) : -1; }
+  int Here() const { return At(at_); }
+  void Blanks() {
+    while (Here() == ' ' || Here() == '\t' || Here() == '\n' || Here() == '\r') ++at_;
   }
-  bool Malformed() { return Decide(FieldReader::kMalformed); }
-  int Peek() const { return at_ < body_.size() ? static_cast<unsigned char>(body_[at_]) : -1; }
-  void SkipBlanks() {
-    while (Peek() == ' ' || Peek() == '\t' || Peek() == '\n' || Peek() == '\r') ++at_;
-  }
-  static bool BeginsScalar(int c) {
-    return c == '"' || c == '-' || (c >= '0' && c <= '9') || c == 't' || c == 'f' || c == 'n';
-  }
-  static void Put(uint32_t code, std::u16string* out) {
-    if (code >= 0x10000) {
-      out->push_back(static_cast<char16_t>(0xD800 + ((code - 0x10000) >> 10)));
-      out->push_back(static_cast<char16_t>(0xDC00 + (code & 0x3FF)));
-    } else {
+  static void Append(uint32_t code, std::u16string* out) {
+    if (code < 0x10000) {
       out->push_back(static_cast<char16_t>(code));
-    }
-  }
-
-  // One whole UTF-8 character at at_ (a byte from 0x80 up), strictly.
-  bool Utf8(uint32_t* code) {
-    const unsigned char lead = static_cast<unsigned char>(body_[at_]);
-    size_t extra;
-    uint32_t smallest;
-    if (lead >= 0xC0 && lead < 0xE0) {
-      extra = 1, smallest = 0x80, *code = lead & 0x1F;
-    } else if (lead >= 0xE0 && lead < 0xF0) {
-      extra = 2, smallest = 0x800, *code = lead & 0x0F;
-    } else if (lead >= 0xF0 && lead < 0xF8) {
-      extra = 3, smallest = 0x10000, *code = lead & 0x07;
     } else {
-      return false;
+      code -= 0x10000;
+      out->push_back(static_cast<char16_t>(0xD800 | (code >> 10)));
+      out->push_back(static_cast<char16_t>(0xDC00 | (code & 0x3FF)));
     }
-    if (body_.size() - at_ <= extra) return false;
-    for (size_t k = 1; k <= extra; ++k) {
-      const unsigned char next = static_cast<unsigned char>(body_[at_ + k]);
-      if ((next & 0xC0) != 0x80) return false;
-      *code = (*code << 6) | (next & 0x3F);
-    }
-    if (*code < smallest || *code > 0x10FFFF || (*code >= 0xD800 && *code <= 0xDFFF)) return false;
-    at_ += extra + 1;
-    return true;
   }
 
-  bool Hex4(uint32_t* code) {
+  // A UTF-8 character from at_, checked against the table of RFC 3629
+  // (section 4); kNoCode when the bytes are none.
+  uint32_t Character() {
+    const int b0 = Here();
+    if (b0 < 0x80) return kNoCode;
+    struct Form {
+      int lead0, lead1, second0, second1, length;
+    };
+    static const Form kForms[] = {{0xC2, 0xDF, 0x80, 0xBF, 2}, {0xE0, 0xE0, 0xA0, 0xBF, 3},
+                                  {0xE1, 0xEC, 0x80, 0xBF, 3}, {0xED, 0xED, 0x80, 0x9F, 3},
+                                  {0xEE, 0xEF, 0x80, 0xBF, 3}, {0xF0, 0xF0, 0x90, 0xBF, 4},
+                                  {0xF1, 0xF3, 0x80, 0xBF, 4}, {0xF4, 0xF4, 0x80, 0x8F, 4}};
+    for (const Form& form : kForms) {
+      if (b0 < form.lead0 || b0 > form.lead1) continue;
+      if (At(at_ + 1) < form.second0 || At(at_ + 1) > form.second1) return kNoCode;
+      for (int k = 2; k < form.length; ++k) {
+        if (At(at_ + static_cast<size_t>(k)) < 0x80 || At(at_ + static_cast<size_t>(k)) > 0xBF) return kNoCode;
+      }
+      uint32_t code = static_cast<uint32_t>(b0) & (form.length == 2 ? 0x1F : form.length == 3 ? 0x0F : 0x07);
+      for (int k = 1; k < form.length; ++k) code = code << 6 | (static_cast<uint32_t>(At(at_ + static_cast<size_t>(k))) & 0x3F);
+      at_ += static_cast<size_t>(form.length);
+      return code;
+    }
+    return kNoCode;
+  }
+
+  // Four hex digits after "\u".
+  bool Hex(uint32_t* code) {
+    const std::string_view digits = "0123456789abcdefABCDEF";
     *code = 0;
-    for (int i = 0; i < 4; ++i, ++at_) {
-      const int c = Peek();
-      const int digit = c >= '0' && c <= '9' ? c - '0' : c >= 'a' && c <= 'f' ? c - 'a' + 10
-                        : c >= 'A' && c <= 'F' ? c - 'A' + 10 : -1;
-      if (digit < 0) return false;
-      *code = *code * 16 + static_cast<uint32_t>(digit);
+    for (int k = 0; k < 4; ++k) {
+      const int c = Here();
+      const size_t at = c <= 0 ? std::string_view::npos : digits.find(static_cast<char>(c));
+      if (at == std::string_view::npos) return false;
+      *code = *code * 16 + static_cast<uint32_t>(at < 16 ? at : at - 6);
+      ++at_;
     }
     return true;
   }
 
-  // A string at its opening quote, decoded into `out`.
-  bool String(std::u16string* out) {
+  // A string from its opening quote; false where it stops being one.
+  bool ParseString(std::u16string* out) {
     ++at_;
     for (;;) {
-      const int c = Peek();
-      if (c < 0) return Malformed();
+      const int c = Here();
+      if (c == '"') {
+        ++at_;
+        return true;
+      }
+      if (c < 0x20) return false;
       if (c >= 0x80) {
-        uint32_t code;
-        if (!Utf8(&code)) return Malformed();
-        Put(code, out);
+        const uint32_t code = Character();
+        if (code == kNoCode) return false;
+        Append(code, out);
         continue;
       }
       ++at_;
-      if (c == '"') return true;
-      if (c < 0x20) return Malformed();
       if (c != '\\') {
         out->push_back(static_cast<char16_t>(c));
         continue;
       }
-      const int e = Peek();
+      const int e = Here();
       ++at_;
-      const std::string_view simple = "\"\"\\\\//b\bf\fn\nr\rt\t";
-      bool done = false;
-      for (size_t i = 0; i < simple.size() && !done; i += 2) {
-        if (e == simple[i]) out->push_back(static_cast<char16_t>(simple[i + 1])), done = true;
+      switch (e) {
+        case '"': case '\\': case '/': out->push_back(static_cast<char16_t>(e)); continue;
+        case 'b': out->push_back(u'\b'); continue;
+        case 'f': out->push_back(u'\f'); continue;
+        case 'n': out->push_back(u'\n'); continue;
+        case 'r': out->push_back(u'\r'); continue;
+        case 't': out->push_back(u'\t'); continue;
+        case 'u': break;
+        default: return false;
       }
-      if (done) continue;
-      uint32_t code, low;
-      if (e != 'u' || !Hex4(&code) || (code >= 0xDC00 && code <= 0xDFFF)) return Malformed();
-      if (code >= 0xD800 && code <= 0xDBFF) {
-        if (Peek() != '\\') return Malformed();
-        ++at_;
-        if (Peek() != 'u') return Malformed();
-        ++at_;
-        if (!Hex4(&low) || low < 0xDC00 || low > 0xDFFF) return Malformed();
-        code = 0x10000 + ((code - 0xD800) << 10) + (low - 0xDC00);
+      uint32_t unit;
+      if (!Hex(&unit)) return false;
+      if (unit >= 0xDC00 && unit <= 0xDFFF) return false;
+      if (unit < 0xD800 || unit > 0xDBFF) {
+        out->push_back(static_cast<char16_t>(unit));
+        continue;
       }
-      Put(code, out);
+      uint32_t second;
+      if (Here() != '\\' || At(at_ + 1) != 'u') return false;
+      at_ += 2;
+      if (!Hex(&second) || second < 0xDC00 || second > 0xDFFF) return false;
+      // Both halves kept as they are: together they are the character.
+      out->push_back(static_cast<char16_t>(unit));
+      out->push_back(static_cast<char16_t>(second));
     }
   }
 
-  bool Number() {
-    auto digits = [this] {
-      const size_t from = at_;
-      while (Peek() >= '0' && Peek() <= '9') ++at_;
-      return at_ > from;
-    };
-    if (Peek() == '-') ++at_;
-    if (Peek() == '0') {
+  size_t Digits() {
+    const size_t from = at_;
+    while (Here() >= '0' && Here() <= '9') ++at_;
+    return at_ - from;
+  }
+
+  // A number; false where it stops being one. Its end is where the longest
+  // run of number bytes stops.
+  bool ParseNumber() {
+    if (Here() == '-') ++at_;
+    if (Here() == '0') {
       ++at_;
-    } else if (!digits()) {
-      return Malformed();
+    } else if (Digits() == 0) {
+      return false;
     }
-    if (Peek() == '.') {
+    if (Here() == '.') {
       ++at_;
-      if (!digits()) return Malformed();
+      if (Digits() == 0) return false;
     }
-    if (Peek() == 'e' || Peek() == 'E') {
+    if (Here() == 'e' || Here() == 'E') {
       ++at_;
-      if (Peek() == '+' || Peek() == '-') ++at_;
-      if (!digits()) return Malformed();
+      if (Here() == '+' || Here() == '-') ++at_;
+      if (Digits() == 0) return false;
     }
     return true;
   }
 
-  // Nested deeper than the levels whose kind is kept: brackets by number,
-  // strings by their quotes and backslashes, UTF-8 checked.
-  bool BracketsOnly() {
-    const int open = Peek();
-    ++at_;
-    size_t depth = 1;
-    bool inString = false, escape = false;
+  // Inside an object or array nested too deep to keep its kind: everything
+  // up to a closing bracket of any kind, the brackets in it nested by
+  // number. False where it stops being that.
+  bool ParseLoose() {
     for (;;) {
-      const int c = Peek();
-      if (c < 0) return Malformed();
-      if (c >= 0x80) {
-        uint32_t code;
-        if (!Utf8(&code)) return Malformed();
-        continue;
-      }
-      ++at_;
-      if (escape) {
-        escape = false;
-      } else if (inString) {
-        escape = c == '\\';
-        inString = c != '"';
+      const int c = Here();
+      if (c < 0) return false;
+      if (c == '}' || c == ']') return true;
+      if (c == '{' || c == '[') {
+        ++at_;
+        if (!ParseLoose()) return false;
+        ++at_;
       } else if (c == '"') {
-        inString = true;
-      } else if (c == '[' || c == '{') {
-        ++depth;
-      } else if ((c == ']' || c == '}') && --depth == 0) {
-        return (open == '[') == (c == ']') ? true : Malformed();
+        std::u16string ignored;
+        if (!ParseString(&ignored)) return false;
+      } else if (c >= 0x80) {
+        if (Character() == kNoCode) return false;
+      } else {
+        ++at_;
       }
     }
   }
 
-  // Any value, checked; `depth` objects and arrays are open around it.
-  bool Skip(size_t depth) {
-    const int c = Peek();
+  // The value at at_, `open` objects and arrays around it; null when no value
+  // begins there. Parsing stops (stopped_) at the first byte that is not JSON.
+  std::unique_ptr<Node> Parse(size_t open) {
+    const int c = Here();
+    auto node = std::make_unique<Node>();
+    node->begin = at_;
     if (c == '{' || c == '[') {
-      if (depth >= taskclient::kFieldKindLevels) return BracketsOnly();
+      node->kind = c == '{' ? kObject : kArray;
       const int close = c == '{' ? '}' : ']';
       ++at_;
-      SkipBlanks();
-      if (Peek() == close) return ++at_, true;
+      if (open >= taskclient::kFieldKindLevels) {
+        node->kind = kLoose;
+        if (!ParseLoose() || Here() != close) return Stop(std::move(node));
+        return Whole(std::move(node), ++at_);
+      }
+      Blanks();
+      if (Here() == close) {
+        node->closed = true;
+        return Whole(std::move(node), ++at_);
+      }
       for (;;) {
-        SkipBlanks();
-        if (c == '{') {
-          std::u16string name;
-          if (Peek() != '"' || !String(&name)) return Malformed();
-          SkipBlanks();
-          if (Peek() != ':') return Malformed();
+        Blanks();
+        Member member;
+        if (node->kind == kObject) {
+          if (Here() != '"' || !ParseString(&member.name)) return Stop(std::move(node));
+          Blanks();
+          if (Here() != ':') {
+            node->members.push_back(std::move(member));
+            return Stop(std::move(node));
+          }
           ++at_;
-          SkipBlanks();
+          Blanks();
         }
-        if (!Skip(depth + 1)) return false;
-        SkipBlanks();
-        if (Peek() == close) return ++at_, true;
-        if (Peek() != ',') return Malformed();
+        member.value = Parse(open + 1);
+        node->members.push_back(std::move(member));
+        if (stopped_) return node;
+        Blanks();
+        if (Here() != ',' && Here() != close) return Stop(std::move(node));
+        node->members.back().followed = true;
+        if (Here() == close) {
+          node->closed = true;
+          return Whole(std::move(node), ++at_);
+        }
         ++at_;
       }
     }
     if (c == '"') {
-      std::u16string ignored;
-      return String(&ignored);
-    }
-    for (const char* literal : {"true", "false", "null"}) {
-      if (c == literal[0]) {
-        const std::string_view word = literal;
-        if (body_.substr(at_, word.size()) != word) return Malformed();
-        at_ += word.size();
-        return true;
-      }
-    }
-    return Number();
-  }
-
-  // After the value: ',' or the closing bracket of what holds it.
-  bool ValueEnded(size_t depth, int close) {
-    if (depth == 0) return Decide(FieldReader::kFound);
-    SkipBlanks();
-    return Peek() == ',' || Peek() == close ? Decide(FieldReader::kFound) : Malformed();
-  }
-
-  // The value that steps_[step] on leads into or is.
-  bool Member(size_t step, size_t depth, int close) {
-    if (step < steps_.size()) return Descend(step, depth, close);
-    const size_t start = at_;
-    if (Peek() == '"') {
-      isString_ = true;
-      if (!String(&value_)) return false;
+      node->kind = kString;
+      if (!ParseString(&node->text)) return Stop(std::move(node));
+    } else if (c == 't' || c == 'f' || c == 'n') {
+      node->kind = kLiteral;
+      const std::string_view word = c == 't' ? "true" : c == 'f' ? "false" : "null";
+      if (body_.substr(at_, word.size()) != word) return Stop(std::move(node));
+      at_ += word.size();
+    } else if (c == '-' || (c >= '0' && c <= '9')) {
+      node->kind = kNumber;
+      if (!ParseNumber()) return Stop(std::move(node));
     } else {
-      if (!Skip(depth)) return false;
-      for (size_t i = start; i < at_;) {
-        uint32_t code = static_cast<unsigned char>(body_[i]);
-        if (code >= 0x80) {
-          const size_t end = at_;
-          at_ = i;
-          Utf8(&code);
-          i = at_;
-          at_ = end;
-        } else {
-          ++i;
-        }
-        Put(code, &value_);
-      }
+      stopped_ = true;
+      return nullptr;
     }
-    return ValueEnded(depth, close);
+    return Whole(std::move(node), at_);
   }
 
-  // The value steps_[step] applies to.
-  bool Descend(size_t step, size_t depth, int close) {
+  std::unique_ptr<Node> Whole(std::unique_ptr<Node> node, size_t end) {
+    node->whole = true;
+    node->end = end;
+    return node;
+  }
+
+  std::unique_ptr<Node> Stop(std::unique_ptr<Node> node) {
+    stopped_ = true;
+    return node;
+  }
+
+  bool Steppable(const std::u16string& step) const {
+    return !step.empty() && step.find_first_not_of(u"0123456789") == std::u16string::npos;
+  }
+
+  // `node` is what steps_[step] on applies to (the value itself once they are
+  // used up); `followed`: a ',' or bracket came after it; `top`: it is the body.
+  FieldReader::Verdict Look(const Node& node, size_t step, bool top, bool followed) {
+    if (step == steps_.size()) return Found(node, followed);
     const std::u16string& want = steps_[step];
-    const int c = Peek();
-    const bool index = want.find_first_not_of(u"0123456789") == std::u16string::npos;
-    if (c == '{') {
-      ++at_;
-      SkipBlanks();
-      if (Peek() == '}') return Decide(FieldReader::kMissing);
-      for (;;) {
-        SkipBlanks();
-        std::u16string name;
-        if (Peek() != '"' || !String(&name)) return Malformed();
-        SkipBlanks();
-        if (Peek() != ':') return Malformed();
+    if (node.kind == kObject) {
+      for (const Member& member : node.members) {
+        if (member.name != want) continue;
+        if (!member.value) return FieldReader::kMalformed;
+        return Look(*member.value, step + 1, false, member.followed);
+      }
+      return node.closed ? FieldReader::kMissing : FieldReader::kMalformed;
+    }
+    if (node.kind == kArray && want == u"#" && step + 1 == steps_.size()) {
+      if (!node.closed) return FieldReader::kMalformed;
+      if (!top && !followed) return FieldReader::kMalformed;
+      for (char d : std::to_string(node.members.size())) value_.push_back(static_cast<char16_t>(d));
+      return FieldReader::kFound;
+    }
+    if (node.kind == kArray && Steppable(want)) {
+      // The index, unless it is more than any array could hold.
+      const size_t first = want.find_first_not_of(u'0');
+      const std::u16string digits = first == std::u16string::npos ? u"0" : want.substr(first);
+      size_t index = kNone;
+      if (digits.size() <= 10) {
+        uint64_t n = 0;
+        for (char16_t d : digits) n = n * 10 + static_cast<uint64_t>(d - u'0');
+        if (n < 0xFFFFFFFFu) index = static_cast<size_t>(n);
+      }
+      if (index != kNone && index < node.members.size()) {
+        const Member& member = node.members[index];
+        if (!member.value) return FieldReader::kMalformed;
+        return Look(*member.value, step + 1, false, member.followed);
+      }
+      return node.closed ? FieldReader::kMissing : FieldReader::kMalformed;
+    }
+    // A string, number or literal, or an array with a step that is no index.
+    return FieldReader::kMissing;
+  }
+
+  FieldReader::Verdict Found(const Node& node, bool followed) {
+    if (!node.whole || !followed) return FieldReader::kMalformed;
+    if (node.kind == kString) {
+      isString_ = true;
+      value_ = node.text;
+      return FieldReader::kFound;
+    }
+    // Its exact text, as UTF-16 (the parse has checked its UTF-8).
+    for (at_ = node.begin; at_ < node.end;) {
+      if (Here() < 0x80) {
+        Append(static_cast<uint32_t>(Here()), &value_);
         ++at_;
-        SkipBlanks();
-        if (name == want) return Member(step + 1, depth + 1, '}');
-        if (!Skip(depth + 1)) return false;
-        SkipBlanks();
-        if (Peek() == '}') return Decide(FieldReader::kMissing);
-        if (Peek() != ',') return Malformed();
-        ++at_;
+      } else {
+        Append(Character(), &value_);
       }
     }
-    if (c == '[' && (index || (want == u"#" && step + 1 == steps_.size()))) {
-      uint64_t wanted = 0;
-      for (char16_t d : want) wanted = std::min<uint64_t>(wanted * 10 + (d - u'0'), 0xFFFFFFFFu);
-      ++at_;
-      SkipBlanks();
-      uint64_t count = 0;
-      if (Peek() != ']') {
-        for (;; ++count) {
-          SkipBlanks();
-          if (index && count == wanted) return Member(step + 1, depth + 1, ']');
-          if (!Skip(depth + 1)) return false;
-          SkipBlanks();
-          if (Peek() == ']') break;
-          if (Peek() != ',') return Malformed();
-          ++at_;
-        }
-        ++count;
-      }
-      if (index) return Decide(FieldReader::kMissing);
-      ++at_;
-      for (char digit : std::to_string(count)) value_.push_back(static_cast<char16_t>(digit));
-      return ValueEnded(depth, close);
-    }
-    return Decide(c == '[' || BeginsScalar(c) ? FieldReader::kMissing : FieldReader::kMalformed);
+    return FieldReader::kFound;
   }
 
   std::string_view body_;
-  size_t at_ = 0;
   const std::vector<std::u16string>& steps_;
-  FieldReader::Verdict verdict_ = FieldReader::kNeedMore;
+  size_t at_ = 0;
+  bool stopped_ = false;
   std::u16string value_;
   bool isString_ = false;
 };
