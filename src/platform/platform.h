@@ -26,12 +26,36 @@ const intptr_t kNoFile = -1;
 #endif
 const size_t kConnectionStorage = TASKCLIENT_CONNECTION_STORAGE;
 
+// Bytes a platform may keep of one call's TLS session, so that the call's
+// next connection resumes it rather than making a new one: BearSSL's session
+// parameters (a session ID and the master secret) fit.
+const size_t kResumptionStorage = 128;
+
+// What the call keeps of its TLS session between its connections: in the
+// call's own storage, filled by the platform as a connection closes, read by
+// it as the next one is set up, and forgotten (ForgetResumption) before the
+// call returns. Nothing of it outlives the call.
+struct Resumption {
+  bool held;      // the platform left something to resume
+  void* handle;   // a platform's own object for it (OpenSSL's session), or null
+  union {
+    char bytes[kResumptionStorage];
+    void* pointer;
+    uint64_t integer;
+    double real;
+  } storage;
+};
+
 // A connection as the platform keeps it. The core only passes it around.
 struct Connection {
   intptr_t socket;
   void* session;  // the platform's TLS session, where the platform supplies TLS itself
   void* context;  // the platform's TLS configuration for that session
   char* storage;  // kConnectionStorage bytes, the call's own
+  // Null, or the call's record of its TLS session: SetTlsMode offers what it
+  // holds to the handshake, CloseSocket replaces it with what the closing
+  // session leaves to resume.
+  Resumption* resumption;
 };
 
 struct File {
@@ -105,6 +129,13 @@ class Platform {
   // Releases the socket and its TLS session and sets the socket to kNoSocket.
   // Called for any connection whose socket is not kNoSocket, after any step.
   virtual void CloseSocket(Connection* connection) = 0;
+  // Releases what `resumption` holds and empties it. Called once at the end
+  // of every call that lent its connections one, after the last CloseSocket.
+  // A platform that resumes nothing keeps nothing in it.
+  virtual void ForgetResumption(Resumption* resumption) {
+    resumption->held = false;
+    resumption->handle = 0;
+  }
 
   // Creates or empties the file at the 16-bit `path`, for binary writing; on
   // failure the handle stays kNoFile. The open never waits, and a path that

@@ -18,27 +18,6 @@ const char kPageTokenField[] = "&pageToken=";
 const char kCompletedBody[] = "{ \"status\": \"completed\" }";
 const char kTargetPrefix[] = "/tasks/v1/";
 
-// The methods a request may use, each as it starts the request line, and
-// whether it carries a body.
-struct Method {
-  const char* name;
-  const char* requestLine;
-  bool hasBody;
-};
-const Method kMethods[] = {
-    {"GET", "GET ", false},      {"POST", "POST ", true},     {"PUT", "PUT ", true},
-    {"PATCH", "PATCH ", true},   {"DELETE", "DELETE ", false},
-};
-
-// Whether the 16-bit `text` is exactly the ASCII `name`.
-bool SameAscii(const tc_text16* text, const char* name) {
-  size_t i = 0;
-  for (; name[i] != 0; ++i) {
-    if (text[i] != static_cast<tc_text16>(name[i])) return false;
-  }
-  return text[i] == 0;
-}
-
 // Whether the path part of a request-target (up to any '?') has a "." or
 // ".." segment: the target would leave the place its text names.
 bool HasDotSegment(const Text& target) {
@@ -55,21 +34,25 @@ bool HasDotSegment(const Text& target) {
   return false;
 }
 
-// Copies a request-target as the caller gave it: visible ASCII but '#', at
-// most kTargetCapacity - 1 bytes, under the task paths, with no "." or ".."
-// segment.
+// Copies a request-target as the caller gave it, by the target rules.
 Result CopyTarget(const tc_text16* target, Text* out) {
   for (size_t i = 0; target[i] != 0; ++i) {
-    uint32_t unit = static_cast<uint16_t>(target[i]);
-    if (unit < 0x21 || unit > 0x7E || unit == '#') return kBadArgument;
-    if (!out->AppendByte(static_cast<char>(unit))) return kTooLong;
+    Result result = AppendTargetUnit(static_cast<uint16_t>(target[i]), out);
+    if (result != kOk) return result;
   }
-  const size_t prefixLength = sizeof kTargetPrefix - 1;
-  if (out->size() < prefixLength) return kBadArgument;
-  for (size_t i = 0; i < prefixLength; ++i) {
-    if (out->data()[i] != kTargetPrefix[i]) return kBadArgument;
+  return CheckTarget(*out);
+}
+
+// The method the caller's 16-bit `name` names; null when none.
+const ApiMethod* MethodNamed(const tc_text16* name) {
+  char ascii[8];
+  size_t length = 0;
+  for (; name[length] != 0; ++length) {
+    uint32_t unit = static_cast<uint16_t>(name[length]);
+    if (length == sizeof ascii || unit > 0x7E) return 0;
+    ascii[length] = static_cast<char>(unit);
   }
-  return HasDotSegment(*out) ? kBadArgument : kOk;
+  return FindApiMethod(ascii, length);
 }
 
 // Converts an id and appends it to the path as one request-target segment.
@@ -107,16 +90,42 @@ Result SendWithToken(Platform& platform, const Service& service, const char* met
   return SendRequest(platform, service, parts, responsePath);
 }
 
+const ApiMethod kMethods[] = {
+    {"GET", "GET ", false, true},        {"POST", "POST ", true, false},     {"PUT", "PUT ", true, true},
+    {"PATCH", "PATCH ", true, false},    {"DELETE", "DELETE ", false, true},
+};
+
 }  // namespace
+
+const ApiMethod* FindApiMethod(const char* name, size_t length) {
+  for (size_t i = 0; i < sizeof kMethods / sizeof kMethods[0]; ++i) {
+    const char* known = kMethods[i].name;
+    size_t j = 0;
+    while (j < length && known[j] != 0 && known[j] == name[j]) ++j;
+    if (j == length && known[j] == 0) return &kMethods[i];
+  }
+  return 0;
+}
+
+Result AppendTargetUnit(uint32_t unit, Text* target) {
+  if (unit < 0x21 || unit > 0x7E || unit == '#') return kBadArgument;
+  return target->AppendByte(static_cast<char>(unit)) ? kOk : kTooLong;
+}
+
+Result CheckTarget(const Text& target) {
+  const size_t prefixLength = sizeof kTargetPrefix - 1;
+  if (target.size() < prefixLength) return kBadArgument;
+  for (size_t i = 0; i < prefixLength; ++i) {
+    if (target.data()[i] != kTargetPrefix[i]) return kBadArgument;
+  }
+  return HasDotSegment(target) ? kBadArgument : kOk;
+}
 
 Result SendApiRequest(Platform& platform, const Service& service, const tc_text16* accessToken,
                       const tc_text16* method, const tc_text16* target, const tc_text16* jsonBody,
                       const tc_text16* responsePath) {
   if (!accessToken || !method || !target || !responsePath) return kBadArgument;
-  const Method* chosen = 0;
-  for (size_t i = 0; i < sizeof kMethods / sizeof kMethods[0]; ++i) {
-    if (SameAscii(method, kMethods[i].name)) chosen = &kMethods[i];
-  }
+  const ApiMethod* chosen = MethodNamed(method);
   if (!chosen) return kBadArgument;
   FixedText<kTargetCapacity> path;
   Result result = CopyTarget(target, &path);

@@ -8,6 +8,7 @@
 #include "result.h"
 #include "exchange/service.h"
 #include "platform/platform.h"
+#include "text/text.h"
 
 namespace taskclient {
 
@@ -40,6 +41,29 @@ Result CompleteTask(Platform& platform, const Service& service, const tc_text16*
 // The longest request-target and JSON body a caller may send, in bytes.
 const size_t kTargetCapacity = 1001;
 const size_t kJsonBodyLimit = 8192;
+
+// The methods a request to the task paths may use: the name, the name as it
+// starts the request line, whether the request carries a body (POST, PUT,
+// PATCH: "Content-Length: 0" when it is empty), and whether it is idempotent
+// (GET, PUT, DELETE: it may be pipelined, and sent again when the connection
+// closed before any byte of its reply).
+struct ApiMethod {
+  const char* name;
+  const char* requestLine;
+  bool hasBody;
+  bool idempotent;
+};
+
+// The method whose name is exactly the `length` bytes at `name`; null when
+// there is none (names are upper case).
+const ApiMethod* FindApiMethod(const char* name, size_t length);
+
+// A request-target's rules, for a target given in any form: every unit is
+// visible ASCII but '#' (AppendTargetUnit appends it: kBadArgument, or
+// kTooLong past kTargetCapacity - 1 bytes), and the whole target is under
+// "/tasks/v1/" with no "." or ".." segment (CheckTarget: kBadArgument).
+Result AppendTargetUnit(uint32_t unit, Text* target);
+Result CheckTarget(const Text& target);
 
 // Any request to the task paths: `method` is GET, POST, PUT, PATCH or DELETE;
 // `target` the request-target as it goes on the wire, visible ASCII without

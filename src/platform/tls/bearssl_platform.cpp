@@ -48,6 +48,15 @@ const uint16_t kSuites[] = {
     BR_TLS_ECDHE_ECDSA_WITH_CHACHA20_POLY1305_SHA256, BR_TLS_ECDHE_RSA_WITH_CHACHA20_POLY1305_SHA256,
 };
 
+// What a session leaves to resume (its ID and master secret) is kept in the
+// call's own resumption record.
+TASKCLIENT_STATIC_ASSERT(sizeof(br_ssl_session_parameters) <= kResumptionStorage,
+                         bearssl_session_parameters_fit_the_resumption_storage);
+
+br_ssl_session_parameters* ParametersIn(Resumption* resumption) {
+  return reinterpret_cast<br_ssl_session_parameters*>(resumption->storage.bytes);
+}
+
 TlsSession* SessionOf(const Connection* connection) { return static_cast<TlsSession*>(connection->session); }
 
 br_ssl_engine_context* EngineOf(TlsSession* session) { return &session->client.eng; }
@@ -199,7 +208,15 @@ class BearSslPlatform : public SystemIoPlatform {
   virtual bool Send(Connection* connection, const char* bytes, size_t length, int timeoutMs);
   virtual long Receive(Connection* connection, const char** bytes, int timeoutMs);
   virtual void CloseSocket(Connection* connection);
+  virtual void ForgetResumption(Resumption* resumption);
 };
+
+// The master secret is not left on the stack the call returns from.
+void BearSslPlatform::ForgetResumption(Resumption* resumption) {
+  memset(resumption->storage.bytes, 0, sizeof resumption->storage.bytes);
+  resumption->held = false;
+  resumption->handle = 0;
+}
 
 bool BearSslPlatform::SetTlsMode(Connection* connection, const char* serverName) {
   TlsSession* session = reinterpret_cast<TlsSession*>(connection->storage);
@@ -209,9 +226,15 @@ bool BearSslPlatform::SetTlsMode(Connection* connection, const char* serverName)
   session->host = serverName;
 #endif
   if (!SeedIfSystemCannot(EngineOf(session))) return false;
+  // The call's previous connection left a session: its ID goes in the
+  // ClientHello, and the server may resume it (an abbreviated handshake, no
+  // key exchange and no certificate).
+  Resumption* resumption = connection->resumption;
+  const bool resume = resumption && resumption->held;
+  if (resume) br_ssl_engine_set_session_parameters(EngineOf(session), ParametersIn(resumption));
   // Seeds the generator and prepares the ClientHello, with the server name
   // unless it is an address.
-  return br_ssl_client_reset(&session->client, IsAddress(serverName) ? 0 : serverName, 0) != 0;
+  return br_ssl_client_reset(&session->client, IsAddress(serverName) ? 0 : serverName, resume ? 1 : 0) != 0;
 }
 
 bool BearSslPlatform::InstallCertificateRule(Connection* connection) {
@@ -260,6 +283,8 @@ bool BearSslPlatform::Connect(Connection* connection, const Address& address, ui
 bool BearSslPlatform::Send(Connection* connection, const char* bytes, size_t length, int timeoutMs) {
   TlsSession* session = SessionOf(connection);
   br_ssl_engine_context* engine = EngineOf(session);
+  // A sequence sends after receiving: the bytes lent last are done with.
+  ReleaseLent(session);
   while (length > 0) {
     if (RunUntil(session, connection->socket, BR_SSL_SENDAPP, EachStall(timeoutMs)) != kRunReady) return false;
     size_t room = 0;
@@ -309,6 +334,17 @@ void BearSslPlatform::CloseSocket(Connection* connection) {
   if (session && session->established && connection->socket != kNoSocket) {
     br_ssl_engine_context* engine = EngineOf(session);
     ReleaseLent(session);
+    // A session that ended without an error can be resumed on the call's
+    // next connection, if the server gave it an ID.
+    Resumption* resumption = connection->resumption;
+    if (resumption && br_ssl_engine_last_error(engine) == BR_ERR_OK) {
+      br_ssl_session_parameters parameters;
+      br_ssl_engine_get_session_parameters(engine, &parameters);
+      if (parameters.session_id_len > 0) {
+        *ParametersIn(resumption) = parameters;
+        resumption->held = true;
+      }
+    }
     // One attempt at a polite close_notify, without waiting for room.
     if (!(br_ssl_engine_current_state(engine) & BR_SSL_CLOSED)) {
       br_ssl_engine_close(engine);
