@@ -255,6 +255,17 @@ TEST_F(SequenceTest, EachRequestGoesOnTheWireOnOneConnection) {
   EXPECT_EQ(server.AllRequests(), ExpectedAll(lines));
   EXPECT_EQ(ReadFile(file), server.Written());
 
+  // The longest head with the longest body: the 2048-byte token too.
+  token = std::u16string(2048, u't');
+  SequenceServer longest(EchoAll);
+  ASSERT_EQ(Send(longest, lines[2] + "\n" + lines[5] + "\n"), kExchangeComplete);
+  const std::string longToken(2048, 't');
+  EXPECT_EQ(longest.AllRequests(),
+            (std::vector<std::string>{testsupport::Bodiless("GET", lines[2].substr(4), longToken),
+                                      testsupport::JsonRequest("PATCH", lines[5].substr(6, lines[5].find(' ', 6) - 6),
+                                                               lines[5].substr(lines[5].find(' ', 6) + 1), longToken)}));
+  token = testsupport::U(kToken);
+
   // A thousand lines, the most a file may hold.
   std::vector<std::string> many(1000, "GET /tasks/v1/users/@me/lists");
   SequenceServer busy(EchoAll);

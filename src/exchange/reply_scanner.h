@@ -52,6 +52,9 @@ class ReplyScanner {
   // than kNeedMore is given, it is given again for any further bytes.
   Verdict Feed(const char* bytes, size_t length, size_t* consumed);
 
+  // Starts on the next reply of the connection, as a new scanner would.
+  void Restart() { StartMessage(); }
+
   // Whether the server closing the connection now ends the reply properly:
   // true only for a reply whose body is delimited by the close.
   bool CloseEndsReply() const;

@@ -9,6 +9,8 @@ namespace taskclient {
 
 namespace {
 
+TASKCLIENT_STATIC_ASSERT(kPipelineWindow <= 0xFFFF, a_request_size_counted_in_the_window_fits_16_bits);
+
 // Where a sequence stands: what is answered in all, and what is out on the
 // connection in use.
 struct Progress {
@@ -16,7 +18,7 @@ struct Progress {
   size_t answered;         // whole replies in the file
   size_t next;             // the next request to send on this connection
   size_t unansweredBytes;  // bytes of the requests sent on it and not yet answered
-  size_t sizes[kMaxUnanswered];  // each unanswered request's bytes, by index modulo kMaxUnanswered
+  uint16_t sizes[kMaxUnanswered];  // each unanswered request's bytes, by index modulo kMaxUnanswered
   bool alone;              // a POST or PATCH is out: nothing goes until its reply is in
   size_t composed;         // the request `request` holds, or `count` for none
   RequestSource::Composed what;
@@ -31,7 +33,7 @@ void StartConnection(Progress* p) {
   p->next = p->answered;
   p->unansweredBytes = 0;
   p->alone = false;
-  p->scanner = ReplyScanner();
+  p->scanner.Restart();
   p->replyStarted = false;
   p->replies = 0;
   p->sendFailed = false;
@@ -85,7 +87,7 @@ Result TakeBytes(Platform& platform, File* file, const char* bytes, size_t lengt
     ++p->answered;
     ++p->replies;
     p->alone = false;
-    p->scanner = ReplyScanner();
+    p->scanner.Restart();
     p->replyStarted = false;
     if (switched) return p->answered == p->count ? kExchangeComplete : kReplyCutShort;
     if (p->closing) break;
@@ -128,14 +130,16 @@ Result Converse(Platform& platform, const Service& service, RequestSource& sourc
         if (composed != kOk) return composed;
         p->composed = p->next;
       }
-      const size_t size = request->size() + p->what.restLength;
+      // A request counts for at most the whole window: one larger goes when
+      // nothing is out, and nothing follows it until it is answered.
+      size_t size = request->size() + p->what.restLength;
+      if (size > kPipelineWindow) size = kPipelineWindow;
       const size_t unanswered = p->next - p->answered;
-      // Idempotent requests follow each other within the window; a request
-      // larger than the window goes when nothing is out.
+      // Idempotent requests follow each other within the window.
       const bool go = unanswered == 0 || (p->what.idempotent && unanswered < kMaxUnanswered &&
                                           p->unansweredBytes + size <= kPipelineWindow);
       if (go) {
-        p->sizes[p->next % kMaxUnanswered] = size;
+        p->sizes[p->next % kMaxUnanswered] = static_cast<uint16_t>(size);
         p->unansweredBytes += size;
         if (!p->what.idempotent) p->alone = true;
         ++p->next;
@@ -208,7 +212,7 @@ Result RunSequence(Platform& platform, const Service& service, RequestSource& so
   resumption.handle = 0;
   Connection connection = {kNoSocket, 0, 0, storage.bytes, &resumption};
   File file = {kNoFile};
-  RequestText request;
+  FixedText<kSequenceRequestCapacity> request;
   Result result = Sequence(platform, service, source, count, responsePath, &connection, &file, &request);
 
   if (connection.socket != kNoSocket) platform.CloseSocket(&connection);

@@ -20,7 +20,13 @@ namespace taskclient {
 // the library waits on it.
 const size_t kPipelineWindow = 16384;
 // Requests that may be sent and not yet answered.
-const size_t kMaxUnanswered = 64;
+const size_t kMaxUnanswered = 32;
+// The one request text a sequence composes each request in: room for the
+// longest head any request has (a 1000-byte target, the 2048-byte token and
+// the API host come to under 3.4 KB) and the start of a body, whose rest goes
+// out from the source's own buffer. Smaller than a single request's text, so
+// that a sequence needs no more stack than one GTaskRequestSSL call.
+const size_t kSequenceRequestCapacity = 4096;
 
 // Where the requests of a sequence come from. The engine asks for each
 // request by its index, in order, and again for an earlier one when it must
@@ -53,8 +59,9 @@ class RequestSource {
 // cannot go, the engine reads replies, each wait bounded by the service's
 // stall limit.
 //
-// When the server closes after a whole reply, the requests not yet answered
-// go on a new connection (the TLS session of the call's previous connection
+// When the server closes after a whole reply (or says "Connection: close" in
+// it, after which nothing more is sent on that connection), the requests not
+// yet answered go on a new connection (the TLS session of the call's previous connection
 // resumed where the platform can): an idempotent request sent without a byte
 // of reply is sent again; a POST or PATCH never is (kReplyCutShort). A
 // connection that ends without giving one whole reply ends the call

@@ -26,24 +26,17 @@ const intptr_t kNoFile = -1;
 #endif
 const size_t kConnectionStorage = TASKCLIENT_CONNECTION_STORAGE;
 
-// Bytes a platform may keep of one call's TLS session, so that the call's
-// next connection resumes it rather than making a new one: BearSSL's session
-// parameters (a session ID and the master secret) fit.
-const size_t kResumptionStorage = 128;
-
-// What the call keeps of its TLS session between its connections: in the
-// call's own storage, filled by the platform as a connection closes, read by
-// it as the next one is set up, and forgotten (ForgetResumption) before the
-// call returns. Nothing of it outlives the call.
+// What the call keeps of its TLS session between its connections, in the
+// call's own storage: the platform marks it held as a connection closes with
+// a session the next one may resume, offers that session as it sets up the
+// next connection, and forgets it (ForgetResumption) before the call
+// returns. Nothing of it outlives the call. Where the session's parameters
+// live is the platform's affair: in an object of its TLS library (`handle`),
+// or in the connection's storage, which the call keeps for all its
+// connections.
 struct Resumption {
-  bool held;      // the platform left something to resume
-  void* handle;   // a platform's own object for it (OpenSSL's session), or null
-  union {
-    char bytes[kResumptionStorage];
-    void* pointer;
-    uint64_t integer;
-    double real;
-  } storage;
+  bool held;     // the platform left something to resume
+  void* handle;  // the platform's own record of it, or null
 };
 
 // A connection as the platform keeps it. The core only passes it around.

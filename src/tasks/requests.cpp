@@ -116,7 +116,7 @@ class FileRequests : public RequestSource {
   const tc_text16* token_;
   const char* host_;
   File file_;
-  char buffer_[512];
+  char buffer_[64];  // small: the call's stack holds it besides the request and its body
   size_t buffered_;
   size_t at_;
   bool ended_;

@@ -48,15 +48,6 @@ const uint16_t kSuites[] = {
     BR_TLS_ECDHE_ECDSA_WITH_CHACHA20_POLY1305_SHA256, BR_TLS_ECDHE_RSA_WITH_CHACHA20_POLY1305_SHA256,
 };
 
-// What a session leaves to resume (its ID and master secret) is kept in the
-// call's own resumption record.
-TASKCLIENT_STATIC_ASSERT(sizeof(br_ssl_session_parameters) <= kResumptionStorage,
-                         bearssl_session_parameters_fit_the_resumption_storage);
-
-br_ssl_session_parameters* ParametersIn(Resumption* resumption) {
-  return reinterpret_cast<br_ssl_session_parameters*>(resumption->storage.bytes);
-}
-
 TlsSession* SessionOf(const Connection* connection) { return static_cast<TlsSession*>(connection->session); }
 
 br_ssl_engine_context* EngineOf(TlsSession* session) { return &session->client.eng; }
@@ -211,28 +202,36 @@ class BearSslPlatform : public SystemIoPlatform {
   virtual void ForgetResumption(Resumption* resumption);
 };
 
-// The master secret is not left on the stack the call returns from.
+// The session's parameters stay in the engine, in the connection storage the
+// call keeps for all its connections (`handle` points at them); the master
+// secret is not left on the stack the call returns from.
 void BearSslPlatform::ForgetResumption(Resumption* resumption) {
-  memset(resumption->storage.bytes, 0, sizeof resumption->storage.bytes);
+  if (resumption->handle) memset(resumption->handle, 0, sizeof(br_ssl_session_parameters));
   resumption->held = false;
   resumption->handle = 0;
 }
 
 bool BearSslPlatform::SetTlsMode(Connection* connection, const char* serverName) {
   TlsSession* session = reinterpret_cast<TlsSession*>(connection->storage);
+  // The call's previous connection left its session's parameters in the
+  // engine, in this same storage: kept across setting the engine up afresh.
+  Resumption* resumption = connection->resumption;
+  const bool resume = resumption && resumption->held;
+  br_ssl_session_parameters previous;
+  if (resume) br_ssl_engine_get_session_parameters(EngineOf(session), &previous);
   Configure(session);
+  if (resume) {
+    br_ssl_engine_set_session_parameters(EngineOf(session), &previous);
+    memset(&previous, 0, sizeof previous);
+  }
   connection->session = session;
 #if TASKCLIENT_VERIFY_SERVER
   session->host = serverName;
 #endif
   if (!SeedIfSystemCannot(EngineOf(session))) return false;
-  // The call's previous connection left a session: its ID goes in the
-  // ClientHello, and the server may resume it (an abbreviated handshake, no
-  // key exchange and no certificate).
-  Resumption* resumption = connection->resumption;
-  const bool resume = resumption && resumption->held;
-  if (resume) br_ssl_engine_set_session_parameters(EngineOf(session), ParametersIn(resumption));
-  // Seeds the generator and prepares the ClientHello, with the server name
+  // With a session to resume, its ID goes in the ClientHello and the server
+  // may resume it (an abbreviated handshake: no key exchange, no
+  // certificate). Seeds the generator and prepares the ClientHello, with the server name
   // unless it is an address.
   return br_ssl_client_reset(&session->client, IsAddress(serverName) ? 0 : serverName, resume ? 1 : 0) != 0;
 }
@@ -335,15 +334,12 @@ void BearSslPlatform::CloseSocket(Connection* connection) {
     br_ssl_engine_context* engine = EngineOf(session);
     ReleaseLent(session);
     // A session that ended without an error can be resumed on the call's
-    // next connection, if the server gave it an ID.
+    // next connection, if the server gave it an ID: its parameters stay
+    // where the engine keeps them.
     Resumption* resumption = connection->resumption;
-    if (resumption && br_ssl_engine_last_error(engine) == BR_ERR_OK) {
-      br_ssl_session_parameters parameters;
-      br_ssl_engine_get_session_parameters(engine, &parameters);
-      if (parameters.session_id_len > 0) {
-        *ParametersIn(resumption) = parameters;
-        resumption->held = true;
-      }
+    if (resumption) {
+      resumption->held = br_ssl_engine_last_error(engine) == BR_ERR_OK && engine->session.session_id_len > 0;
+      resumption->handle = &engine->session;
     }
     // One attempt at a polite close_notify, without waiting for room.
     if (!(br_ssl_engine_current_state(engine) & BR_SSL_CLOSED)) {
@@ -351,6 +347,9 @@ void BearSslPlatform::CloseSocket(Connection* connection) {
       if (br_ssl_engine_current_state(engine) & BR_SSL_SENDREC) SendRecord(engine, connection->socket, 0);
     }
   }
+  // A handshake that did not complete may have left anything in the
+  // parameters: nothing to resume.
+  if (connection->resumption && !(session && session->established)) connection->resumption->held = false;
   if (connection->socket != kNoSocket) io::CloseStreamSocket(connection->socket);
   connection->session = 0;
   connection->context = 0;
