@@ -6,6 +6,7 @@
 #include <poll.h>
 #include <sys/socket.h>
 
+#include <atomic>
 #include <chrono>
 #include <functional>
 #include <mutex>
@@ -326,6 +327,19 @@ TEST_F(SequenceTest, KeepAliveLimitsCostANewResumedConnection) {
       }
     }
   }
+}
+
+// A new connection that cannot be made ends the call as a failed connect
+// does, with the replies of the connection before in the file.
+TEST_F(SequenceTest, AReconnectThatFailsIsAFailedConnect) {
+  SequenceServer server([](int, int, const HttpRequest& request) {
+    return Answer{Echo(request, "Connection: close\r\n"), Answer::kClose};
+  });
+  std::atomic<int> connections{0};
+  server.server().SetRawHandler([&](int) { return connections++ == 0; });
+  EXPECT_EQ(Send(server, "GET /tasks/v1/a\nGET /tasks/v1/b\n"), kConnectFailed);
+  EXPECT_EQ(ReadFile(file), server.Written());
+  EXPECT_EQ(server.AllRequests().size(), 1u);
 }
 
 // A server that closes without a word after a whole reply, having read the
