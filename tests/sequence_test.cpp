@@ -329,6 +329,20 @@ TEST_F(SequenceTest, KeepAliveLimitsCostANewResumedConnection) {
   }
 }
 
+// The requests file is never written over with the replies, under any name.
+TEST_F(SequenceTest, TheResponseFileIsNeverTheRequestsFile) {
+  SequenceServer server(EchoAll);
+  const std::string requests = "GET /tasks/v1/a\nGET /tasks/v1/b\n";
+  WriteFile(requestsFile, requests);
+  std::filesystem::create_hard_link(requestsFile, dir / "other-name.txt");
+  for (const std::u16string& name : {requestsPath, PathText(dir / "other-name.txt")}) {
+    WriteFile(requestsFile, requests);
+    EXPECT_EQ(SendRequests(SystemPlatform(), server.service(), T(token), T(requestsPath), T(name)), kBadArgument);
+    EXPECT_EQ(ReadFile(requestsFile), requests);
+  }
+  EXPECT_TRUE(server.AllRequests().empty());
+}
+
 // A new connection that cannot be made ends the call as a failed connect
 // does, with the replies of the connection before in the file.
 TEST_F(SequenceTest, AReconnectThatFailsIsAFailedConnect) {

@@ -163,6 +163,22 @@ Result Converse(Platform& platform, const Service& service, RequestSource& sourc
   }
 }
 
+// Opens the response file for writing, unless it is the file the requests
+// are read from (kBadArgument: both are left as they are).
+Result OpenResponseFile(Platform& platform, const RequestSource& source, const tc_text16* responsePath, File* file) {
+  const File* requests = source.SourceFile();
+  if (!requests) return platform.OpenFileForWriting(responsePath, file) ? kOk : kFileOpenFailed;
+  switch (platform.OpenBodyFile(responsePath, requests, file)) {
+    case Platform::kFileOpened:
+      return kOk;
+    case Platform::kFileIsSource:
+      return kBadArgument;
+    case Platform::kFileNotOpened:
+      break;
+  }
+  return kFileOpenFailed;
+}
+
 // Everything between starting and stopping networking. What it leaves held in
 // `connection` and `file` the caller releases.
 Result Sequence(Platform& platform, const Service& service, RequestSource& source, size_t count,
@@ -183,7 +199,10 @@ Result Sequence(Platform& platform, const Service& service, RequestSource& sourc
     // are at most `count` of them.
     result = Connected(platform, service, addresses, connection);
     if (result != kOk) return result;
-    if (first && !platform.OpenFileForWriting(responsePath, file)) return kFileOpenFailed;
+    if (first) {
+      result = OpenResponseFile(platform, source, responsePath, file);
+      if (result != kOk) return result;
+    }
     StartConnection(&p);
     result = Converse(platform, service, source, connection, file, request, &p, first);
     if (result != kOk) return result;

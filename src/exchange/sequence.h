@@ -42,6 +42,9 @@ class RequestSource {
   // it and how it may be sent. The bytes at `rest` stay valid until the next
   // call. kOk, or the result that ends the call.
   virtual Result Compose(size_t index, Text* request, Composed* composed) = 0;
+  // The file the requests are read from while they are sent, or null: the
+  // response file must not be that file, under any name.
+  virtual const File* SourceFile() const { return 0; }
   // No destructor is declared: a source is never deleted through this class.
 };
 

@@ -105,6 +105,7 @@ class FileRequests : public RequestSource {
   // The first reading: the number of requests, or what is wrong.
   Result CheckAll(size_t* count);
   virtual Result Compose(size_t index, Text* request, Composed* composed);
+  virtual const File* SourceFile() const { return &file_; }
 
  private:
   Result Open();
