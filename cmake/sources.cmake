@@ -14,13 +14,14 @@ set(TASKCLIENT_CORE_SOURCES
   src/readers/reply_reader.cpp
   src/exchange/reply_scanner.cpp
   src/exchange/request.cpp
+  src/exchange/sequence.cpp
   src/exchange/service.cpp
   src/text/escape.cpp
   src/text/text.cpp
   src/text/utf8.cpp
   src/tokens/tokens.cpp
-  src/tasks/tasks.cpp
-  src/tasks/requests.cpp)
+  src/tasks/requests.cpp
+  src/tasks/tasks.cpp)
 
 # The exported C functions: in the shared library only.
 set(TASKCLIENT_EXPORT_SOURCES src/exports.cpp src/api_endpoint.cpp)

@@ -11,7 +11,7 @@ cd "$(dirname "$0")/.."
 seconds="${1:-60}"
 shift || true
 targets=("$@")
-[ ${#targets[@]} -gt 0 ] || targets=(reply_scanner_fuzz form_encode_fuzz json_title_fuzz request_fuzz read_field_fuzz)
+[ ${#targets[@]} -gt 0 ] || targets=(reply_scanner_fuzz form_encode_fuzz json_title_fuzz request_fuzz read_field_fuzz requests_file_fuzz)
 
 scripts/install-deps.sh build-essential cmake libssl-dev clang libclang-rt-dev
 

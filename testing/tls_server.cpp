@@ -321,6 +321,15 @@ std::string TlsStream::ReadPending(int timeoutMs) {
   return pending;
 }
 
+bool TlsStream::MoreArrives(int timeoutMs) {
+  if (!buffered_.empty()) return true;
+  char buffer[4096];
+  int got = ReadSome(buffer, sizeof buffer, timeoutMs);
+  if (got <= 0) return false;
+  buffered_.append(buffer, static_cast<size_t>(got));
+  return true;
+}
+
 bool TlsStream::Write(std::string_view bytes) {
   if (closed_) return false;
   size_t done = 0;

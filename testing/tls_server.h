@@ -81,6 +81,9 @@ class TlsStream {
   // Reads whatever arrives within `timeoutMs` (bytes a client sent beyond its
   // request).
   std::string ReadPending(int timeoutMs);
+  // Whether bytes past the last request read have arrived, waiting up to
+  // `timeoutMs` for some; they stay for the next ReadRequest.
+  bool MoreArrives(int timeoutMs);
   // Writes and flushes `bytes` as one TLS record sequence.
   bool Write(std::string_view bytes);
   // Waits until the client closes the connection or `timeoutMs` passes.

@@ -22,13 +22,15 @@ struct Outcome {
   ReplyScanner::Verdict verdict;
   size_t end;          // offset just past the reply's last byte (complete), else bytes scanned
   bool closeEnds;      // meaningful when the verdict is kNeedMore
+  bool saysClose;      // the final reply's "Connection" holds "close"
   bool operator==(const Outcome& o) const {
-    return verdict == o.verdict && end == o.end && closeEnds == o.closeEnds;
+    return verdict == o.verdict && end == o.end && closeEnds == o.closeEnds && saysClose == o.saysClose;
   }
 };
 
 void PrintTo(const Outcome& o, std::ostream* out) {
-  *out << "{verdict " << o.verdict << ", end " << o.end << ", closeEnds " << o.closeEnds << "}";
+  *out << "{verdict " << o.verdict << ", end " << o.end << ", closeEnds " << o.closeEnds << ", saysClose "
+       << o.saysClose << "}";
 }
 
 // Collects the body bytes the scanner reports.
@@ -54,12 +56,12 @@ Outcome Scan(const std::string& bytes, const std::vector<size_t>& cuts, std::str
     EXPECT_LE(used, piece.size());
     if (verdict != ReplyScanner::kNeedMore) {
       if (body) *body = sink.bytes;
-      return Outcome{verdict, start + used, false};
+      return Outcome{verdict, start + used, false, scanner.SaysClose()};
     }
     start = bound;
   }
   if (body) *body = sink.bytes;
-  return Outcome{ReplyScanner::kNeedMore, bytes.size(), scanner.CloseEndsReply()};
+  return Outcome{ReplyScanner::kNeedMore, bytes.size(), scanner.CloseEndsReply(), scanner.SaysClose()};
 }
 
 struct Case {
@@ -69,6 +71,7 @@ struct Case {
   size_t end;  // for kComplete: where the reply ends; npos = at the end of `bytes`
   bool closeEnds = false;
   const char* body = nullptr;  // the body bytes reported, where the row checks them
+  bool saysClose = false;
 };
 
 const size_t kAll = std::string::npos;
@@ -164,13 +167,21 @@ std::vector<Case> Cases() {
        ReplyScanner::kMalformed, 54},
       {"length overflow", "HTTP/1.1 200 OK\r\nContent-Length: 99999999999999999999999\r\n\r\n",
        ReplyScanner::kMalformed, 51},
+      {"Connection: close", "HTTP/1.1 200 OK\r\nConnection: close\r\nContent-Length: 1\r\n\r\n}",
+       ReplyScanner::kComplete, kAll, false, "}", true},
+      {"close among other options", "HTTP/1.1 200 OK\r\nconnection:keep-alive,  CLOSE \r\nContent-Length: 0\r\n\r\n",
+       ReplyScanner::kComplete, kAll, false, "", true},
+      {"close in another field or option", "HTTP/1.1 200 OK\r\nX-Connection: close\r\nConnection: closed, "
+       "close-later\r\nContent-Length: 0\r\n\r\n", ReplyScanner::kComplete, kAll, false, "", false},
+      {"close on an interim reply only", "HTTP/1.1 100 Continue\r\nConnection: close\r\n\r\nHTTP/1.1 200 OK\r\n"
+       "Content-Length: 0\r\n\r\n", ReplyScanner::kComplete, kAll, false, "", false},
   };
 }
 
 TEST(ReplyScanner, SameVerdictAtEverySplit) {
   for (const Case& c : Cases()) {
     SCOPED_TRACE(c.name);
-    Outcome expected{c.verdict, c.end == kAll ? c.bytes.size() : c.end, c.closeEnds};
+    Outcome expected{c.verdict, c.end == kAll ? c.bytes.size() : c.end, c.closeEnds, c.saysClose};
     std::string body;
     EXPECT_EQ(Scan(c.bytes, {}, &body), expected) << "whole";
     if (c.body) {

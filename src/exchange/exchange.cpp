@@ -31,15 +31,22 @@ bool SendAll(Platform& platform, Connection* connection, const Text& request, co
   return restLength == 0 || platform.Send(connection, rest, restLength, timeoutMs);
 }
 
-// Connects to the host's addresses in turn until one completes the TLS
-// handshake, each on a socket of its own family set up afresh: a refused or
-// unreachable address, or a handshake that fails there, moves on to the next
-// (nothing has been sent yet). The connect budget covers every attempt
-// together, handshakes included, so a host with many dead addresses or a
-// server that trickles its handshake costs no more than the budget. An
-// address whose family the system cannot make a socket for is passed over. A
-// refused certificate ends the call: every address presents the same host.
-// What it leaves held in `connection` the caller releases.
+// Everything between starting and stopping networking. What it leaves held in
+// `connection` and `file` the caller releases.
+Result Exchange(Platform& platform, const Service& service, const Text& request, const char* rest,
+                size_t restLength, const tc_text16* responsePath, Connection* connection, File* file) {
+  AddressList addresses;
+  Result resolved = Resolved(platform, service, &addresses);
+  if (resolved != kOk) return resolved;
+  Result connected = Connected(platform, service, addresses, connection);
+  if (connected != kOk) return connected;
+  if (!platform.OpenFileForWriting(responsePath, file)) return kFileOpenFailed;
+  if (!SendAll(platform, connection, request, rest, restLength, service.receiveTimeoutMs)) return kSendFailed;
+  return CaptureReply(platform, connection, file, service.receiveTimeoutMs);
+}
+
+}  // namespace
+
 Result Connected(Platform& platform, const Service& service, const AddressList& addresses,
                  Connection* connection) {
   const uint32_t budget = service.connectTimeoutMs > 0 ? static_cast<uint32_t>(service.connectTimeoutMs) : 0;
@@ -61,22 +68,12 @@ Result Connected(Platform& platform, const Service& service, const AddressList& 
   return result;
 }
 
-// Everything between starting and stopping networking. What it leaves held in
-// `connection` and `file` the caller releases.
-Result Exchange(Platform& platform, const Service& service, const Text& request, const char* rest,
-                size_t restLength, const tc_text16* responsePath, Connection* connection, File* file) {
-  AddressList addresses;
-  addresses.count = 0;
-  if (!platform.Resolve(service.host, &addresses) || addresses.count == 0) return kResolveFailed;
-  if (addresses.count > kMaxAddresses) addresses.count = kMaxAddresses;
-  Result connected = Connected(platform, service, addresses, connection);
-  if (connected != kOk) return connected;
-  if (!platform.OpenFileForWriting(responsePath, file)) return kFileOpenFailed;
-  if (!SendAll(platform, connection, request, rest, restLength, service.receiveTimeoutMs)) return kSendFailed;
-  return CaptureReply(platform, connection, file, service.receiveTimeoutMs);
+Result Resolved(Platform& platform, const Service& service, AddressList* addresses) {
+  addresses->count = 0;
+  if (!platform.Resolve(service.host, addresses) || addresses->count == 0) return kResolveFailed;
+  if (addresses->count > kMaxAddresses) addresses->count = kMaxAddresses;
+  return kOk;
 }
-
-}  // namespace
 
 Result RunExchange(Platform& platform, const Service& service, const Text& request, const char* rest,
                    size_t restLength, const tc_text16* responsePath) {
@@ -90,7 +87,7 @@ Result RunExchange(Platform& platform, const Service& service, const Text& reque
     uint64_t integer;
     double real;
   } storage;
-  Connection connection = {kNoSocket, 0, 0, storage.bytes};
+  Connection connection = {kNoSocket, 0, 0, storage.bytes, 0};
   File file = {kNoFile};
   Result result = Exchange(platform, service, request, rest, restLength, responsePath, &connection, &file);
 

@@ -13,6 +13,23 @@
 
 namespace taskclient {
 
+// Resolves the service's host: its addresses, as many as the list keeps, or
+// kResolveFailed when there is none.
+Result Resolved(Platform& platform, const Service& service, AddressList* addresses);
+
+// Connects to the host's addresses in turn until one completes the TLS
+// handshake, each on a socket of its own family set up afresh: a refused or
+// unreachable address, or a handshake that fails there, moves on to the next
+// (nothing has been sent yet). The connect budget covers every attempt
+// together, handshakes included, so a host with many dead addresses or a
+// server that trickles its handshake costs no more than the budget. An
+// address whose family the system cannot make a socket for is passed over. A
+// refused certificate ends the call: every address presents the same host.
+// Returns kOk, or kTlsModeFailed, kCertHookFailed, kConnectFailed or
+// kCertRefused. What it leaves held in `connection` the caller releases.
+Result Connected(Platform& platform, const Service& service, const AddressList& addresses,
+                 Connection* connection);
+
 // Connects to `service` (its host's addresses in turn, until one completes
 // the handshake within the connect budget), sends `request` and then the
 // `restLength` bytes at `rest` (the part of the body the request text had no

@@ -10,6 +10,8 @@ const char kHttpPrefix[] = "HTTP/";
 const char kLengthName[] = "content-length";
 const char kCodingName[] = "transfer-encoding";
 const char kChunked[] = "chunked";
+const char kConnectionName[] = "connection";
+const char kClose[] = "close";
 const unsigned kNoMatch = ~0u;
 
 // Lengths beyond this are refused as broken framing; the arithmetic on them
@@ -37,6 +39,9 @@ void ReplyScanner::StartMessage() {
   field_ = kOtherField;
   mayBeLength_ = false;
   mayBeCoding_ = false;
+  mayBeConnection_ = false;
+  saysClose_ = false;
+  closeMatched_ = kNoMatch;
   codingMatched_ = kNoMatch;
   codingInToken_ = false;
   chunked_ = false;
@@ -119,6 +124,7 @@ bool ReplyScanner::ScanHeaderByte(char c) {
       position_ = 0;
       mayBeLength_ = true;
       mayBeCoding_ = true;
+      mayBeConnection_ = true;
       return ScanHeaderName(c);
     case kHeaderName:
       return ScanHeaderName(c);
@@ -147,6 +153,9 @@ bool ReplyScanner::ScanHeaderName(char c) {
       field_ = kTransferEncoding;
       codingMatched_ = kNoMatch;  // a later header line replaces an earlier one's last coding
       codingInToken_ = false;
+    } else if (mayBeConnection_ && position_ == sizeof kConnectionName - 1) {
+      field_ = kConnection;
+      closeMatched_ = 0;
     }
     state_ = kHeaderValue;
     return true;
@@ -159,7 +168,8 @@ bool ReplyScanner::ScanHeaderName(char c) {
   char lower = Lower(c);
   mayBeLength_ = mayBeLength_ && Continues(kLengthName, position_, lower);
   mayBeCoding_ = mayBeCoding_ && Continues(kCodingName, position_, lower);
-  if (mayBeLength_ || mayBeCoding_) ++position_;
+  mayBeConnection_ = mayBeConnection_ && Continues(kConnectionName, position_, lower);
+  if (mayBeLength_ || mayBeCoding_ || mayBeConnection_) ++position_;
   return true;
 }
 
@@ -182,6 +192,19 @@ bool ReplyScanner::ScanHeaderValue(char c) {
       return true;
     }
     return false;
+  }
+  if (field_ == kConnection) {
+    // Options are separated by commas or white space; "close" among them
+    // says the server closes after this reply.
+    if (c == ',' || IsBlank(c)) {
+      if (closeMatched_ == sizeof kClose - 1) saysClose_ = true;
+      closeMatched_ = 0;
+    } else if (closeMatched_ != kNoMatch && Continues(kClose, closeMatched_, Lower(c))) {
+      ++closeMatched_;
+    } else {
+      closeMatched_ = kNoMatch;
+    }
+    return true;
   }
   if (field_ == kTransferEncoding) {
     // Codings are separated by commas or white space; only whether the last
@@ -215,6 +238,8 @@ bool ReplyScanner::EndHeaderLine() {
   } else if (field_ == kTransferEncoding) {
     chunked_ = codingMatched_ == sizeof kChunked - 1;
     codingSeen_ = true;
+  } else if (field_ == kConnection && closeMatched_ == sizeof kClose - 1) {
+    saysClose_ = true;
   }
   field_ = kOtherField;
   return true;

@@ -52,9 +52,16 @@ class ReplyScanner {
   // than kNeedMore is given, it is given again for any further bytes.
   Verdict Feed(const char* bytes, size_t length, size_t* consumed);
 
+  // Starts on the next reply of the connection, as a new scanner would.
+  void Restart() { StartMessage(); }
+
   // Whether the server closing the connection now ends the reply properly:
   // true only for a reply whose body is delimited by the close.
   bool CloseEndsReply() const;
+
+  // Whether the final reply's "Connection" field holds "close": the server
+  // closes the connection after it.
+  bool SaysClose() const { return saysClose_; }
 
   // The status code of the reply being scanned (0 before it is known).
   int status() const { return status_; }
@@ -95,7 +102,7 @@ class ReplyScanner {
     kDone,
     kBroken
   };
-  enum Field { kOtherField, kContentLength, kTransferEncoding };
+  enum Field { kOtherField, kContentLength, kTransferEncoding, kConnection };
 
   void StartMessage();
   bool ScanStatusByte(char c);
@@ -114,6 +121,9 @@ class ReplyScanner {
   Field field_;
   bool mayBeLength_;   // the header name so far matches "content-length"
   bool mayBeCoding_;   // ... "transfer-encoding"
+  bool mayBeConnection_;  // ... "connection"
+  bool saysClose_;        // a "Connection" field held "close"
+  unsigned closeMatched_;  // bytes of "close" the current option matches
   unsigned codingMatched_;  // bytes of "chunked" the value's last coding matches
   bool codingInToken_;      // the previous value byte belonged to a coding
   bool chunked_;            // the last coding named so far is chunked

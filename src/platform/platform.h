@@ -26,12 +26,29 @@ const intptr_t kNoFile = -1;
 #endif
 const size_t kConnectionStorage = TASKCLIENT_CONNECTION_STORAGE;
 
+// What the call keeps of its TLS session between its connections, in the
+// call's own storage: the platform marks it held as a connection closes with
+// a session the next one may resume, offers that session as it sets up the
+// next connection, and forgets it (ForgetResumption) before the call
+// returns. Nothing of it outlives the call. Where the session's parameters
+// live is the platform's affair: in an object of its TLS library (`handle`),
+// or in the connection's storage, which the call keeps for all its
+// connections.
+struct Resumption {
+  bool held;     // the platform left something to resume
+  void* handle;  // the platform's own record of it, or null
+};
+
 // A connection as the platform keeps it. The core only passes it around.
 struct Connection {
   intptr_t socket;
   void* session;  // the platform's TLS session, where the platform supplies TLS itself
   void* context;  // the platform's TLS configuration for that session
   char* storage;  // kConnectionStorage bytes, the call's own
+  // Null, or the call's record of its TLS session: SetTlsMode offers what it
+  // holds to the handshake, CloseSocket replaces it with what the closing
+  // session leaves to resume.
+  Resumption* resumption;
 };
 
 struct File {
@@ -105,6 +122,13 @@ class Platform {
   // Releases the socket and its TLS session and sets the socket to kNoSocket.
   // Called for any connection whose socket is not kNoSocket, after any step.
   virtual void CloseSocket(Connection* connection) = 0;
+  // Releases what `resumption` holds and empties it. Called once at the end
+  // of every call that lent its connections one, after the last CloseSocket.
+  // A platform that resumes nothing keeps nothing in it.
+  virtual void ForgetResumption(Resumption* resumption) {
+    resumption->held = false;
+    resumption->handle = 0;
+  }
 
   // Creates or empties the file at the 16-bit `path`, for binary writing; on
   // failure the handle stays kNoFile. The open never waits, and a path that

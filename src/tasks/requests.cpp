@@ -1,139 +1,219 @@
 #include "tasks/requests.h"
 
-#include "tasks/tasks.h"
+#include "exchange/arguments.h"
+#include "exchange/request.h"
+#include "exchange/sequence.h"
 
 namespace taskclient {
 
+RequestLineReader::RequestLineReader(Text* target, Text* body) : target_(target), body_(body) { Reset(); }
+
+void RequestLineReader::Reset() {
+  StartLine();
+  method_ = 0;
+}
+
+void RequestLineReader::StartLine() {
+  target_->Clear();
+  body_->Clear();
+  field_ = kMethod;
+  empty_ = true;
+  carriage_ = false;
+  nameLength_ = 0;
+}
+
+Result RequestLineReader::EndLine(bool* lineRead) {
+  // An empty line, a method alone, a space with no body after it.
+  if (empty_ || field_ == kMethod || field_ == kBodyStart) return kBadArgument;
+  if (field_ == kTarget) {
+    Result result = CheckTarget(*target_);
+    if (result != kOk) return result;
+  }
+  field_ = kLineEnded;
+  *lineRead = true;
+  return kOk;
+}
+
+Result RequestLineReader::Take(char byte, bool* lineRead) {
+  *lineRead = false;
+  if (field_ == kLineEnded) StartLine();
+  if (byte == '\n') return EndLine(lineRead);
+  if (carriage_) return kBadArgument;  // a CR that does not end the line
+  if (byte == '\r') {
+    carriage_ = true;
+    return kOk;
+  }
+  empty_ = false;
+  const unsigned char unit = static_cast<unsigned char>(byte);
+  switch (field_) {
+    case kMethod:
+      if (byte != ' ') {
+        if (nameLength_ == sizeof name_) return kBadArgument;
+        name_[nameLength_++] = byte;
+        return kOk;
+      }
+      method_ = FindApiMethod(name_, nameLength_);
+      if (!method_) return kBadArgument;
+      field_ = kTarget;
+      return kOk;
+    case kTarget:
+      if (byte != ' ') return AppendTargetUnit(unit, target_);
+      {
+        Result result = CheckTarget(*target_);
+        if (result != kOk) return result;
+      }
+      // GET and DELETE take no body.
+      if (!method_->hasBody) return kBadArgument;
+      field_ = kBodyStart;
+      return kOk;
+    case kBodyStart:
+    case kBody:
+      // JSON text has no raw control character, and one space parts the body
+      // from the target.
+      if ((unit < 0x20 && byte != '\t') || unit == 0x7F) return kBadArgument;
+      if (field_ == kBodyStart && byte == ' ') return kBadArgument;
+      field_ = kBody;
+      return body_->AppendByte(byte) ? kOk : kTooLong;
+    case kLineEnded:
+      break;
+  }
+  return kBadArgument;
+}
+
+Result RequestLineReader::End(bool* lineRead) {
+  *lineRead = false;
+  if (carriage_) return kBadArgument;
+  if (field_ == kLineEnded || empty_) return kOk;  // an empty last line
+  return EndLine(lineRead);
+}
+
 namespace {
 
-const size_t kLineCapacity = 16 + kTargetCapacity + kJsonBodyLimit;
-const size_t kPathUnits = 1024;
-const tc_text16 kPartSuffix[] = {'.', 'p', 'a', 'r', 't', 0};
-
-// Decodes UTF-8 into NUL-terminated 16-bit text; false when it does not fit.
-bool Widen(const char* bytes, size_t length, tc_text16* out, size_t capacity) {
-  size_t units = 0;
-  for (size_t i = 0; i < length;) {
-    uint32_t code = static_cast<unsigned char>(bytes[i]);
-    size_t extra = code >= 0xF0 ? 3 : code >= 0xE0 ? 2 : code >= 0xC0 ? 1 : 0;
-    if (extra > 0) code &= 0x3F >> extra;
-    ++i;
-    for (size_t k = 0; k < extra && i < length; ++k, ++i) {
-      code = (code << 6) | (static_cast<unsigned char>(bytes[i]) & 0x3F);
-    }
-    if (code >= 0x10000) {
-      if (units + 2 >= capacity) return false;
-      code -= 0x10000;
-      out[units++] = static_cast<tc_text16>(0xD800 + (code >> 10));
-      out[units++] = static_cast<tc_text16>(0xDC00 + (code & 0x3FF));
-    } else {
-      if (units + 1 >= capacity) return false;
-      out[units++] = static_cast<tc_text16>(code);
-    }
+// The requests of a requests file, read from it a piece at a time: once
+// through to check them all, then again as they are sent.
+class FileRequests : public RequestSource {
+ public:
+  FileRequests(Platform& platform, const tc_text16* path, const tc_text16* accessToken, const char* host)
+      : platform_(platform), path_(path), token_(accessToken), host_(host), reader_(&target_, &body_) {
+    file_.handle = kNoFile;
+    Rewind();
   }
-  out[units] = 0;
-  return true;
+  ~FileRequests() {
+    if (file_.handle != kNoFile) platform_.CloseFile(&file_);
+  }
+
+  // The first reading: the number of requests, or what is wrong.
+  Result CheckAll(size_t* count);
+  virtual Result Compose(size_t index, Text* request, Composed* composed);
+  virtual const File* SourceFile() const { return &file_; }
+
+ private:
+  Result Open();
+  void Rewind();
+  Result ReadLine(bool* lineRead);
+
+  Platform& platform_;
+  const tc_text16* path_;
+  const tc_text16* token_;
+  const char* host_;
+  File file_;
+  char buffer_[64];  // small: the call's stack holds it besides the request and its body
+  size_t buffered_;
+  size_t at_;
+  bool ended_;
+  size_t lines_;  // lines read since the file was opened
+  FixedText<kTargetCapacity> target_;
+  FixedText<kJsonBodyLimit + 1> body_;
+  RequestLineReader reader_;
+};
+
+void FileRequests::Rewind() {
+  buffered_ = 0;
+  at_ = 0;
+  ended_ = false;
+  lines_ = 0;
+  reader_.Reset();
 }
 
-// Appends the file at `path` to `out`.
-Result AppendFile(Platform& platform, const tc_text16* path, File* out) {
-  File in = {kNoFile};
-  if (!platform.OpenFileForReading(path, &in)) return kFileOpenFailed;
-  char buffer[2048];
-  Result result = kOk;
+Result FileRequests::Open() {
+  if (file_.handle != kNoFile) platform_.CloseFile(&file_);
+  Rewind();
+  return platform_.OpenFileForReading(path_, &file_) ? kOk : kFileOpenFailed;
+}
+
+Result FileRequests::ReadLine(bool* lineRead) {
   for (;;) {
-    long got = platform.ReadFile(&in, buffer, sizeof buffer);
-    if (got < 0) result = kFileOpenFailed;
-    if (got <= 0) break;
-    if (!platform.WriteToFile(out, buffer, static_cast<size_t>(got))) {
-      result = kFileWriteFailed;
-      break;
+    if (at_ == buffered_) {
+      if (ended_) {
+        Result result = reader_.End(lineRead);
+        if (result == kOk && *lineRead) ++lines_;
+        return result;
+      }
+      long read = platform_.ReadFile(&file_, buffer_, sizeof buffer_);
+      if (read < 0) return kFileOpenFailed;
+      if (read == 0) ended_ = true;
+      buffered_ = static_cast<size_t>(read);
+      at_ = 0;
+      continue;
+    }
+    Result result = reader_.Take(buffer_[at_++], lineRead);
+    if (result != kOk) return result;
+    if (*lineRead) {
+      ++lines_;
+      return kOk;
     }
   }
-  platform.CloseFile(&in);
-  return result;
 }
 
-// Sends one line's request, its reply going to `partPath`.
-Result SendLine(Platform& platform, const Service& service, const tc_text16* accessToken, const char* line,
-                size_t length, const tc_text16* partPath) {
-  size_t methodEnd = 0;
-  while (methodEnd < length && line[methodEnd] != ' ') ++methodEnd;
-  size_t targetEnd = methodEnd + 1;
-  while (targetEnd < length && line[targetEnd] != ' ') ++targetEnd;
-  if (methodEnd >= length) return kBadArgument;
-  tc_text16 method[16];
-  tc_text16 target[kTargetCapacity + 1];
-  tc_text16 body[kJsonBodyLimit + 1];
-  if (!Widen(line, methodEnd, method, sizeof method / sizeof method[0])) return kBadArgument;
-  if (!Widen(line + methodEnd + 1, targetEnd - methodEnd - 1, target, sizeof target / sizeof target[0])) {
-    return kTooLong;
+Result FileRequests::CheckAll(size_t* count) {
+  Result result = Open();
+  if (result != kOk) return result;
+  *count = 0;
+  for (;;) {
+    bool lineRead = false;
+    result = ReadLine(&lineRead);
+    if (result != kOk) return result;
+    if (!lineRead) break;
+    if (++*count > kMaxRequests) return kTooLong;
   }
-  body[0] = 0;
-  if (targetEnd < length && !Widen(line + targetEnd + 1, length - targetEnd - 1, body, sizeof body / sizeof body[0])) {
-    return kTooLong;
+  return *count == 0 ? kBadArgument : kOk;
+}
+
+Result FileRequests::Compose(size_t index, Text* request, Composed* composed) {
+  // A request sent again is read again from the start of the file. Whatever
+  // no longer reads as it did the first time ends the call.
+  if (index < lines_ || lines_ == 0) {
+    if (Open() != kOk) return kBadArgument;
   }
-  return SendApiRequest(platform, service, accessToken, method, target, body[0] ? body : 0, partPath);
+  while (lines_ <= index) {
+    bool lineRead = false;
+    if (ReadLine(&lineRead) != kOk || !lineRead) return kBadArgument;
+  }
+  const ApiMethod* method = reader_.method();
+  const Text* body = method->hasBody ? &body_ : 0;
+  const char* contentType = body && body->size() > 0 ? kJsonContentType : 0;
+  RequestParts parts = {method->requestLine, &target_, host_, token_, contentType, body};
+  size_t bodyInRequest = 0;
+  Result result = ComposeRequest(platform_, parts, request, &bodyInRequest);
+  if (result != kOk) return result;
+  composed->rest = body ? body->data() + bodyInRequest : 0;
+  composed->restLength = body ? body->size() - bodyInRequest : 0;
+  composed->idempotent = method->idempotent;
+  return kOk;
 }
 
 }  // namespace
 
 Result SendRequests(Platform& platform, const Service& service, const tc_text16* accessToken,
                     const tc_text16* requestsPath, const tc_text16* responsePath) {
-  if (!accessToken || !requestsPath || !responsePath) return kBadArgument;
-  tc_text16 partPath[kPathUnits];
-  size_t units = 0;
-  while (responsePath[units] != 0) {
-    if (units + sizeof kPartSuffix / sizeof kPartSuffix[0] >= kPathUnits) return kTooLong;
-    partPath[units] = responsePath[units];
-    ++units;
+  if (!accessToken || CheckTextArgument(requestsPath) != kOk || CheckTextArgument(responsePath) != kOk) {
+    return kBadArgument;
   }
-  for (size_t i = 0; i < sizeof kPartSuffix / sizeof kPartSuffix[0]; ++i) partPath[units + i] = kPartSuffix[i];
-
-  File requests = {kNoFile};
-  if (!platform.OpenFileForReading(requestsPath, &requests)) return kFileOpenFailed;
-  File response = {kNoFile};
-  Result result = kExchangeComplete;
-  char line[kLineCapacity];
-  size_t length = 0;
-  char chunk[1024];
-  bool ended = false;
-  while (!ended && result == kExchangeComplete) {
-    long got = platform.ReadFile(&requests, chunk, sizeof chunk);
-    if (got < 0) {
-      result = kFileOpenFailed;
-      break;
-    }
-    ended = got == 0;
-    for (long i = 0; i <= got && result == kExchangeComplete; ++i) {
-      const bool lineEnd = i < got ? chunk[i] == '\n' : ended;
-      if (!lineEnd) {
-        if (i == got) break;
-        if (length >= kLineCapacity) {
-          result = kTooLong;
-          break;
-        }
-        line[length++] = chunk[i];
-        continue;
-      }
-      if (length > 0 && line[length - 1] == '\r') --length;
-      if (length == 0) continue;
-      result = SendLine(platform, service, accessToken, line, length, partPath);
-      length = 0;
-      if (result != kExchangeComplete) break;
-      if (response.handle == kNoFile && !platform.OpenFileForWriting(responsePath, &response)) {
-        result = kFileOpenFailed;
-        break;
-      }
-      Result appended = AppendFile(platform, partPath, &response);
-      if (appended != kOk) result = appended;
-    }
-  }
-  platform.CloseFile(&requests);
-  if (response.handle != kNoFile && !platform.CloseFile(&response) && result == kExchangeComplete) {
-    result = kFileWriteFailed;
-  }
-  return result;
+  FileRequests requests(platform, requestsPath, accessToken, service.host);
+  size_t count = 0;
+  Result result = requests.CheckAll(&count);
+  if (result != kOk) return result;
+  return RunSequence(platform, service, requests, count, responsePath);
 }
 
 }  // namespace taskclient

@@ -6,8 +6,6 @@
 
 namespace taskclient {
 
-const char kRequestTargetPrefix[] = "/tasks/v1/";
-
 namespace {
 
 const char kTaskListsPath[] = "/tasks/v1/users/@me/lists";
@@ -15,18 +13,9 @@ const char kListsPrefix[] = "/tasks/v1/lists/";
 const char kTasksSegment[] = "/tasks";
 const char kTitleHead[] = "{ \"title\": \"";
 const char kTitleTail[] = "\" }";
-const char kPageQuery[] = "?maxResults=100&showCompleted=true&showHidden=true&showAssigned=true";
+const char kPageQuery[] = "?maxResults=100&showCompleted=true&showHidden=true";
 const char kPageTokenField[] = "&pageToken=";
 const char kCompletedBody[] = "{ \"status\": \"completed\" }";
-
-// Whether the 16-bit `text` is exactly the ASCII `name`.
-bool SameAscii(const tc_text16* text, const char* name) {
-  size_t i = 0;
-  for (; name[i] != 0; ++i) {
-    if (text[i] != static_cast<tc_text16>(name[i])) return false;
-  }
-  return text[i] == 0;
-}
 
 // Whether the path part of a request-target (up to any '?') has a "." or
 // ".." segment: the target would leave the place its text names.
@@ -44,21 +33,25 @@ bool HasDotSegment(const Text& target) {
   return false;
 }
 
-// Copies a request-target as the caller gave it: visible ASCII but '#', at
-// most kTargetCapacity - 1 bytes, under the task paths, with no "." or ".."
-// segment.
+// Copies a request-target as the caller gave it, by the target rules.
 Result CopyTarget(const tc_text16* target, Text* out) {
   for (size_t i = 0; target[i] != 0; ++i) {
-    uint32_t unit = static_cast<uint16_t>(target[i]);
-    if (unit < 0x21 || unit > 0x7E || unit == '#') return kBadArgument;
-    if (!out->AppendByte(static_cast<char>(unit))) return kTooLong;
+    Result result = AppendTargetUnit(static_cast<uint16_t>(target[i]), out);
+    if (result != kOk) return result;
   }
-  const size_t prefixLength = sizeof kRequestTargetPrefix - 1;
-  if (out->size() < prefixLength) return kBadArgument;
-  for (size_t i = 0; i < prefixLength; ++i) {
-    if (out->data()[i] != kRequestTargetPrefix[i]) return kBadArgument;
+  return CheckTarget(*out);
+}
+
+// The method the caller's 16-bit `name` names; null when none.
+const ApiMethod* MethodNamed(const tc_text16* name) {
+  char ascii[8];
+  size_t length = 0;
+  for (; name[length] != 0; ++length) {
+    uint32_t unit = static_cast<uint16_t>(name[length]);
+    if (length == sizeof ascii || unit > 0x7E) return 0;
+    ascii[length] = static_cast<char>(unit);
   }
-  return HasDotSegment(*out) ? kBadArgument : kOk;
+  return FindApiMethod(ascii, length);
 }
 
 // Converts an id and appends it to the path as one request-target segment.
@@ -98,24 +91,43 @@ Result SendWithToken(Platform& platform, const Service& service, const char* met
 
 }  // namespace
 
-const RequestMethod kRequestMethods[] = {
-    {"GET", "GET ", false},      {"POST", "POST ", true},     {"PUT", "PUT ", true},
-    {"PATCH", "PATCH ", true},   {"DELETE", "DELETE ", false},
-};
-const size_t kRequestMethodCount = sizeof kRequestMethods / sizeof kRequestMethods[0];
+const char kRequestTargetPrefix[] = "/tasks/v1/";
 
-const RequestMethod* FindRequestMethod(const tc_text16* method) {
-  for (size_t i = 0; i < kRequestMethodCount; ++i) {
-    if (SameAscii(method, kRequestMethods[i].name)) return &kRequestMethods[i];
+const ApiMethod kApiMethods[] = {
+    {"GET", "GET ", false, true},        {"POST", "POST ", true, false},     {"PUT", "PUT ", true, true},
+    {"PATCH", "PATCH ", true, false},    {"DELETE", "DELETE ", false, true},
+};
+const size_t kApiMethodCount = sizeof kApiMethods / sizeof kApiMethods[0];
+
+const ApiMethod* FindApiMethod(const char* name, size_t length) {
+  for (size_t i = 0; i < kApiMethodCount; ++i) {
+    const char* known = kApiMethods[i].name;
+    size_t j = 0;
+    while (j < length && known[j] != 0 && known[j] == name[j]) ++j;
+    if (j == length && known[j] == 0) return &kApiMethods[i];
   }
   return 0;
+}
+
+Result AppendTargetUnit(uint32_t unit, Text* target) {
+  if (unit < 0x21 || unit > 0x7E || unit == '#') return kBadArgument;
+  return target->AppendByte(static_cast<char>(unit)) ? kOk : kTooLong;
+}
+
+Result CheckTarget(const Text& target) {
+  const size_t prefixLength = sizeof kRequestTargetPrefix - 1;
+  if (target.size() < prefixLength) return kBadArgument;
+  for (size_t i = 0; i < prefixLength; ++i) {
+    if (target.data()[i] != kRequestTargetPrefix[i]) return kBadArgument;
+  }
+  return HasDotSegment(target) ? kBadArgument : kOk;
 }
 
 Result SendApiRequest(Platform& platform, const Service& service, const tc_text16* accessToken,
                       const tc_text16* method, const tc_text16* target, const tc_text16* jsonBody,
                       const tc_text16* responsePath) {
   if (!accessToken || !method || !target || !responsePath) return kBadArgument;
-  const RequestMethod* chosen = FindRequestMethod(method);
+  const ApiMethod* chosen = MethodNamed(method);
   if (!chosen) return kBadArgument;
   FixedText<kTargetCapacity> path;
   Result result = CopyTarget(target, &path);

@@ -8,6 +8,7 @@
 #include "result.h"
 #include "exchange/service.h"
 #include "platform/platform.h"
+#include "text/text.h"
 
 namespace taskclient {
 
@@ -41,24 +42,36 @@ Result CompleteTask(Platform& platform, const Service& service, const tc_text16*
 const size_t kTargetCapacity = 1001;
 const size_t kJsonBodyLimit = 8192;
 
-// A method SendApiRequest takes: its name, how it starts the request line,
-// and whether it carries a body (GET and DELETE take none).
-struct RequestMethod {
+// The methods a request to the task paths may use: the name, the name as it
+// starts the request line, whether the request carries a body (POST, PUT,
+// PATCH: "Content-Length: 0" when it is empty), and whether it is idempotent
+// (GET, PUT, DELETE: it may be pipelined, and sent again when the connection
+// closed before any byte of its reply).
+struct ApiMethod {
   const char* name;
   const char* requestLine;
   bool hasBody;
+  bool idempotent;
 };
 
-// The method whose name `method` is exactly (GET, POST, PUT, PATCH or
-// DELETE), or null.
-const RequestMethod* FindRequestMethod(const tc_text16* method);
+// The method whose name is exactly the `length` bytes at `name`; null when
+// there is none (names are upper case).
+const ApiMethod* FindApiMethod(const char* name, size_t length);
 
-// Every method, in that order, for callers that name them.
-extern const RequestMethod kRequestMethods[];
-extern const size_t kRequestMethodCount;
+// Every method, in the order GET, POST, PUT, PATCH, DELETE, for callers that
+// name them.
+extern const ApiMethod kApiMethods[];
+extern const size_t kApiMethodCount;
 
 // What every request-target begins with: "/tasks/v1/".
 extern const char kRequestTargetPrefix[];
+
+// A request-target's rules, for a target given in any form: every unit is
+// visible ASCII but '#' (AppendTargetUnit appends it: kBadArgument, or
+// kTooLong past kTargetCapacity - 1 bytes), and the whole target is under
+// "/tasks/v1/" with no "." or ".." segment (CheckTarget: kBadArgument).
+Result AppendTargetUnit(uint32_t unit, Text* target);
+Result CheckTarget(const Text& target);
 
 // Any request to the task paths: `method` is GET, POST, PUT, PATCH or DELETE;
 // `target` the request-target as it goes on the wire, visible ASCII without

@@ -16,16 +16,15 @@ namespace {
 
 // The library's request method (its own table) that the UTF-8 `word` names,
 // or null.
-const taskclient::RequestMethod* FindMethod(const std::string& word) {
-  std::u16string text;
-  return Widen(word, &text) ? taskclient::FindRequestMethod(T(text)) : nullptr;
+const taskclient::ApiMethod* FindMethod(const std::string& word) {
+  return taskclient::FindApiMethod(word.data(), word.size());
 }
 
 // "GET, POST, PUT, PATCH, DELETE"
 std::string MethodNames() {
   std::string names;
-  for (size_t i = 0; i < taskclient::kRequestMethodCount; ++i) {
-    names += (i ? ", " : "") + std::string(taskclient::kRequestMethods[i].name);
+  for (size_t i = 0; i < taskclient::kApiMethodCount; ++i) {
+    names += (i ? ", " : "") + std::string(taskclient::kApiMethods[i].name);
   }
   return names;
 }
@@ -127,7 +126,7 @@ std::optional<int> Prepare(CommandLine* line, Prepared* prepared) {
   // request's method and target, named when they cannot be sent (the library
   // would refuse them with 10, which names no argument).
   if (std::strcmp(command->name, "request") == 0) {
-    const taskclient::RequestMethod* method = FindMethod(words[2]);
+    const taskclient::ApiMethod* method = FindMethod(words[2]);
     if (!method) return UsageError("request: method \"" + words[2] + "\" is none of " + MethodNames());
     const std::string prefix = taskclient::kRequestTargetPrefix;
     if (words[3].compare(0, prefix.size(), prefix) != 0) {

@@ -199,19 +199,41 @@ class BearSslPlatform : public SystemIoPlatform {
   virtual bool Send(Connection* connection, const char* bytes, size_t length, int timeoutMs);
   virtual long Receive(Connection* connection, const char** bytes, int timeoutMs);
   virtual void CloseSocket(Connection* connection);
+  virtual void ForgetResumption(Resumption* resumption);
 };
+
+// The session's parameters stay in the engine, in the connection storage the
+// call keeps for all its connections (`handle` points at them); the master
+// secret is not left on the stack the call returns from.
+void BearSslPlatform::ForgetResumption(Resumption* resumption) {
+  if (resumption->handle) memset(resumption->handle, 0, sizeof(br_ssl_session_parameters));
+  resumption->held = false;
+  resumption->handle = 0;
+}
 
 bool BearSslPlatform::SetTlsMode(Connection* connection, const char* serverName) {
   TlsSession* session = reinterpret_cast<TlsSession*>(connection->storage);
+  // The call's previous connection left its session's parameters in the
+  // engine, in this same storage: kept across setting the engine up afresh.
+  Resumption* resumption = connection->resumption;
+  const bool resume = resumption && resumption->held;
+  br_ssl_session_parameters previous;
+  if (resume) br_ssl_engine_get_session_parameters(EngineOf(session), &previous);
   Configure(session);
+  if (resume) {
+    br_ssl_engine_set_session_parameters(EngineOf(session), &previous);
+    memset(&previous, 0, sizeof previous);
+  }
   connection->session = session;
 #if TASKCLIENT_VERIFY_SERVER
   session->host = serverName;
 #endif
   if (!SeedIfSystemCannot(EngineOf(session))) return false;
-  // Seeds the generator and prepares the ClientHello, with the server name
+  // With a session to resume, its ID goes in the ClientHello and the server
+  // may resume it (an abbreviated handshake: no key exchange, no
+  // certificate). Seeds the generator and prepares the ClientHello, with the server name
   // unless it is an address.
-  return br_ssl_client_reset(&session->client, IsAddress(serverName) ? 0 : serverName, 0) != 0;
+  return br_ssl_client_reset(&session->client, IsAddress(serverName) ? 0 : serverName, resume ? 1 : 0) != 0;
 }
 
 bool BearSslPlatform::InstallCertificateRule(Connection* connection) {
@@ -260,6 +282,8 @@ bool BearSslPlatform::Connect(Connection* connection, const Address& address, ui
 bool BearSslPlatform::Send(Connection* connection, const char* bytes, size_t length, int timeoutMs) {
   TlsSession* session = SessionOf(connection);
   br_ssl_engine_context* engine = EngineOf(session);
+  // A sequence sends after receiving: the bytes lent last are done with.
+  ReleaseLent(session);
   while (length > 0) {
     if (RunUntil(session, connection->socket, BR_SSL_SENDAPP, EachStall(timeoutMs)) != kRunReady) return false;
     size_t room = 0;
@@ -309,12 +333,23 @@ void BearSslPlatform::CloseSocket(Connection* connection) {
   if (session && session->established && connection->socket != kNoSocket) {
     br_ssl_engine_context* engine = EngineOf(session);
     ReleaseLent(session);
+    // A session that ended without an error can be resumed on the call's
+    // next connection, if the server gave it an ID: its parameters stay
+    // where the engine keeps them.
+    Resumption* resumption = connection->resumption;
+    if (resumption) {
+      resumption->held = br_ssl_engine_last_error(engine) == BR_ERR_OK && engine->session.session_id_len > 0;
+      resumption->handle = &engine->session;
+    }
     // One attempt at a polite close_notify, without waiting for room.
     if (!(br_ssl_engine_current_state(engine) & BR_SSL_CLOSED)) {
       br_ssl_engine_close(engine);
       if (br_ssl_engine_current_state(engine) & BR_SSL_SENDREC) SendRecord(engine, connection->socket, 0);
     }
   }
+  // A handshake that did not complete may have left anything in the
+  // parameters: nothing to resume.
+  if (connection->resumption && !(session && session->established)) connection->resumption->held = false;
   if (connection->socket != kNoSocket) io::CloseStreamSocket(connection->socket);
   connection->session = 0;
   connection->context = 0;

@@ -207,6 +207,7 @@ class OpenSslPlatform : public SystemIoPlatform {
   virtual bool Send(Connection* connection, const char* bytes, size_t length, int timeoutMs);
   virtual long Receive(Connection* connection, const char** bytes, int timeoutMs);
   virtual void CloseSocket(Connection* connection);
+  virtual void ForgetResumption(Resumption* resumption);
 };
 
 void OpenSslPlatform::StopNetworking() {
@@ -228,6 +229,12 @@ bool OpenSslPlatform::SetTlsMode(Connection* connection, const char* serverName)
   BIO_set_data(bio, reinterpret_cast<void*>(connection->socket));
   SSL_set_bio(session, bio, bio);
   SSL_set_connect_state(session);
+  // The call's previous connection left its session (a TLS 1.3 ticket, or a
+  // TLS 1.2 session ID or ticket): offered to the server, which may resume it.
+  Resumption* resumption = connection->resumption;
+  if (resumption && resumption->held && !SSL_set_session(session, static_cast<SSL_SESSION*>(resumption->handle))) {
+    return false;
+  }
   // The server name goes in the handshake unless it is an address.
   struct in6_addr literal;
   bool address = inet_pton(AF_INET, serverName, &literal) == 1 || inet_pton(AF_INET6, serverName, &literal) == 1;
@@ -329,12 +336,36 @@ long OpenSslPlatform::Receive(Connection* connection, const char** bytes, int ti
   }
 }
 
+// Keeps `kept` for the call's next connection in place of what was held, if
+// it can be resumed; frees whichever is not kept.
+void KeepSession(Resumption* resumption, SSL_SESSION* kept) {
+  if (!kept) return;
+  if (!SSL_SESSION_is_resumable(kept)) {
+    SSL_SESSION_free(kept);
+    return;
+  }
+  if (resumption->held) SSL_SESSION_free(static_cast<SSL_SESSION*>(resumption->handle));
+  resumption->handle = kept;
+  resumption->held = true;
+}
+
+void OpenSslPlatform::ForgetResumption(Resumption* resumption) {
+  if (resumption->held) SSL_SESSION_free(static_cast<SSL_SESSION*>(resumption->handle));
+  resumption->held = false;
+  resumption->handle = 0;
+}
+
 void OpenSslPlatform::CloseSocket(Connection* connection) {
   SSL* session = SessionOf(connection);
   if (session) {
     // One attempt at a polite close_notify; the socket is non-blocking, so
     // this never waits for the peer.
-    if (SSL_is_init_finished(session)) SSL_shutdown(session);
+    if (SSL_is_init_finished(session)) {
+      SSL_shutdown(session);
+      // What the session leaves to resume, taken at the close: a TLS 1.3
+      // server's tickets arrive after the handshake, with the replies.
+      if (connection->resumption) KeepSession(connection->resumption, SSL_get1_session(session));
+    }
     SSL_free(session);  // frees the socket BIO with it
   }
   if (connection->socket != kNoSocket) io::CloseStreamSocket(connection->socket);
