@@ -17,7 +17,8 @@ set(TASKCLIENT_CORE_SOURCES
   src/text/text.cpp
   src/text/utf8.cpp
   src/tokens/tokens.cpp
-  src/tasks/tasks.cpp)
+  src/tasks/tasks.cpp
+  src/tasks/requests.cpp)
 
 # The exported C functions: in the shared library only.
 set(TASKCLIENT_EXPORT_SOURCES src/exports.cpp src/api_endpoint.cpp)

@@ -65,4 +65,79 @@ ReplyRead ReadReply(Platform& platform, const tc_text16* responsePath, const tc_
   return read;
 }
 
+namespace {
+
+// The response file read piece by piece, a piece shared by the replies that
+// follow one another in it.
+struct Pieces {
+  char bytes[kReadPieceCapacity];
+  size_t at;
+  size_t held;
+};
+
+// Scans one reply from where the last one ended. kOk when it is whole;
+// kNoSuchReply when the file holds no byte of it but blank lines.
+Result ScanNext(Platform& platform, File* reply, Pieces* pieces, ReplyScanner* scanner) {
+  bool begun = false;
+  for (;;) {
+    if (pieces->at == pieces->held) {
+      long got = platform.ReadFile(reply, pieces->bytes, sizeof pieces->bytes);
+      if (got < 0) return kReplyCutShort;
+      if (got == 0) {
+        if (!begun) return kNoSuchReply;
+        return scanner->CloseEndsReply() ? kOk : kReplyCutShort;
+      }
+      pieces->at = 0;
+      pieces->held = static_cast<size_t>(got);
+    }
+    const char* start = pieces->bytes + pieces->at;
+    const size_t length = pieces->held - pieces->at;
+    for (size_t i = 0; i < length && !begun; ++i) begun = start[i] != '\r' && start[i] != '\n';
+    size_t scanned = 0;
+    ReplyScanner::Verdict verdict = scanner->Feed(start, length, &scanned);
+    if (verdict == ReplyScanner::kComplete) {
+      pieces->at += scanned;
+      return kOk;
+    }
+    pieces->at = pieces->held;
+    if (verdict == ReplyScanner::kMalformed) return kReplyCutShort;
+  }
+}
+
+}  // namespace
+
+ReplyRead ReadReplyAt(Platform& platform, const tc_text16* responsePath, int32_t index, const tc_text16* bodyPath) {
+  ReplyRead read = {kBadArgument, 0};
+  if (index < 0) return read;
+  if (index == 0) return ReadReply(platform, responsePath, bodyPath);
+  if (CheckTextArgument(responsePath) != kOk || CheckTextArgument(bodyPath) != kOk) return read;
+  read.result = kFileOpenFailed;
+  File reply = {kNoFile};
+  if (!platform.OpenFileForReading(responsePath, &reply)) return read;
+  File body = {kNoFile};
+  Platform::BodyFileOpening opening = platform.OpenBodyFile(bodyPath, &reply, &body);
+  if (opening != Platform::kFileOpened) {
+    platform.CloseFile(&reply);
+    if (opening == Platform::kFileIsSource) read.result = kBadArgument;
+    return read;
+  }
+  Pieces pieces;
+  pieces.at = 0;
+  pieces.held = 0;
+  read.result = kOk;
+  for (int32_t skipped = 0; skipped < index && read.result == kOk; ++skipped) {
+    ReplyScanner skip;
+    read.result = ScanNext(platform, &reply, &pieces, &skip);
+  }
+  BodyFile sink(platform, &body);
+  ReplyScanner scanner(&sink);
+  if (read.result == kOk) read.result = ScanNext(platform, &reply, &pieces, &scanner);
+  if (read.result == kOk && (scanner.status() < 100 || scanner.status() > 599)) read.result = kReplyCutShort;
+  if (sink.failed()) read.result = kFileWriteFailed;
+  platform.CloseFile(&reply);
+  if (!platform.CloseFile(&body) && read.result == kOk) read.result = kFileWriteFailed;
+  if (read.result == kOk) read.status = scanner.status();
+  return read;
+}
+
 }  // namespace taskclient

@@ -27,6 +27,11 @@ struct ReplyRead {
 // bytes read so far.
 ReplyRead ReadReply(Platform& platform, const tc_text16* responsePath, const tc_text16* bodyPath);
 
+// ReadReply for the reply at `index` (from 0) of a response file that holds
+// replies back to back: kNoSuchReply when the file ends before it,
+// kBadArgument for a negative index.
+ReplyRead ReadReplyAt(Platform& platform, const tc_text16* responsePath, int32_t index, const tc_text16* bodyPath);
+
 }  // namespace taskclient
 
 #endif
