@@ -149,7 +149,7 @@ Result Walk(Platform& platform, const Service& service, const tc_text16* accessT
   for (;;) {
     result = reader.Next(&line);
     if (result == kFieldMissing) {
-      result = count == 0 ? kBadArgument : kOk;
+      result = count == 0 ? kBadArgument : response ? kExchangeComplete : kOk;
       break;
     }
     if (result != kOk) break;
