@@ -19,6 +19,7 @@
 #include <string>
 #include <vector>
 
+#include "cli_requests.h"
 #include "readers/field_reader.h"
 #include "exchange/request.h"
 #include "platform/platform.h"
@@ -60,6 +61,7 @@ enum class Flow {
   kAllPages,  // one exchange per page, following nextPageToken
   kRead,      // no exchange: takes a response file apart
   kAuthUrl,   // no exchange: prints a code verifier and the authorization URL
+  kRequests,  // a sequence of requests in one call (cli_requests.cpp)
 };
 
 struct Command {
@@ -225,6 +227,18 @@ const Command kCommands[] = {
      [](const Context& c, const Arguments& a, const tc_text16* path) {
        return taskclient::SendApiRequest(SystemPlatform(), c.service, T(a[0]), T(a[1]), T(a[2]), T(a[3]), path);
      }},
+    {"requests", nullptr, {"accessToken", "requestsFile"}, "",
+     "send the requests of a file in one call (GTaskRequestsSSL)",
+     "requestsFile (- for standard input) holds one request per line, in UTF-8:\n"
+     "\"METHOD TARGET\" or \"METHOD TARGET JSON\", single spaces, METHOD, TARGET and\n"
+     "JSON as for request; at most 1000 lines. They go over one connection, GET,\n"
+     "PUT and DELETE pipelined. Prints each reply's status line and, with --field,\n"
+     "the values of its body after it (--raw: the replies as they arrived). The\n"
+     "exit status is that of the first request that failed; stderr names it by\n"
+     "its line. Example:\n"
+     "  printf 'GET /tasks/v1/users/@me/lists\\nDELETE /tasks/v1/lists/L/tasks/T\\n' |\n"
+     "    taskclient --field kind requests \"$TOKEN\" -\n",
+     Flow::kRequests, nullptr},
     {"auth-url", nullptr, {"clientId"}, "--redirect-uri URI [--code-verifier VERIFIER]",
      "print a code verifier and the authorization URL to open (no exchange)",
      "Prints three lines: \"code_verifier: VERIFIER\" (a fresh one unless given),\n"
@@ -1213,6 +1227,22 @@ int Run(const CommandLine& line, const Prepared& prepared) {
   if (command.flow == Flow::kAuthUrl) {
     status = PrintAuthorizationUrl(line.words[1], *line.redirectUri, line.codeVerifier.value_or(""),
                                    line.serviceAddress, settings.fields, out);
+  } else if (command.flow == Flow::kRequests) {
+    if (settings.mode == Mode::kInclude) return UsageError("requests prints status lines; -i does not go with it");
+    const TemporaryReply temporary;
+    cli::RequestsRun run;
+    run.service = prepared.context.service;
+    run.accessToken = prepared.arguments[0];
+    run.requestsPath = prepared.arguments[1];
+    run.responsePath = temporary.path();
+    run.fields = settings.fields;
+    run.raw = settings.mode == Mode::kRaw;
+    run.verbose = settings.verbose;
+    if (run.responsePath.empty() || !Widen(run.responsePath, &run.responsePath16)) return kExitUnreadable;
+    std::string text;
+    status = cli::RunRequests(
+        run, {ExitForStatus, ExitForResult, DescribeResult, ServiceReason, ServiceMessage, FieldRows}, &text);
+    if (!text.empty()) out.Write(text);
   } else if (command.flow == Flow::kRead) {
     std::ifstream in(line.words[1], std::ios::binary);
     if (!in) {
