@@ -2,12 +2,11 @@
 
 #include <unistd.h>
 
-#include <cerrno>
 #include <cstdio>
-#include <cstring>
 #include <fstream>
 #include <iostream>
 #include <iterator>
+#include <optional>
 
 #include "exchange/reply_scanner.h"
 #include "json_reply.h"
@@ -57,8 +56,9 @@ int RunRequests(const RequestsRun& run, const ReplyJudging& judging, std::string
   std::string stdinCopy;
   if (requestsPath == u"-") {
     stdinCopy = run.responsePath + ".requests";
+    const std::string text{std::istreambuf_iterator<char>(std::cin), std::istreambuf_iterator<char>()};
     std::ofstream copy(stdinCopy, std::ios::binary);
-    copy << std::cin.rdbuf();
+    copy.write(text.data(), static_cast<std::streamsize>(text.size()));
     copy.close();
     if (!copy) {
       std::fprintf(stderr, "taskclient: requests: cannot copy standard input to %s\n", stdinCopy.c_str());
