@@ -274,6 +274,64 @@ TASKCLIENT_EXPORT int32_t TASKCLIENT_CALL GTaskReadField(const tc_text16* bodyPa
                                                          tc_text16* value,
                                                          int32_t valueCapacity);
 
+/* Sends a sequence of requests to the task paths in one call, over one TLS
+ * connection with the one access token, and writes every reply into the
+ * file at `responsePath` (created or emptied), exactly as it arrived, back
+ * to back in request order (interim 1xx replies before their final reply).
+ *
+ * `requestsPath` names a UTF-8 text file the host writes: one request per
+ * line, at most 1000 lines, each ending in LF or CRLF (a last empty line is
+ * ignored; any other empty line is 10). A line is "METHOD TARGET" or
+ * "METHOD TARGET BODY", parts separated by single spaces: METHOD and TARGET
+ * as GTaskRequestSSL takes them (GET, POST, PUT, PATCH or DELETE; a target
+ * beginning "/tasks/v1/", visible ASCII only, already percent-encoded, up
+ * to 1000 bytes), and BODY JSON text to the end of the line, up to 8192
+ * bytes (JSON never needs a raw line break; GET and DELETE take none). The
+ * whole file is checked before anything is sent: a line that breaks a rule
+ * is TC_BAD_ARGUMENT (TC_TOO_LONG for a length, or for more than 1000 lines)
+ * with nothing sent and the response file untouched.
+ *
+ * Consecutive GET, PUT and DELETE requests are pipelined: each goes out
+ * without waiting for the replies before it, within a window of bytes small
+ * enough that neither side can block the other. A POST or PATCH waits until
+ * every earlier reply has arrived and goes alone: nothing follows it until
+ * its own reply has arrived.
+ *
+ * A server may close the connection after any reply (Connection: close, a
+ * keep-alive limit, an idle close). The requests not yet answered then go on
+ * a new connection, within the same call and time limits, resuming the first
+ * connection's TLS session where the server allows it. A GET, PUT or DELETE
+ * that was sent and got no byte of reply is sent again, once; a POST or PATCH
+ * that got no whole reply is never sent again: the call ends with
+ * TC_REPLY_CUT_SHORT, the file holding every whole reply before it and what
+ * arrived of its own. A reply whose end only the close marks (no length, not
+ * chunked) ends the sequence there: TC_REPLY_CUT_SHORT if requests remain.
+ * Any HTTP status, 4xx and 5xx included, is a reply like any other and does
+ * not stop the sequence; GTaskReadReplyAt reads each one back.
+ *
+ * Returns TC_EXCHANGE_COMPLETE when every request was sent and every reply
+ * is whole in the file, otherwise the result code of the first step that
+ * failed, as for GTaskRequestSSL; TC_FILE_OPEN_FAILED also when the requests
+ * file cannot be opened (nothing sent). */
+TASKCLIENT_EXPORT int32_t TASKCLIENT_CALL GTaskRequestsSSL(const tc_text16* accessToken,
+                                                           const tc_text16* requestsPath,
+                                                           const tc_text16* responsePath);
+
+/* GTaskReadReply for the reply at `index` (from 0) of a response file written
+ * by any of the functions above: GTaskRequestsSSL's replies follow one
+ * another, the others write one, and GTaskReadReply is index 0. Interim 1xx
+ * replies belong to the final reply after them and count with it. Writes
+ * that reply's body, framing removed, into the file at `bodyPath` (created
+ * or emptied) and returns its HTTP status (100-599), or TC_NO_SUCH_REPLY
+ * when the file ends before the reply at `index` begins or a reply before
+ * it is cut short or broken (no reply can be found after it; the body file
+ * is then left empty), TC_BAD_ARGUMENT for a negative index or a null path,
+ * and otherwise the results of GTaskReadReply (TC_REPLY_CUT_SHORT when that
+ * reply itself is cut short or its framing is broken). */
+TASKCLIENT_EXPORT int32_t TASKCLIENT_CALL GTaskReadReplyAt(const tc_text16* responsePath,
+                                                           int32_t index,
+                                                           const tc_text16* bodyPath);
+
 #ifdef __cplusplus
 }
 #endif

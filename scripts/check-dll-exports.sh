@@ -1,10 +1,10 @@
 #!/usr/bin/env bash
 # Checks the export table of the Windows build's taskclient.dll:
-#   - ordinals 1 to 12 are the twelve functions, by their undecorated names;
+#   - ordinals 1 to 14 are the fourteen functions, by their undecorated names;
 #   - the DLL exports exactly what the .def file lists (names and ordinals),
 #     nothing by ordinal only and nothing else;
 #   - on 32-bit x86 (pei-i386), every export is a __stdcall function (its
-#     symbol is Name@N), and the twelve take the number of pointer-sized
+#     symbol is Name@N), and the fourteen take the number of pointer-sized
 #     arguments the header declares. x86_64 and ARM have one calling
 #     convention and undecorated symbols: names and ordinals are checked, and
 #     each export's address must hold the function of that name.
@@ -39,7 +39,9 @@ fixed="1 GoogleTasksGetTokenSSL 16
 9 GTaskTaskCompleteSSL 16
 10 GTaskRequestSSL 20
 11 GTaskReadReply 8
-12 GTaskReadField 16"
+12 GTaskReadField 16
+13 GTaskRequestsSSL 12
+14 GTaskReadReplyAt 12"
 fixedCount=$(wc -l <<<"$fixed")
 
 # "ordinal name" per export of the .def file, in ordinal order.

@@ -4,7 +4,7 @@
 #      native: the device's secure sockets; bearssl: BearSSL over Winsock),
 #      cross-compiled with MinGW-w64 (32-bit x86) standing in for the device
 #      compiler, warning-free, into taskclient.dll; its export table holds the
-#      twelve functions at ordinals 1-12 as __stdcall, exactly what the .def
+#      fourteen functions at ordinals 1-14 as __stdcall, exactly what the .def
 #      lists, it needs no DLL of the compiler's runtime, and no constructor of
 #      the library runs when it is loaded.
 #   2. C++98: the core, the exports and every platform layer compile with

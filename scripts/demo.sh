@@ -7,7 +7,8 @@
 # by page, delete it, list, and list with showDeleted to see it deleted; through the request for any task path: a task
 # with notes and a due date made a subtask, moved to a new list, renamed,
 # reopened, cleared, and the list deleted; the 120 tasks of "Backlog" over
-# two pages; then the example host program. Nothing leaves this machine (curl, standing in
+# two pages; then the example host program, and the sync example three
+# times, with a change made elsewhere between its runs. Nothing leaves this machine (curl, standing in
 # for the browser, opens only the local service's sign-in page).
 # Exits non-zero on the first step that does not go as it should.
 set -euo pipefail
@@ -18,7 +19,8 @@ scripts/install-deps.sh build-essential cmake pkg-config libssl-dev libgtest-dev
 mkdir -p "$build"
 echo "Building the command-line tool, the local service and the example (log: $build/demo-build.log)"
 if ! { cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo &&
-       cmake --build "$build" -j"$(nproc)" --target taskclient_cli taskclient_local_service host_example_local; } \
+       cmake --build "$build" -j"$(nproc)" --target taskclient_cli taskclient_local_service host_example_local \
+         sync_example_local; } \
      >"$build/demo-build.log" 2>&1; then
   tail -n 30 "$build/demo-build.log"
   echo "demo: the build failed" >&2
@@ -26,6 +28,7 @@ if ! { cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo &&
 fi
 cli=$(cd "$build/tools" && pwd)/taskclient
 example=$(cd "$build/examples" && pwd)/host_example_local
+sync_example=$(cd "$build/examples" && pwd)/sync_example_local
 
 work=$(mktemp -d)
 service_pid=
@@ -312,6 +315,26 @@ echo "   \$ TASKCLIENT_SERVICE=$service $build/examples/host_example_local $(sho
 step "List the tasks: the example's task is there, completed" -- --all tasks "$token" "$list"
 line tasks "$(titles_and_statuses | paste -sd '|' - | sed 's/|/, /g')"
 grep -qx "Buy bread (completed)" <<<"$(titles_and_statuses)" || fail "the example's task is not listed as completed"
+
+# sync_run N: the sync example's run N, its output indented and kept in
+# $work/sync.N.
+sync_run() {
+  number=$((number + 1))
+  echo
+  echo "$number. The sync example (examples/sync_example.c), run $1: every list's changes in one call, the local ones in another"
+  echo "   \$ TASKCLIENT_SERVICE=$service $build/examples/sync_example_local $(shown "$refresh_token" demo-secret demo-client "Synced $1")"
+  (cd "$work" && TASKCLIENT_SERVICE=$service "$sync_example" "$refresh_token" demo-secret demo-client "Synced $1") \
+    >"$work/sync.$1" || { sed 's/^/   /' "$work/sync.$1"; fail "the sync example, run $1"; }
+  sed 's/^/   /' "$work/sync.$1"
+}
+sync_run 1
+step "Change a task elsewhere, between two syncs" -- add "$token" "$list" "Changed elsewhere"
+sync_run 2
+grep -q '"Changed elsewhere" needsAction' "$work/sync.2" || fail "the second sync does not see the change made elsewhere"
+grep -q '"Synced 1" needsAction' "$work/sync.2" || fail "the second sync does not see the first one's task"
+grep -q "the last run's task is completed" "$work/sync.2" || fail "the second sync did not complete the first one's task"
+sync_run 3
+grep -q "the task completed before it is deleted" "$work/sync.3" || fail "the third sync did not delete the first one's task"
 
 stop_service
 echo

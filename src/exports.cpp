@@ -7,6 +7,7 @@
 #include "result.h"
 #include "exchange/service.h"
 #include "platform/platform.h"
+#include "tasks/requests.h"
 #include "tasks/tasks.h"
 #include "tokens/tokens.h"
 
@@ -100,6 +101,18 @@ TASKCLIENT_EXPORT int32_t TASKCLIENT_CALL GTaskReadReply(const tc_text16* respon
 TASKCLIENT_EXPORT int32_t TASKCLIENT_CALL GTaskReadField(const tc_text16* bodyPath, const tc_text16* fieldPath,
                                                          tc_text16* value, int32_t valueCapacity) {
   return PublicCode(taskclient::ReadField(SystemPlatform(), bodyPath, fieldPath, value, valueCapacity));
+}
+
+TASKCLIENT_EXPORT int32_t TASKCLIENT_CALL GTaskRequestsSSL(const tc_text16* accessToken, const tc_text16* requestsPath,
+                                                           const tc_text16* responsePath) {
+  return PublicCode(taskclient::SendRequests(SystemPlatform(), ExportedService(), accessToken, requestsPath,
+                                             responsePath));
+}
+
+TASKCLIENT_EXPORT int32_t TASKCLIENT_CALL GTaskReadReplyAt(const tc_text16* responsePath, int32_t index,
+                                                           const tc_text16* bodyPath) {
+  taskclient::ReplyRead read = taskclient::ReadReplyAt(SystemPlatform(), responsePath, index, bodyPath);
+  return read.result == taskclient::kOk ? read.status : PublicCode(read.result);
 }
 
 }  // extern "C"

@@ -11,7 +11,7 @@ extern "C" int taskclient_c_callers_refused(void);
 
 namespace {
 
-TEST(ExportedFunctions, CallableFromC) { EXPECT_EQ(taskclient_c_callers_refused(), 6); }
+TEST(ExportedFunctions, CallableFromC) { EXPECT_EQ(taskclient_c_callers_refused(), 8); }
 
 TEST(ExportedFunctions, NullInAnyPositionIsRefused) {
   using Args = const tc_text16* const*;
@@ -40,6 +40,10 @@ TEST(ExportedFunctions, NullInAnyPositionIsRefused) {
          tc_text16 value[4];
          return GTaskReadField(a[0], a[1], value, 4);
        }},
+      {"GTaskRequestsSSL", 3, [](Args a) { return GTaskRequestsSSL(a[0], a[1], a[2]); }},
+      // The index is a number: the two paths are checked, at the first reply and past it.
+      {"GTaskReadReplyAt", 2, [](Args a) { return GTaskReadReplyAt(a[0], 0, a[1]); }},
+      {"GTaskReadReplyAt at index 1", 2, [](Args a) { return GTaskReadReplyAt(a[0], 1, a[1]); }},
   };
   static const tc_text16 x[] = {'x', 0};
   for (const Export& e : exports) {

@@ -14,5 +14,7 @@ int taskclient_c_callers_refused(void) {
   refused += GTaskListTasksListSSL(text, text, NULL) == TC_BAD_ARGUMENT;
   refused += GTaskTaskAddSSL(text, text, text, NULL, NULL) == TC_BAD_ARGUMENT;
   refused += GTaskTaskDeleteSSL(text, text, text, NULL) == TC_BAD_ARGUMENT;
+  refused += GTaskRequestsSSL(text, text, NULL) == TC_BAD_ARGUMENT;
+  refused += GTaskReadReplyAt(NULL, 0, text) == TC_BAD_ARGUMENT;
   return refused;
 }

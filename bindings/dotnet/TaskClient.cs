@@ -1,6 +1,7 @@
 // taskclient for .NET: the tasks calls as methods of TaskClient that return
-// a Result, and Reply.Read, which reads a response file through the library
-// into an HTTP status and a body text.
+// a Result, and Reply.Read (Reply.ReadAt for a reply of a sequence), which
+// reads a response file through the library into an HTTP status and a body
+// text.
 //
 //   Result result = TaskClient.ListTaskLists(accessToken, path);
 //   if (result == Result.ExchangeComplete)
@@ -152,6 +153,15 @@ namespace TaskClientInterop
         [DllImport(LibraryName, CharSet = CharSet.Unicode, CallingConvention = CallingConvention.Winapi)]
         internal static extern int GTaskReadField(string bodyPath, string fieldPath, StringBuilder value,
             int valueCapacity);
+
+        // 13: the requests of a file, one per line, in one call; the replies
+        // back to back in responsePath.
+        [DllImport(LibraryName, CharSet = CharSet.Unicode, CallingConvention = CallingConvention.Winapi)]
+        internal static extern int GTaskRequestsSSL(string accessToken, string requestsPath, string responsePath);
+
+        // 14: as 11, for the reply at index (from 0) of the response file.
+        [DllImport(LibraryName, CharSet = CharSet.Unicode, CallingConvention = CallingConvention.Winapi)]
+        internal static extern int GTaskReadReplyAt(string responsePath, int index, string bodyPath);
     }
 
     // One exchange with the service per call: each opens its own connection,
@@ -239,6 +249,21 @@ namespace TaskClientInterop
             return (Result)NativeMethods.GTaskRequestSSL(accessToken, method, target, jsonBody, responsePath);
         }
 
+        // A sequence of requests in one call, over one connection: the file at
+        // requestsPath holds one request per line, "METHOD TARGET" or
+        // "METHOD TARGET JSON", as Request takes them, in UTF-8 without a byte
+        // order mark (new UTF8Encoding(false)), at most 1000 lines. A line that
+        // breaks a rule is BadArgument (TooLong for a length) with nothing
+        // sent. The replies go into responsePath back to back in request order;
+        // read each with Reply.ReadAt(responsePath, index). ExchangeComplete
+        // when every reply is whole; a 4xx or 5xx reply does not stop the
+        // sequence. A POST or PATCH whose reply the server cut off is never
+        // sent again: ReplyCutShort, the replies before it in the file.
+        public static Result Requests(string accessToken, string requestsPath, string responsePath)
+        {
+            return (Result)NativeMethods.GTaskRequestsSSL(accessToken, requestsPath, responsePath);
+        }
+
         // One value of a JSON body file (as Reply.Read's body, or
         // GTaskReadReply's body file) by a dotted path: "access_token",
         // "items.3.title", "nextPageToken", "items.#" for an array's length.
@@ -270,6 +295,10 @@ namespace TaskClientInterop
     // - otherwise: Result is the library's answer (BadArgument for a null
     //   path, FileOpenFailed, FileWriteFailed, or ReplyCutShort for a reply
     //   that ended early or has broken framing), Status 0 and Body null.
+    //
+    // Reply.ReadAt reads any reply of a response file that holds several
+    // (TaskClient.Requests): NoSuchReply past the last, BadArgument for a
+    // negative index.
     public sealed class Reply
     {
         private readonly Result result;
@@ -310,10 +339,28 @@ namespace TaskClientInterop
         // (IOException, UnauthorizedAccessException).
         public static Reply Read(string responsePath)
         {
+            return ReadWith(delegate(string bodyPath) { return NativeMethods.GTaskReadReply(responsePath, bodyPath); });
+        }
+
+        // Reads the reply at index (0 is the first, as Read reads it) of the
+        // response file at responsePath, in the same way.
+        public static Reply ReadAt(string responsePath, int index)
+        {
+            return ReadWith(delegate(string bodyPath)
+            {
+                return NativeMethods.GTaskReadReplyAt(responsePath, index, bodyPath);
+            });
+        }
+
+        private delegate int BodyReader(string bodyPath);
+
+        // One read through the library into a temporary body file.
+        private static Reply ReadWith(BodyReader reader)
+        {
             string bodyPath = Path.GetTempFileName();
             try
             {
-                int answer = NativeMethods.GTaskReadReply(responsePath, bodyPath);
+                int answer = reader(bodyPath);
                 if (answer < 100 || answer > 599)
                 {
                     return new Reply((Result)answer, 0, null);

@@ -3,7 +3,7 @@
  * under scripts/with-local-service.sh (TASKCLIENT_LOCAL_CODE set), it also
  * exchanges the stand-in's authorization code as a host program would, and
  * reads the reply back with GTaskReadReply and a field of it with
- * GTaskReadField. */
+ * GTaskReadField, and finds no second reply with GTaskReadReplyAt. */
 #include <stdio.h>
 #include <stdlib.h>
 #include <taskclient.h>
@@ -28,6 +28,7 @@ int main(void) {
     int32_t status = GTaskReadReply(u"consumer-token.http", u"consumer-token.json");
     tc_text16 type[16];
     int32_t field = GTaskReadField(u"consumer-token.json", u"token_type", type, 16);
+    int32_t second = GTaskReadReplyAt(u"consumer-token.http", 1, u"consumer-token.json");
     remove("consumer-token.http");
     remove("consumer-token.json");
     if (result != TC_EXCHANGE_COMPLETE || status != 200) {
@@ -36,6 +37,10 @@ int main(void) {
     }
     if (field != TC_EXCHANGE_COMPLETE || type[0] != 'B' || type[6] != 0) {
       fprintf(stderr, "consumer: token_type gave %d\n", (int)field);
+      return 1;
+    }
+    if (second != TC_NO_SUCH_REPLY) {
+      fprintf(stderr, "consumer: a second reply gave %d, expected %d\n", (int)second, TC_NO_SUCH_REPLY);
       return 1;
     }
     printf("consumer: token exchange with the local service: %d, HTTP status %d\n", (int)result, (int)status);

@@ -26,6 +26,7 @@ typedef int32_t(__stdcall* Call5)(const wchar_t*, const wchar_t*, const wchar_t*
 typedef int32_t(__stdcall* CallRequest)(const wchar_t*, const wchar_t*, const wchar_t*, const wchar_t*,
                                         const wchar_t*);
 typedef int32_t(__stdcall* CallField)(const wchar_t*, const wchar_t*, wchar_t*, int32_t);
+typedef int32_t(__stdcall* CallAt)(const wchar_t*, int32_t, const wchar_t*);
 typedef int32_t(__stdcall* Call6)(const wchar_t*, const wchar_t*, const wchar_t*, const wchar_t*, const wchar_t*,
                                   const wchar_t*);
 
@@ -35,6 +36,7 @@ static const char* const kExports[] = {
     "GTaskListTasksListSSL",      "GTaskTaskAddSSL",            "GTaskTaskDeleteSSL",
     "GoogleTasksGetTokenPkceSSL", "GTaskListTasksListPageSSL",  "GTaskTaskCompleteSSL",
     "GTaskRequestSSL",            "GTaskReadReply",             "GTaskReadField",
+    "GTaskRequestsSSL",           "GTaskReadReplyAt",
 };
 #define EXPORT_COUNT (sizeof kExports / sizeof kExports[0])
 
@@ -251,6 +253,24 @@ static void Story(const char* code, const char* pkceCode, const char* verifier, 
       Check(((CallField)gExport[11])(PathOf(L"request-body.json"), L"items.0", notes, 4) == 30,
             "GTaskReadField: a missing member gives 30", "not 30");
     }
+  }
+
+  /* Two requests in one call, read back reply by reply: the second is the
+   * task, and there is no third. */
+  {
+    FILE* file = _wfopen(PathOf(L"requests.txt"), L"wb");
+    wchar_t id[256];
+    if (file) {
+      fprintf(file, "GET /tasks/v1/lists/%s/tasks\r\nGET /tasks/v1/lists/%s/tasks/%s\r\n", list, list, task);
+      fclose(file);
+    }
+    result = ((Call3)gExport[12])(accessW, PathOf(L"requests.txt"), PathOf(L"requests.http"));
+    Check(result == 999, "GTaskRequestsSSL sends two requests", "not 999");
+    Check(((CallAt)gExport[13])(PathOf(L"requests.http"), 1, PathOf(L"requests-body.json")) == 200 &&
+              ((CallField)gExport[11])(PathOf(L"requests-body.json"), L"id", id, 256) == 999 && wcscmp(id, taskW) == 0,
+          "GTaskReadReplyAt reads the second reply", "not 200 with the task's id");
+    Check(((CallAt)gExport[13])(PathOf(L"requests.http"), 2, PathOf(L"requests-body.json")) == 31,
+          "GTaskReadReplyAt: past the last reply gives 31", "not 31");
   }
 
   result = ((Call4)gExport[5])(accessW, listW, taskW, PathOf(L"delete.json"));

@@ -149,6 +149,18 @@ const std::vector<Command>& Commands() {
        [](const Context& c, const Arguments& a, const tc_text16* path) {
          return taskclient::SendApiRequest(SystemPlatform(), c.service, T(a[0]), T(a[1]), T(a[2]), T(a[3]), path);
        }},
+      {"requests", nullptr, {"accessToken", "requestsFile"}, "",
+       "send the requests of a file in one call (GTaskRequestsSSL)",
+       "requestsFile (- for standard input) holds one request per line, in UTF-8:\n"
+       "\"METHOD TARGET\" or \"METHOD TARGET JSON\", single spaces, METHOD, TARGET and\n"
+       "JSON as for request; at most 1000 lines. They go over one connection, GET,\n"
+       "PUT and DELETE pipelined. Prints each reply's status line and, with --field,\n"
+       "the values of its body after it (--raw: the replies as they arrived). The\n"
+       "exit status is that of the first request that failed; stderr names it by\n"
+       "its line. Example:\n"
+       "  printf 'GET /tasks/v1/users/@me/lists\\nDELETE /tasks/v1/lists/L/tasks/T\\n' |\n"
+       "    taskclient --field kind requests \"$TOKEN\" -\n",
+       PerformRequests, nullptr},
       {"auth-url", nullptr, {"clientId"}, "--redirect-uri URI [--code-verifier VERIFIER]",
        "print a code verifier and the authorization URL to open (no exchange)",
        "Prints three lines: \"code_verifier: VERIFIER\" (a fresh one unless given),\n"

@@ -47,5 +47,6 @@ int PerformExchange(const CommandLine& line, const Prepared& prepared);   // one
 int PerformAllPages(const CommandLine& line, const Prepared& prepared);   // one exchange per page
 int PerformRead(const CommandLine& line, const Prepared& prepared);       // a response file taken apart
 int PerformAuthUrl(const CommandLine& line, const Prepared& prepared);    // a verifier and the sign-in URL
+int PerformRequests(const CommandLine& line, const Prepared& prepared);   // a sequence of requests in one call
 
 }  // namespace cli

@@ -157,6 +157,10 @@ TEST_F(CliTest, ExitStatusFollowsTheResultCode) {
       {{"request", "t", "get", "/tasks/v1/x"}, 2, "taskclient: request: method \"get\" is none of"},
       {{"request", "t", "GET", "/oauth2/v3/token"}, 2, "taskclient: request: target \"/oauth2/v3/token\" does not"},
       {{"request", "t", "DELETE", "/tasks/v1/x", "{}"}, 2, "taskclient: request: DELETE takes no jsonBody"},
+      {{"requests", "t"}, 2, "taskclient: requests takes accessToken requestsFile"},
+      {{"-i", "requests", "t", "-"}, 2, "taskclient: requests prints status lines; -i does not go with it"},
+      {{"--service", service_, "requests", "t", "/nonexistent-folder/requests"}, TC_FILE_OPEN_FAILED,
+       "taskclient: requests: result 27 TC_FILE_OPEN_FAILED"},
       {{"--service", service_, "request", "t", "GET", "/tasks/v1/../x"}, TC_BAD_ARGUMENT,
        "taskclient: request: result 10 TC_BAD_ARGUMENT"},
       {{"--service", service_, "lists", "t", "--feild"}, 2,
@@ -308,6 +312,17 @@ TEST_F(CliTest, OutputModesAndSecrets) {
       {{"--field", "title", "add", access, list, "@@home"}, "", "", 0, "@home\n", ""},
       {{"--field", "title", "request", access, "POST", "/tasks/v1/lists/" + list + "/tasks", "@" + bodyFile}, "", "",
        0, "From a body file\n", ""},
+      // A sequence in one call: each reply's status line and its fields; the
+      // exit status is the first failure's, whatever follows it; a line that
+      // breaks the rules sends nothing.
+      {{"--field", "kind", "requests", access, Write("requests", "GET /tasks/v1/users/@me/lists\r\nGET /tasks/v1/lists/" +
+                                                                   list + "/tasks\r\n")},
+       "", "", 0, "HTTP/1.1 200 OK\ntasks#taskLists\nHTTP/1.1 200 OK\ntasks#tasks\n", ""},
+      {{"requests", "-"}, "GET /tasks/v1/lists/no-such-list/tasks\nGET /tasks/v1/users/@me/lists\n", access, 5,
+       "HTTP/1.1 404 Not Found\nHTTP/1.1 200 OK\n", ""},
+      {{"--raw", "requests", access, "-"}, "GET /tasks/v1/users/@me/lists\n", "", 0, head, "tasks#taskLists"},
+      {{"requests", access, "-"}, "GET /tasks/v1/users/@me/lists\nget /tasks/v1/users/@me/lists\n", "",
+       TC_BAD_ARGUMENT, "", ""},
       // Past GTaskTaskAddSSL's room, the title still reaches the service whole.
       {{"--field", "title", "add", access, list, longTitle}, "", "", 0, longTitle + "\n", ""},
   };
@@ -369,10 +384,10 @@ TEST_F(CliTest, HelpNamesEveryCommandAndItsArguments) {
                            "auth-url --redirect-uri URI [--code-verifier VERIFIER] clientId", "-V, --version",
                            "-i, --include", "--raw", "process list", "TASKCLIENT_ACCESS_TOKEN", "@FILE",
                            "4   401 or 403, or 400 invalid_grant", "5   404 or 410",
-                           "6   429 or 5xx, or 403 rateLimitExceeded"}) {
+                           "6   429 or 5xx, or 403 rateLimitExceeded", "requests accessToken requestsFile"}) {
     EXPECT_NE(help.out.find(line), std::string::npos) << line;
   }
-  for (const char* command : {"token", "refresh", "lists", "tasks", "add", "complete", "delete", "auth-url"}) {
+  for (const char* command : {"token", "refresh", "lists", "tasks", "add", "complete", "delete", "auth-url", "requests"}) {
     Outcome one = Cli({command, "--help"});
     EXPECT_EQ(one.status, 0);
     EXPECT_EQ(one.out.rfind(std::string("usage: taskclient [OPTIONS] ") + command, 0), 0u) << one.out;

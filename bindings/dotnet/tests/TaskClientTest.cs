@@ -9,7 +9,8 @@
 // The response files are read here by the test's own reader (status line,
 // headers, chunked or plain body), not through the binding, so the cases of
 // the first nine exports do not depend on GTaskReadReply. The cases named
-// "Reply.Read" and "Request" exercise exports 11 and 10 alone.
+// "Reply.Read" and "Request" exercise exports 11 and 10 alone; "Requests"
+// exports 13 and 14 together.
 using System;
 using System.Collections;
 using System.IO;
@@ -62,6 +63,8 @@ class TaskClientTest
             Run("Request (GTaskRequestSSL): POST, PATCH and DELETE one task", RequestWriteCycle);
             Run("Request (GTaskRequestSSL): a null argument or a CR LF gives 10, the file untouched", RequestBadInputRefused);
             Run("Request (GTaskRequestSSL): a target outside /tasks/v1/ is not sent", RequestOutsideTasksRefused);
+            Run("Requests (GTaskRequestsSSL), Reply.ReadAt (GTaskReadReplyAt): POST, PATCH, GET, DELETE in one call, each reply read back", RequestsSequence);
+            Run("Requests (GTaskRequestsSSL): a null argument or a broken line gives 10, the file untouched", RequestsRefused);
         }
         finally
         {
@@ -488,5 +491,54 @@ class TaskClientTest
         Result result = TaskClient.Request(accessToken, "POST", "/oauth2/v3/token", "{}", path);
         Expect(result != Result.ExchangeComplete, "sent");
         ExpectUntouched(path);
+    }
+
+    // --- Exports 13 and 14: a sequence in one call, read back reply by reply ----
+
+    static void WriteRequests(string path, string text)
+    {
+        using (StreamWriter writer = new StreamWriter(path, false, new UTF8Encoding(false))) writer.Write(text);
+    }
+
+    static void RequestsSequence()
+    {
+        string tasks = "/tasks/v1/lists/" + listId + "/tasks";
+        string requests = InWork("add.requests"), path = InWork("add-sequence.http");
+        WriteRequests(requests, "POST " + tasks + " {\"title\": \"Sequence \u00fc\"}\n");
+        Expect(TaskClient.Requests(accessToken, requests, path) == Result.ExchangeComplete, "the POST");
+        Reply added = Reply.ReadAt(path, 0);
+        Expect(added.Status == 200 && Field(added.Body, "title") == "Sequence \u00fc", "added: " + added.Body);
+        string task = tasks + "/" + Field(added.Body, "id");
+
+        requests = InWork("cycle.requests");
+        path = InWork("cycle-sequence.http");
+        WriteRequests(requests, "PATCH " + task + " {\"status\": \"completed\"}\r\nGET " + task + "\r\nDELETE " + task +
+            "\r\nDELETE " + task + "\r\n");
+        Expect(TaskClient.Requests(accessToken, requests, path) == Result.ExchangeComplete, "the sequence");
+        int[] statuses = { 200, 200, 204, 404 };
+        for (int i = 0; i < statuses.Length; i++)
+        {
+            Reply reply = Reply.ReadAt(path, i);
+            Expect(reply.Result == Result.ExchangeComplete && reply.Status == statuses[i],
+                "reply " + i + ": " + reply.Result + ", HTTP " + reply.Status);
+        }
+        Expect(Field(Reply.ReadAt(path, 1).Body, "status") == "completed", "the GET after the PATCH sees it");
+        Expect(Reply.ReadAt(path, 0).Body == Reply.Read(path).Body, "index 0 is what Read reads");
+        Reply none = Reply.ReadAt(path, 4);
+        Expect(none.Result == Result.NoSuchReply && none.Status == 0 && none.Body == null, "past the last: " + none.Result);
+        Expect(Reply.ReadAt(path, -1).Result == Result.BadArgument, "a negative index");
+    }
+
+    static void RequestsRefused()
+    {
+        string requests = InWork("refused.requests");
+        WriteRequests(requests, "GET /tasks/v1/users/@me/lists\nget /tasks/v1/users/@me/lists\n");
+        Call[] calls = new Call[] {
+            delegate(string p) { return TaskClient.Requests(null, requests, p); },
+            delegate(string p) { return TaskClient.Requests(accessToken, null, p); },
+            delegate(string p) { return TaskClient.Requests(accessToken, requests, p); },
+        };
+        ExpectRefused(calls);
+        Expect(TaskClient.Requests(accessToken, requests, null) == Result.BadArgument, "null response path");
     }
 }
