@@ -13,7 +13,7 @@ const char kListsPrefix[] = "/tasks/v1/lists/";
 const char kTasksSegment[] = "/tasks";
 const char kTitleHead[] = "{ \"title\": \"";
 const char kTitleTail[] = "\" }";
-const char kPageQuery[] = "?maxResults=100&showCompleted=true&showHidden=true";
+const char kPageQuery[] = "?maxResults=100&showCompleted=true&showHidden=true&showAssigned=true";
 const char kPageTokenField[] = "&pageToken=";
 const char kCompletedBody[] = "{ \"status\": \"completed\" }";
 
