@@ -256,10 +256,11 @@ TEST_F(SequenceTest, EachRequestGoesOnTheWireOnOneConnection) {
   EXPECT_EQ(server.AllRequests(), ExpectedAll(lines));
   EXPECT_EQ(ReadFile(file), server.Written());
 
-  // The longest head with the longest body: the 2048-byte token too.
+  // The longest head with the longest body: the 2048-byte token too; CRLF
+  // after the last line as well.
   token = std::u16string(2048, u't');
   SequenceServer longest(EchoAll);
-  ASSERT_EQ(Send(longest, lines[2] + "\n" + lines[5] + "\n"), kExchangeComplete);
+  ASSERT_EQ(Send(longest, lines[2] + "\r\n" + lines[5] + "\r\n"), kExchangeComplete);
   const std::string longToken(2048, 't');
   EXPECT_EQ(longest.AllRequests(),
             (std::vector<std::string>{testsupport::Bodiless("GET", lines[2].substr(4), longToken),

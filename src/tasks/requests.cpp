@@ -30,6 +30,7 @@ Result RequestLineReader::EndLine(bool* lineRead) {
     if (result != kOk) return result;
   }
   field_ = kLineEnded;
+  carriage_ = false;
   *lineRead = true;
   return kOk;
 }
