@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "support/requests.h"
+#include "readers/reply_reader.h"
 #include "tasks/requests.h"
 #include "testing/text16.h"
 #include "testing/tls_server.h"
@@ -97,6 +98,11 @@ class SequenceServer {
     std::lock_guard<std::mutex> lock(mutex_);
     return written_;
   }
+  // Each answer written, in order.
+  std::vector<std::string> Replies() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return replies_;
+  }
   testsupport::TlsServer& server() { return server_; }
 
  private:
@@ -118,6 +124,7 @@ class SequenceServer {
         requests_[static_cast<size_t>(connection)].push_back(request->raw);
         followed_.push_back(followed);
         written_ += answer.bytes;
+        if (!answer.bytes.empty()) replies_.push_back(answer.bytes);
       }
       if (!answer.bytes.empty() && !stream.Write(answer.bytes)) return;
       switch (answer.end) {
@@ -141,6 +148,7 @@ class SequenceServer {
   std::vector<bool> resumed_;
   std::vector<bool> followed_;
   std::string written_;
+  std::vector<std::string> replies_;
   testsupport::TlsServer server_;
 };
 
@@ -175,6 +183,24 @@ class SequenceTest : public ::testing::Test {
   Result Send(SequenceServer& server, const std::string& requests, int timeoutMs = 5000) {
     WriteFile(requestsFile, requests);
     return SendRequests(SystemPlatform(), server.service(timeoutMs), T(token), T(requestsPath), T(path));
+  }
+
+  // Reads every reply of the response file back by its index, as a host
+  // does, against the replies the server wrote (each with a length); the
+  // index past them is 31.
+  void ExpectEachReplyReadsBack(const std::vector<std::string>& replies) {
+    const std::filesystem::path body = dir / "body.bin";
+    for (size_t i = 0; i <= replies.size(); ++i) {
+      SCOPED_TRACE("reply " + std::to_string(i));
+      ReplyRead read = ReadReplyAt(SystemPlatform(), T(path), static_cast<int32_t>(i), T(PathText(body)));
+      if (i == replies.size()) {
+        EXPECT_EQ(read.result, kNoSuchReply);
+        break;
+      }
+      ASSERT_EQ(read.result, kOk);
+      EXPECT_EQ(read.status, std::stoi(replies[i].substr(9, 3)));
+      EXPECT_EQ(ReadFile(body), replies[i].substr(replies[i].find("\r\n\r\n") + 4));
+    }
   }
 
   testsupport::TempDir dir;
@@ -255,6 +281,7 @@ TEST_F(SequenceTest, EachRequestGoesOnTheWireOnOneConnection) {
   ASSERT_EQ(server.Connections().size(), 1u);
   EXPECT_EQ(server.AllRequests(), ExpectedAll(lines));
   EXPECT_EQ(ReadFile(file), server.Written());
+  ExpectEachReplyReadsBack(server.Replies());
 
   // The longest head with the longest body: the 2048-byte token too; CRLF
   // after the last line as well.
@@ -288,6 +315,7 @@ TEST_F(SequenceTest, OnlyIdempotentRequestsArePipelined) {
   EXPECT_EQ(server.AllRequests(), ExpectedAll(lines));
   EXPECT_EQ(server.Followed(), (std::vector<bool>{true, true, false, false, false, false, true, true, false}));
   EXPECT_EQ(ReadFile(file), server.Written());
+  ExpectEachReplyReadsBack(server.Replies());
 }
 
 // A server that closes after a number of replies: with "Connection: close"
@@ -316,6 +344,7 @@ TEST_F(SequenceTest, KeepAliveLimitsCostANewResumedConnection) {
         ASSERT_EQ(Send(server, Lines(lines)), kExchangeComplete);
         EXPECT_EQ(server.AllRequests(), ExpectedAll(lines));
         EXPECT_EQ(ReadFile(file), server.Written());
+        ExpectEachReplyReadsBack(server.Replies());
         const size_t connections = (lines.size() + static_cast<size_t>(limit) - 1) / static_cast<size_t>(limit);
         ASSERT_EQ(server.Connections().size(), connections);
         // (A session that ended without close_notify may be forgotten by
@@ -418,6 +447,7 @@ TEST_F(SequenceTest, LargeRepliesToPipelinedRequestsDoNotDeadlock) {
   ASSERT_EQ(Send(server, Lines(lines)), kExchangeComplete);
   EXPECT_EQ(server.AllRequests().size(), 24u);
   EXPECT_EQ(ReadFile(file), server.Written());
+  ExpectEachReplyReadsBack(server.Replies());
 }
 
 // A stall anywhere in a sequence ends the call within the stall limit, with
