@@ -333,6 +333,7 @@ sync_run 2
 grep -q '"Changed elsewhere" needsAction' "$work/sync.2" || fail "the second sync does not see the change made elsewhere"
 grep -q '"Synced 1" needsAction' "$work/sync.2" || fail "the second sync does not see the first one's task"
 grep -q "the last run's task is completed" "$work/sync.2" || fail "the second sync did not complete the first one's task"
+if grep -q -e 'Backlog item 001' "$work/sync.2"; then fail "the second sync lists tasks that did not change"; fi
 sync_run 3
 grep -q "the task completed before it is deleted" "$work/sync.3" || fail "the third sync did not delete the first one's task"
 
