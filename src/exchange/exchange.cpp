@@ -81,12 +81,7 @@ Result RunExchange(Platform& platform, const Service& service, const Text& reque
 
   // The platform's room for this call: received bytes, and its TLS state
   // where it keeps that itself.
-  union {
-    char bytes[kConnectionStorage];
-    void* pointer;
-    uint64_t integer;
-    double real;
-  } storage;
+  ConnectionStorage storage;
   Connection connection = {kNoSocket, 0, 0, storage.bytes, 0};
   File file = {kNoFile};
   Result result = Exchange(platform, service, request, rest, restLength, responsePath, &connection, &file);

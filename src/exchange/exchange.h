@@ -13,6 +13,15 @@
 
 namespace taskclient {
 
+// The platform's room for one call (kConnectionStorage bytes on the call's
+// stack), aligned for any type.
+union ConnectionStorage {
+  char bytes[kConnectionStorage];
+  void* pointer;
+  uint64_t integer;
+  double real;
+};
+
 // Resolves the service's host: its addresses, as many as the list keeps, or
 // kResolveFailed when there is none.
 Result Resolved(Platform& platform, const Service& service, AddressList* addresses);

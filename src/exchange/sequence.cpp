@@ -220,12 +220,7 @@ Result RunSequence(Platform& platform, const Service& service, RequestSource& so
 
   // As RunExchange's: the platform's room for the call, and the one request
   // text every request of the sequence is composed in, in turn.
-  union {
-    char bytes[kConnectionStorage];
-    void* pointer;
-    uint64_t integer;
-    double real;
-  } storage;
+  ConnectionStorage storage;
   Resumption resumption;
   resumption.held = false;
   resumption.handle = 0;
