@@ -24,6 +24,7 @@
 #   verify          OpenSSL, certificate checking on (TASKCLIENT_VERIFY_SERVER)
 #   verify-bearssl  BearSSL, certificate checking on, a throwaway test CA as the anchor
 #   bearssl         BearSSL, no checking
+#   windows         the DLL under wine64, through scripts/check-windows.sh (as root)
 # Which tests run for a file is set by tests_for below, by path prefix.
 # First the unchanged tree must pass every test the chosen faults need
 # (--no-baseline skips that). Prints one row per fault: killed (and by which
@@ -73,6 +74,8 @@ tests_for() {
       echo "bearssl taskclient_tests --gtest_filter=ExchangeTest.*:TlsSessionTest.*" ;;
     src/platform/tls/bearssl_platform.cpp)
       echo "bearssl taskclient_tests --gtest_filter=ExchangeTest.*:TlsSessionTest.*:RealResolverTest.*:FaultTest.*" ;;
+    src/platform/os/winsock_io.cpp)
+      echo "windows check-windows.sh" ;;
     src/platform/os/*|src/platform/system_io_platform.cpp)
       echo "main taskclient_tests --gtest_filter=RealResolverTest.*:ExchangeTest.*:PlatformFailure.*:TlsSessionTest.*:FaultTest.*"
       echo "bearssl taskclient_tests --gtest_filter=RealResolverTest.*:ExchangeTest.*" ;;
@@ -151,18 +154,36 @@ failed_tests=
 run_tests() {
   local kind=$1 target=$2 binary log
   shift 2
+  if [ "$kind" = windows ]; then
+    run_windows
+    return
+  fi
   build "$kind" "$target" || return 2
   binary=$(find "$work/$kind" -type f -name "$target" -perm -u+x -print -quit)
   [ -n "$binary" ] || return 2
   log=$logs/test.log
   local status=0
-  TASKCLIENT_TEST_CA_KEY=$work/test-ca/ca.key TASKCLIENT_TEST_CA_CERT=$work/test-ca/ca.pem \
-    timeout 900 "$binary" "$@" --gtest_brief=1 </dev/null >"$log" 2>&1 || status=$?
+  local -a ca=()
+  [ "$kind" = verify-bearssl ] && ca=("TASKCLIENT_TEST_CA_KEY=$work/test-ca/ca.key" "TASKCLIENT_TEST_CA_CERT=$work/test-ca/ca.pem")
+  env "${ca[@]}" timeout 900 "$binary" "$@" --gtest_brief=1 </dev/null >"$log" 2>&1 || status=$?
   [ "$status" -eq 0 ] && return 0
   failed_tests=$(sed -n 's/^\[  FAILED  \] \([A-Za-z0-9_./]*\).*/\1/p' "$log" | sort -u | sed -n 1,3p | tr '\n' ' ')
   [ "$status" -eq 124 ] && failed_tests="(timed out) $failed_tests"
   [ -n "$failed_tests" ] || failed_tests="(exit status $status)"
   return 1
+}
+
+# The DLL's checks under wine, from the scratch tree, its builds beside the
+# others: 0 when every check passes, 1 when one fails, 2 when nothing ran.
+run_windows() {
+  log=$logs/windows.log
+  local status=0
+  TASKCLIENT_WIN64_DIR=$work/win64 TASKCLIENT_BUILD_DIR=$work/main \
+    timeout 1800 bash "$tree/scripts/check-windows.sh" </dev/null >"$log" 2>&1 || status=$?
+  [ "$status" -eq 0 ] && return 0
+  failed_tests=$(sed -n 's/^FAIL //p' "$log" | sed -n 1,2p | tr '\n' ' ')
+  [ -n "$failed_tests" ] && return 1
+  return 2
 }
 
 # Applies one fault to the scratch copy of FILE: 0 done, 1 when ORIGINAL is
