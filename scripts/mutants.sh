@@ -53,7 +53,7 @@ fi
 for list in "${lists[@]}"; do [ -f "$list" ] || { echo "mutants: no list $list" >&2; exit 2; }; done
 
 scripts/install-deps.sh build-essential cmake pkg-config libssl-dev libgtest-dev openssl ca-certificates \
-  util-linux perl >&2
+  util-linux perl-base >&2
 work=${TASKCLIENT_MUTANTS_DIR:-$root/build-mutants}
 mkdir -p "$work"
 work=$(cd "$work" && pwd)
