@@ -135,6 +135,8 @@ std::vector<Case> Cases() {
       {"chunked, stopped mid-size line", chunkedHead + "1\r\nx\r\n1", ReplyScanner::kNeedMore, kAll},
       {"other coding runs until close", "HTTP/1.1 200 OK\r\nTransfer-Encoding: gzip\r\n\r\nabc",
        ReplyScanner::kNeedMore, kAll, true},
+      {"a coding that is the start of chunked is another",
+       "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunk\r\n\r\n0\r\n\r\n", ReplyScanner::kNeedMore, kAll, true},
       {"no length runs until close", "HTTP/1.1 200 OK\r\nContent-Type: text/html\r\n\r\n<html>}</html>",
        ReplyScanner::kNeedMore, kAll, true, "<html>}</html>"},
       {"HTTP/1.0 without length", "HTTP/1.0 200 OK\r\n\r\n{}", ReplyScanner::kNeedMore, kAll, true},
