@@ -5,7 +5,7 @@
 # each fault costs an incremental build and a test run, a few tens of
 # seconds; the whole set takes a while.
 #
-#   scripts/mutants.sh [--list NAME]... [--match TEXT] [--no-baseline]
+#   scripts/mutants.sh [--list NAME]... [--match TEXT]... [--no-baseline]
 #
 # The faults come from scripts/mutants/*.list (with --list, only NAME.list),
 # one per line, four fields separated by a TAB:
@@ -15,7 +15,7 @@
 # FILE is a path in the tree, ORIGINAL a piece of text that occurs in it
 # exactly once, REPLACEMENT what it becomes (may be empty); lines beginning
 # with # and empty lines are skipped. --match runs only the faults whose
-# description (or file) contains TEXT.
+# line (description, file or text) contains TEXT, or one of the TEXTs given.
 #
 # Each fault is applied in a scratch copy of the tree (build-mutants/tree, or
 # $TASKCLIENT_MUTANTS_DIR/tree), kept between runs, with one build folder per
@@ -36,15 +36,15 @@ cd "$(dirname "$0")/.."
 root=$(pwd)
 
 lists=()
-match=
+matches=()
 baseline=1
 while [ $# -gt 0 ]; do
   case "$1" in
     --list) lists+=("scripts/mutants/${2%.list}.list"); shift 2 ;;
-    --match) match=$2; shift 2 ;;
+    --match) matches+=("$2"); shift 2 ;;
     --no-baseline) baseline=0; shift ;;
     -h|--help) sed -n '2,/^set -euo/p' "$0" | sed '$d; s/^# \{0,1\}//'; exit 0 ;;
-    *) echo "usage: $0 [--list NAME]... [--match TEXT] [--no-baseline]" >&2; exit 2 ;;
+    *) echo "usage: $0 [--list NAME]... [--match TEXT]... [--no-baseline]" >&2; exit 2 ;;
   esac
 done
 if [ ${#lists[@]} -eq 0 ]; then
@@ -212,7 +212,11 @@ for list in "${lists[@]}"; do
   while IFS= read -r line || [ -n "$line" ]; do
     number=$((number + 1))
     case "$line" in ''|'#'*) continue ;; esac
-    if [ -n "$match" ] && [[ $line != *"$match"* ]]; then continue; fi
+    if [ ${#matches[@]} -gt 0 ]; then
+      chosen=0
+      for match in "${matches[@]}"; do [[ $line == *"$match"* ]] && chosen=1; done
+      [ "$chosen" = 1 ] || continue
+    fi
     faults+=("$line"$'\t'"$name:$number")
   done <"$list"
 done
