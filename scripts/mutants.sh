@@ -280,7 +280,7 @@ for fault in "${faults[@]}"; do
       break
     elif [ "$status" -eq 2 ]; then
       verdict=error
-      by="does not build in ${words[0]} (see $logs/${words[0]}-build.log)"
+      by="does not build in ${words[0]} (see $logs/error-${where//:/-}.log)"
       cp "$logs/${words[0]}-build.log" "$logs/error-${where//:/-}.log" 2>/dev/null || true
       break
     fi
