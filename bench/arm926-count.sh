@@ -66,14 +66,23 @@ stop_service() {
 trap 'stop_service; rm -rf "$work"' EXIT
 
 # Sets `instructions` to what the program executes making $1 listing calls.
+# Each stand-in writes its port to a file of its own: the shell creates the
+# file in the background child, so a file shared between starts could still
+# hold the previous stand-in's port when the loop below first reads it.
 instructions=
+starts=0
 count() {
-  local calls=$1 port=
-  "$service" --port 0 --code count-code --quiet >"$work/service.out" 2>"$work/service.log" &
+  local calls=$1 port='' said
+  starts=$((starts + 1))
+  said=$work/service.$starts.out
+  "$service" --port 0 --code count-code --quiet >"$said" 2>"$work/service.log" &
   service_pid=$!
   for _ in $(seq 100); do
-    port=$(sed -n 's/^listening on 127\.0\.0\.1://p' "$work/service.out")
-    [ -n "$port" ] && break
+    # The code's line comes after the port's: once it is there, so is the port.
+    if grep -q '^authorization code: ' "$said" 2>/dev/null; then
+      port=$(sed -n 's/^listening on 127\.0\.0\.1://p' "$said")
+      break
+    fi
     sleep 0.1
   done
   [ -n "$port" ] || { cat "$work/service.log" >&2; echo "arm926-count: the stand-in did not start" >&2; exit 1; }

@@ -10,7 +10,8 @@
 # and the local stand-in for the service listening on 443 there. Nothing
 # leaves the machine. Checked: every operation's result and HTTP status, a
 # non-ASCII response path, a file that cannot be opened (27), a refused
-# connection (24), a server that completes TLS and never answers (26, after
+# connection (24), a name with three addresses whose first two refuse (the
+# third answers), a server that completes TLS and never answers (26, after
 # the 30 s limit), a name that does not resolve (23); and that the DLL needs
 # no compiler runtime DLL and runs no constructor when loaded.
 #
@@ -102,6 +103,38 @@ if [ "$inside" = 1 ]; then
   stop_service
   run expect 24
 
+  # Every address of the name, through Winsock's resolver: ::1 and 127.0.0.5
+  # refuse, the server answers on 127.0.0.6 only. These two IPv4 addresses
+  # share as many leading bits with the source address 127.0.0.1, so the
+  # resolver's sort keeps them in the file's order; ::1 sorts first where
+  # IPv6 is up. (A silent address would hold the call for the whole connect
+  # budget, which covers every address together: the next would never be
+  # tried.)
+  note "a name with three addresses, the first two refusing"
+  mount --bind "$work/hosts-several" /etc/hosts
+  openssl s_server -accept 127.0.0.6:443 -www -cert "$work/cert.pem" -key "$work/key.pem" \
+    </dev/null >"$work/s_server-several.out" 2>&1 &
+  server_pid=$!
+  for _ in $(seq 50); do
+    (exec 3<>/dev/tcp/127.0.0.6/443) 2>/dev/null && break
+    sleep 0.1
+  done
+  order=$(getent ahosts www.googleapis.com | awk '$2 == "STREAM" { print $1 }' | tr '\n' ' ' || true)
+  started=$SECONDS
+  run expect 999
+  took=$((SECONDS - started))
+  kill "$server_pid" 2>/dev/null || true
+  wait "$server_pid" 2>/dev/null || true
+  mount --bind "$work/hosts" /etc/hosts
+  reply=
+  [ -f "$work/out/expect.json" ] && reply=$(tr -d '\r' <"$work/out/expect.json" | sed -n 1p)
+  order=${order% }
+  if [ "${order%% *}" != 127.0.0.6 ] && [ "$reply" = "HTTP/1.0 200 ok" ]; then
+    result "PASS three addresses ($order): the call reached the third, in ${took} s"
+  else
+    result "FAIL three addresses ($order): the response file begins \"$reply\""
+  fi
+
   note "a server that completes TLS and never answers (waits out the 30 s limit); it shows the handshake"
   mkfifo "$work/silence"
   sleep 300 >"$work/silence" &
@@ -178,6 +211,8 @@ x86_64-w64-mingw32-gcc-win32 -std=c99 -O2 -Wall -Wextra -Wpedantic -Werror -o "$
 echo "authcode-$(date +%s)-$$" >"$work/code"
 printf '127.0.0.1 localhost\n127.0.0.1 www.googleapis.com\n' >"$work/hosts"
 printf '127.0.0.1 localhost\n' >"$work/hosts-without"
+printf '127.0.0.1 localhost\n::1 www.googleapis.com\n127.0.0.5 www.googleapis.com\n127.0.0.6 www.googleapis.com\n' \
+  >"$work/hosts-several"
 : >"$work/resolv.conf"
 openssl req -x509 -newkey ec -pkeyopt ec_paramgen_curve:P-256 -nodes -days 2 -subj /CN=www.googleapis.com \
   -keyout "$work/key.pem" -out "$work/cert.pem" 2>/dev/null

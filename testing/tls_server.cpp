@@ -164,11 +164,19 @@ SSL_CTX* MakeServerContext(Certificate certificate) {
   long from = -hour, until = day;
   if (certificate == C::kExpired) from = -2 * day, until = -day;
   if (certificate == C::kNotYetValid) from = day, until = 2 * day;
-  const char* names = certificate == C::kOtherName ? "DNS:other.example"
-                                                   : "DNS:www.googleapis.com,DNS:localhost,IP:127.0.0.1";
-  const char* commonName = certificate == C::kOtherName ? "other.example"
-                           : certificate == C::kCnOnly  ? "localhost"
-                                                        : "www.googleapis.com";
+  const char* wildcard = certificate == C::kWildcard            ? "*.googleapis.com"
+                         : certificate == C::kWildcardPrefixed   ? "w*.googleapis.com"
+                         : certificate == C::kWildcardSuffixed   ? "*w.googleapis.com"
+                         : certificate == C::kWildcardOverLabels ? "*.com"
+                         : certificate == C::kWildcardInnerLabel ? "www.*.com"
+                                                                 : nullptr;
+  const std::string names = wildcard                          ? std::string("DNS:") + wildcard
+                            : certificate == C::kOtherName ? "DNS:other.example"
+                                                           : "DNS:www.googleapis.com,DNS:localhost,IP:127.0.0.1";
+  const char* commonName = wildcard                        ? wildcard
+                           : certificate == C::kOtherName ? "other.example"
+                           : certificate == C::kCnOnly    ? "localhost"
+                                                          : "www.googleapis.com";
   // Issued by the test CA, or by a certificate of its between them.
   const TestCa& ca = Ca();
   X509* issuer = ca.cert;
@@ -188,7 +196,7 @@ SSL_CTX* MakeServerContext(Certificate certificate) {
   if (certificate != C::kNoExtendedUsage) {
     AddExtension(cert, issuer, NID_ext_key_usage, certificate == C::kClientAuthOnly ? "clientAuth" : "serverAuth");
   }
-  if (certificate != C::kCnOnly) AddExtension(cert, issuer, NID_subject_alt_name, names);
+  if (certificate != C::kCnOnly) AddExtension(cert, issuer, NID_subject_alt_name, names.c_str());
   AddExtension(cert, issuer, NID_authority_key_identifier, "keyid:always");
   if (!X509_sign(cert, issuerKey, certificate == C::kSha1Signed ? EVP_sha1() : EVP_sha256())) {
     Fail("certificate signing");
@@ -364,7 +372,7 @@ void TlsStream::Close(bool abrupt) {
   shutdown(socket_, SHUT_RDWR);
 }
 
-int ListenOnLoopback(uint16_t port, int backlog, uint16_t* boundPort, bool ipv6) {
+int ListenOnLoopback(uint16_t port, int backlog, uint16_t* boundPort, bool ipv6, const char* ipv4) {
   int listener = socket(ipv6 ? AF_INET6 : AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
   if (listener < 0) throw std::runtime_error(std::string("cannot make a socket: ") + strerror(errno));
   int yes = 1;
@@ -382,6 +390,10 @@ int ListenOnLoopback(uint16_t port, int backlog, uint16_t* boundPort, bool ipv6)
     v4->sin_family = AF_INET;
     v4->sin_port = htons(port);
     v4->sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    if (ipv4 && (inet_pton(AF_INET, ipv4, &v4->sin_addr) != 1 || (ntohl(v4->sin_addr.s_addr) >> 24) != 127)) {
+      close(listener);
+      throw std::runtime_error(std::string("not a loopback address: ") + ipv4);
+    }
     size = sizeof *v4;
   }
   if (bind(listener, reinterpret_cast<sockaddr*>(&address), size) != 0 || listen(listener, backlog) != 0) {
@@ -395,9 +407,9 @@ int ListenOnLoopback(uint16_t port, int backlog, uint16_t* boundPort, bool ipv6)
   return listener;
 }
 
-TlsServer::TlsServer(Handler handler, uint16_t port, bool ipv6) : handler_(std::move(handler)) {
+TlsServer::TlsServer(Handler handler, uint16_t port, bool ipv6, const char* ipv4) : handler_(std::move(handler)) {
   context_ = MakeServerContext(gDefaultCertificate);
-  listener_ = ListenOnLoopback(port, 128, &port_, ipv6);
+  listener_ = ListenOnLoopback(port, 128, &port_, ipv6, ipv4);
   int wake[2];
   if (pipe2(wake, O_CLOEXEC) != 0) throw std::runtime_error("pipe");
   wakeRead_ = wake[0];

@@ -45,6 +45,13 @@ enum class Certificate {
   kMissingIntermediate,  // as kViaIntermediate, but the server sends its own certificate only
   kEcP224Issuer,         // as kViaIntermediate, the intermediate's key on P-224
   kLeafAsIssuer,         // issued by a server certificate (CA:FALSE) of the test CA, which the server sends
+  // Each of these names one DNS name only, a wildcard one, in its
+  // alternative names and its CN; valid as kApiHost.
+  kWildcard,             // *.googleapis.com
+  kWildcardPrefixed,     // w*.googleapis.com: a partial wildcard
+  kWildcardSuffixed,     // *w.googleapis.com: a partial wildcard
+  kWildcardOverLabels,   // *.com: www.googleapis.com only if the star took two labels
+  kWildcardInnerLabel,   // www.*.com: the star past the left-most label
 };
 
 // A server context presenting `certificate`. Throws when OpenSSL cannot make one.
@@ -55,10 +62,11 @@ void WriteTestCaPem(const std::filesystem::path& file);
 // What servers made from now on present until told otherwise (UseCertificate).
 void SetDefaultServerCertificate(Certificate certificate);
 
-// A listening TCP socket on 127.0.0.1:`port`, or [::1]:`port` with `ipv6`
-// (0: the system picks one, told in `*boundPort`). Throws when it cannot
-// listen.
-int ListenOnLoopback(uint16_t port, int backlog, uint16_t* boundPort, bool ipv6 = false);
+// A listening TCP socket on 127.0.0.1:`port`, or [::1]:`port` with `ipv6`,
+// or on `ipv4`, another address of 127.0.0.0/8, when given (port 0: the
+// system picks one, told in `*boundPort`). Throws when it cannot listen.
+int ListenOnLoopback(uint16_t port, int backlog, uint16_t* boundPort, bool ipv6 = false,
+                     const char* ipv4 = nullptr);
 
 // One HTTP request as it arrived.
 struct HttpRequest {
@@ -110,8 +118,9 @@ class TlsServer {
   // TLS (the handler is then not called) and closes the socket.
   using RawHandler = std::function<bool(int socket)>;
 
-  // Listens on 127.0.0.1, or on ::1 only with `ipv6`.
-  explicit TlsServer(Handler handler, uint16_t port = 0, bool ipv6 = false);
+  // Listens on 127.0.0.1, on ::1 only with `ipv6`, or on `ipv4` (see
+  // ListenOnLoopback).
+  explicit TlsServer(Handler handler, uint16_t port = 0, bool ipv6 = false, const char* ipv4 = nullptr);
   ~TlsServer();
   TlsServer(const TlsServer&) = delete;
   TlsServer& operator=(const TlsServer&) = delete;

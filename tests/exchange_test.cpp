@@ -7,8 +7,13 @@
 #include <sys/stat.h>
 #include <sys/un.h>
 #include <gtest/gtest.h>
+#include <net/if.h>
+#include <netdb.h>
 #include <netinet/in.h>
+#include <sys/ioctl.h>
+#include <sys/mount.h>
 #include <sys/socket.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -264,7 +269,9 @@ TEST_F(ExchangeTest, FailuresBeforeTheRequestLeaveTheFileAlone) {
 // intermediate CAs the server sends, in date, naming the host the call was
 // given in its alternative names: "localhost" is checked against the DNS
 // names, "127.0.0.1" against the address names (the test certificates name no
-// IPv6 address). No signature in the chain may use SHA-1, no key be RSA under
+// IPv6 address). A DNS name's left-most label may be "*", which stands for
+// one whole label: never for part of one (w*, *w), for two, or past the
+// left-most label. No signature in the chain may use SHA-1, no key be RSA under
 // 2048 bits or EC under 256, and an extended key usage, if there is one, must
 // allow a server. A refused certificate gives 29, costs no request and leaves
 // the file alone.
@@ -308,6 +315,13 @@ TEST_F(ExchangeTest, CertificatesAreCheckedOnlyInABuildThatChecksThem) {
       {"by name, every address refusing", Certificate::kApiHost, "localhost", TC_CONNECT_FAILED, "::1 127.0.0.2"},
       {"IPv6 only, by address", Certificate::kApiHost, "::1", refused, nullptr, true},
       {"by name, IPv4 refusing, then IPv6", Certificate::kApiHost, "localhost", accepted, "127.0.0.2 ::1", true},
+      // A wildcard stands for the whole left-most label, and for one label only.
+      {"a wildcard for the host", Certificate::kWildcard, "www.googleapis.com", accepted, "127.0.0.1"},
+      {"a partial wildcard, w*", Certificate::kWildcardPrefixed, "www.googleapis.com", refused, "127.0.0.1"},
+      {"a partial wildcard, *w", Certificate::kWildcardSuffixed, "www.googleapis.com", refused, "127.0.0.1"},
+      {"a wildcard over two labels", Certificate::kWildcardOverLabels, "www.googleapis.com", refused, "127.0.0.1"},
+      {"a wildcard past the left-most label", Certificate::kWildcardInnerLabel, "www.googleapis.com", refused,
+       "127.0.0.1"},
   };
   const std::string reply = "HTTP/1.1 200 OK\r\nContent-Length: 2\r\n\r\n{}";
   server.SetReply(Respond(reply));
@@ -335,6 +349,84 @@ TEST_F(ExchangeTest, CertificatesAreCheckedOnlyInABuildThatChecksThem) {
     EXPECT_EQ(ReadFile(file), completed ? reply : "keep me");
     EXPECT_EQ(target.Requests().size(), requests + (completed ? 1 : 0));
   }
+}
+
+// The host's addresses as the system's resolver gives them, from a hosts
+// file: the test runs itself again in a private network and mount namespace
+// (unshare; as root, or where user namespaces are allowed), where
+// www.googleapis.com is ::1, 127.0.0.5 and 127.0.0.6, and the server listens
+// on 127.0.0.6 only: the first two refuse. The resolver sorts by the prefix
+// an address shares with the source address, 127.0.0.1: 127.0.0.5 and
+// 127.0.0.6 share as many bits with it, so they keep the file's order, and
+// ::1 goes first where IPv6 is up, last where it is not.
+TEST(RealResolverTest, EveryAddressOfTheHostIsTriedInTurn) {
+  const char* inside = getenv("TASKCLIENT_PRIVATE_NETWORK");
+  if (!inside) {
+    TempDir dir;
+    const std::string started = (dir / "started").string();
+    const bool root = geteuid() == 0;
+    std::vector<std::string> words = {"unshare", "--net", "--mount", "--",
+                                      std::filesystem::read_symlink("/proc/self/exe").string(),
+                                      "--gtest_filter=RealResolverTest.*", "--gtest_brief=1"};
+    if (!root) words.insert(words.begin() + 1, {"--user", "--map-root-user"});
+    std::vector<char*> argv;
+    for (std::string& word : words) argv.push_back(word.data());
+    argv.push_back(nullptr);
+    std::cout.flush();
+    const pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+      setenv("TASKCLIENT_PRIVATE_NETWORK", started.c_str(), 1);
+      execvp(argv[0], argv.data());
+      _exit(127);
+    }
+    int status = 0;
+    ASSERT_EQ(waitpid(child, &status, 0), child);
+    if (!root && !std::filesystem::exists(started)) GTEST_SKIP() << "no private namespace without root here";
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "the run in the private namespace failed";
+    return;
+  }
+  WriteFile(inside, "");
+  ASSERT_EQ(mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr), 0) << strerror(errno);
+  const int control = socket(AF_INET, SOCK_DGRAM, 0);
+  ifreq loopback{};
+  std::snprintf(loopback.ifr_name, sizeof loopback.ifr_name, "lo");
+  ASSERT_EQ(ioctl(control, SIOCGIFFLAGS, &loopback), 0) << strerror(errno);
+  loopback.ifr_flags |= IFF_UP;
+  ASSERT_EQ(ioctl(control, SIOCSIFFLAGS, &loopback), 0) << strerror(errno);
+  close(control);
+  TempDir dir;
+  WriteFile(dir / "hosts",
+            "127.0.0.1 localhost\n::1 www.googleapis.com\n127.0.0.5 www.googleapis.com\n"
+            "127.0.0.6 www.googleapis.com\n");
+  ASSERT_EQ(mount((dir / "hosts").c_str(), "/etc/hosts", nullptr, MS_BIND, nullptr), 0) << strerror(errno);
+
+  // The server's address must not be the resolver's first answer.
+  addrinfo hints{};
+  hints.ai_socktype = SOCK_STREAM;
+  addrinfo* found = nullptr;
+  ASSERT_EQ(getaddrinfo("www.googleapis.com", nullptr, &hints, &found), 0);
+  std::string order;
+  for (const addrinfo* entry = found; entry; entry = entry->ai_next) {
+    char text[INET6_ADDRSTRLEN] = "";
+    const void* bytes = entry->ai_family == AF_INET6
+                            ? static_cast<const void*>(&reinterpret_cast<sockaddr_in6*>(entry->ai_addr)->sin6_addr)
+                            : &reinterpret_cast<sockaddr_in*>(entry->ai_addr)->sin_addr;
+    inet_ntop(entry->ai_family, bytes, text, sizeof text);
+    order += std::string(order.empty() ? "" : " ") + text;
+  }
+  freeaddrinfo(found);
+  ASSERT_NE(order.substr(0, 9), "127.0.0.6") << order;
+  std::cout << "www.googleapis.com resolves to " << order << "\n";
+
+  const std::string reply = "HTTP/1.1 200 OK\r\nContent-Length: 2\r\n\r\n{}";
+  ScriptedServer server(Respond(reply), false, "127.0.0.6");
+  Service service = server.service();
+  service.host = "www.googleapis.com";
+  const std::filesystem::path file = dir / "reply.bin";
+  EXPECT_EQ(ListTaskLists(SystemPlatform(), service, T(u"ya29.token"), T(PathText(file))), TC_EXCHANGE_COMPLETE);
+  EXPECT_EQ(ReadFile(file), reply);
+  EXPECT_EQ(server.Requests().size(), 1u);
 }
 
 // Only a regular file or a character device is a response file: a folder,

@@ -31,10 +31,10 @@ std::string Joined(const std::vector<std::string>& pieces) {
   return all;
 }
 
-ScriptedServer::ScriptedServer(Reply reply, bool ipv6)
+ScriptedServer::ScriptedServer(Reply reply, bool ipv6, const char* ipv4)
     : reply_(std::move(reply)),
-      host_(ipv6 ? "::1" : "127.0.0.1"),
-      server_([this](TlsStream& stream) { Handle(stream); }, 0, ipv6) {}
+      host_(ipv6 ? "::1" : ipv4 ? ipv4 : "127.0.0.1"),
+      server_([this](TlsStream& stream) { Handle(stream); }, 0, ipv6, ipv4) {}
 
 void ScriptedServer::SetReply(Reply reply) {
   std::lock_guard<std::mutex> lock(mutex_);

@@ -34,9 +34,10 @@ std::string Joined(const std::vector<std::string>& pieces);
 
 class ScriptedServer {
  public:
-  // On 127.0.0.1, or on ::1 only with `ipv6` (throws where it cannot listen).
+  // On 127.0.0.1, on ::1 only with `ipv6`, or on `ipv4`, another address of
+  // 127.0.0.0/8 (throws where it cannot listen).
   explicit ScriptedServer(Reply reply = Respond("HTTP/1.1 200 OK\r\nContent-Length: 2\r\n\r\n{}"),
-                          bool ipv6 = false);
+                          bool ipv6 = false, const char* ipv4 = nullptr);
 
   void SetReply(Reply reply);
   // Each connection's request bytes, in the order the connections came, with
