@@ -427,6 +427,32 @@ TEST(RealResolverTest, EveryAddressOfTheHostIsTriedInTurn) {
   EXPECT_EQ(ListTaskLists(SystemPlatform(), service, T(u"ya29.token"), T(PathText(file))), TC_EXCHANGE_COMPLETE);
   EXPECT_EQ(ReadFile(file), reply);
   EXPECT_EQ(server.Requests().size(), 1u);
+
+  // 127.0.0.5 silent: a listener whose queue of connections is full drops
+  // every further SYN. The address costs its share of the connect budget and
+  // the call still reaches 127.0.0.6 within the budget.
+  const int silent = socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in at{};
+  at.sin_family = AF_INET;
+  at.sin_port = htons(service.port);
+  inet_pton(AF_INET, "127.0.0.5", &at.sin_addr);
+  ASSERT_EQ(bind(silent, reinterpret_cast<sockaddr*>(&at), sizeof at), 0) << strerror(errno);
+  ASSERT_EQ(listen(silent, 0), 0);
+  std::vector<int> queued;
+  for (int i = 0; i < 2; ++i) {
+    queued.push_back(socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK, 0));
+    connect(queued.back(), reinterpret_cast<sockaddr*>(&at), sizeof at);
+  }
+  std::this_thread::sleep_for(std::chrono::milliseconds(200));
+  service.connectTimeoutMs = 4000;
+  const auto before = std::chrono::steady_clock::now();
+  EXPECT_EQ(ListTaskLists(SystemPlatform(), service, T(u"ya29.token"), T(PathText(file))), TC_EXCHANGE_COMPLETE);
+  const auto took = std::chrono::steady_clock::now() - before;
+  EXPECT_EQ(ReadFile(file), reply);
+  EXPECT_EQ(server.Requests().size(), 2u);
+  EXPECT_LT(took, std::chrono::milliseconds(4000));
+  for (int socket : queued) close(socket);
+  close(silent);
 }
 
 // Only a regular file or a character device is a response file: a folder,

@@ -84,15 +84,17 @@ TEST(PlatformFailure, EachStepHasItsResultAndReleasesInOrder) {
        Through("send", endedOnSecond), head},
       // Each address in turn, each on a socket of its own, within one budget.
       {"every address of a full list refused", "", {reply}, TC_CONNECT_FAILED, Refused(8, {"stop"}), "", 9, 9, 0,
-       {"6.0 1000", "4.1 1000", "6.2 1000", "4.3 1000", "6.4 1000", "4.5 1000", "6.6 1000", "4.7 1000"}},
+       {"6.0 125", "4.1 142", "6.2 166", "4.3 200", "6.4 250", "4.5 333", "6.6 500", "4.7 1000"}},
       {"the first address refused, the second answers", "", {reply}, TC_EXCHANGE_COMPLETE,
        Refused(1, {"socket", "tls", "hook", "connect", "open file", "send", "receive", "write", "close socket",
                    "close file", "stop"}),
-       reply, 2, 1, 0, {"6.0 1000", "4.1 1000"}},
-      {"each address gets what the ones before left", "", {reply}, TC_CONNECT_FAILED, Refused(3, {"stop"}), "", 3,
-       3, 400, {"6.0 1000", "4.1 600", "6.2 200"}},
+       reply, 2, 1, 0, {"6.0 500", "4.1 1000"}},
+      // Each address gets an equal share of what the ones before left, the
+      // last all of it, so a silent one cannot take the whole budget.
+      {"each address gets its share of what the ones before left", "", {reply}, TC_CONNECT_FAILED,
+       Refused(3, {"stop"}), "", 3, 3, 400, {"6.0 333", "4.1 300", "6.2 200"}},
       {"no address tried once the budget is spent", "", {reply}, TC_CONNECT_FAILED, Refused(2, {"stop"}), "", 3, 3,
-       500, {"6.0 1000", "4.1 500"}},
+       500, {"6.0 333", "4.1 250"}},
   };
   const Service service = {"127.0.0.1", 443, 1000, 1000};
   for (const Row& row : rows) {

@@ -60,8 +60,12 @@ Result Connected(Platform& platform, const Service& service, const AddressList& 
     if (!platform.OpenSocket(connection, address.family)) continue;
     if (!platform.SetTlsMode(connection, service.host)) return kTlsModeFailed;
     if (!platform.InstallCertificateRule(connection)) return kCertHookFailed;
-    int left = spent < budget ? static_cast<int>(budget - spent) : 0;
-    if (platform.Connect(connection, address, service.port, left)) return kOk;
+    // Each address gets an equal share of what is left, the last all of
+    // it: an address that never answers (a dropped SYN) costs its share, not
+    // the whole budget, and the addresses after it are still tried.
+    uint32_t left = spent < budget ? budget - spent : 0;
+    uint32_t share = left / static_cast<uint32_t>(addresses.count - i);
+    if (platform.Connect(connection, address, service.port, static_cast<int>(share))) return kOk;
     if (platform.CertificateRefused(connection)) return kCertRefused;
     result = kConnectFailed;
   }
