@@ -191,7 +191,7 @@ LocalService::Impl::Impl(LocalServiceOptions given) : options(std::move(given)) 
       task.hidden = i <= 60;
     }
     if (i % 10 == 0) {
-      char due[32];
+      char due[48];
       std::snprintf(due, sizeof due, "2027-01-%02dT00:00:00.000Z", i / 10);
       task.due = due;
     }
