@@ -109,7 +109,9 @@ sync_tree() {
     [ -f "$file" ] || continue
     if ! cmp -s -- "$file" "$tree/$file"; then
       mkdir -p "$tree/$(dirname "$file")"
-      cp -p -- "$file" "$tree/$file"
+      # A copy made now: newer than any object built from the old text,
+      # whatever the time of the working tree's file.
+      cp -- "$file" "$tree/$file"
     fi
   done < <(git ls-files -z --cached --others --exclude-standard)
 }
