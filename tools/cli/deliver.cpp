@@ -49,16 +49,8 @@ int Deliver(const std::string& label, const std::string& page, int32_t result, c
     return status;
   }
   if (!settings.fields.empty()) {
-    std::string rows, missing;
-    bool notJson = false;
-    if (!FieldRows(reply->body, settings.fields, &rows, &missing, &notJson)) {
-      if (notJson) {
-        std::fprintf(stderr, "taskclient: %s: the reply's body is not JSON\n", label.c_str());
-      } else {
-        std::fprintf(stderr, "taskclient: %s: no \"%s\" in the reply\n", label.c_str(), missing.c_str());
-      }
-      return kExitUnreadable;
-    }
+    std::string rows;
+    if (!FieldRowsOrSay(label, reply->body, settings.fields, &rows)) return kExitUnreadable;
     out.Write(rows);
   }
   if (body) *body = std::move(reply->body);

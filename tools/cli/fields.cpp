@@ -1,3 +1,4 @@
+#include <cstdio>
 #include "cli/fields.h"
 
 #include <algorithm>
@@ -200,6 +201,19 @@ bool FieldRows(const std::string& body, const std::vector<std::string>& fields, 
     if (found) *rows += text + "\n";
   }
   return true;
+}
+
+bool FieldRowsOrSay(const std::string& label, const std::string& body, const std::vector<std::string>& fields,
+                    std::string* rows) {
+  std::string missing;
+  bool notJson = false;
+  if (FieldRows(body, fields, rows, &missing, &notJson)) return true;
+  if (notJson) {
+    std::fprintf(stderr, "taskclient: %s: the reply's body is not JSON\n", label.c_str());
+  } else {
+    std::fprintf(stderr, "taskclient: %s: no \"%s\" in the reply\n", label.c_str(), missing.c_str());
+  }
+  return false;
 }
 
 }  // namespace cli

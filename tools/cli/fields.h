@@ -42,4 +42,8 @@ std::string ServiceMessage(const std::string& body);
 bool FieldRows(const std::string& body, const std::vector<std::string>& fields, std::string* rows,
                std::string* missing, bool* notJson);
 
+// FieldRows for the reply of `label`, saying on stderr why when it fails.
+bool FieldRowsOrSay(const std::string& label, const std::string& body, const std::vector<std::string>& fields,
+                    std::string* rows);
+
 }  // namespace cli

@@ -122,15 +122,9 @@ int RunRequests(const RequestsRun& run, std::string* output) {
       continue;
     }
     if (run.fields.empty() || run.raw || reply->body.empty()) continue;
-    std::string rows, missing;
-    bool notJson = false;
-    if (!FieldRows(reply->body, run.fields, &rows, &missing, &notJson)) {
-      if (notJson) {
-        std::fprintf(stderr, "taskclient: %s: the reply's body is not JSON\n", label.c_str());
-      } else {
-        std::fprintf(stderr, "taskclient: %s: no \"%s\" in the reply\n", label.c_str(), missing.c_str());
-      }
-      if (status == 0) status = 1;
+    std::string rows;
+    if (!FieldRowsOrSay(label, reply->body, run.fields, &rows)) {
+      if (status == 0) status = kExitUnreadable;
       continue;
     }
     *output += rows;
